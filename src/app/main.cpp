@@ -1,0 +1,18 @@
+#include "app/fonts.h"
+#include "screens/menu/menu.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("bukurea"));
+    app::installFontSubstitutions();
+    // The application ends when its start menu is unloaded, not when the
+    // last visible window closes: the menu is hidden while a screen is shown.
+    app.setQuitOnLastWindowClosed(false);
+    Menu menu;
+    QObject::connect(&menu, &common::Form::unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    menu.show();
+    return app.exec();
+}

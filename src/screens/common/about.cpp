@@ -1,0 +1,40 @@
+#include "screens/common/about.h"
+
+#include "screens/common/ui.h"
+
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QScreen>
+#include <QVersionNumber>
+
+frmAbout::frmAbout(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("バージョン情報"));
+    const QIcon icon(QStringLiteral(":/bukurea.ico"));
+    setWindowIcon(icon);
+    setWindowModality(Qt::ApplicationModal);
+    setFixedSize(ui::toPixels({0, 0, 4605, 1590}).size());
+
+    Frame1 = ui::frame(this, "Frame1", QString(), {1080, 120, 3135, 600});
+    Label1 = ui::label(Frame1, "Label1", QStringLiteral("ブクレア Ver. ") + versionText(), {840, 255, 1575, 255});
+    Image1 = ui::label(this, "Image1", QString(), {315, 225, 480, 480});
+    Image1->setPixmap(icon.pixmap(32, 32));
+    Label4 = ui::label(this, "Label4", QStringLiteral("E-mail: bukurea@example.jp"), {1560, 1320, 1815, 255});
+    Label3 = ui::label(this, "Label3", QStringLiteral("https://bukurea.example.jp/"), {1200, 1080, 3015, 255});
+    Label2 = ui::label(this, "Label2", QStringLiteral("ブクレア開発チーム　フリーソフト"), {1440, 840, 2535, 255});
+    for (QLabel *l : {Label2, Label3, Label4})
+        l->setAlignment(Qt::AlignCenter);
+
+    if (QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+QString frmAbout::versionText()
+{
+    const QVersionNumber v = QVersionNumber::fromString(QStringLiteral(BUKUREA_VERSION));
+    return QStringLiteral("%1.%2%3").arg(v.majorVersion()).arg(v.minorVersion()).arg(v.microVersion());
+}

@@ -1,0 +1,61 @@
+#include "screens/common/datascreen.h"
+
+#include "app/navigation.h"
+#include "screens/common/about.h"
+#include "screens/common/messages.h"
+#include "screens/common/shell.h"
+#include "store/error.h"
+
+#include <QMenuBar>
+
+namespace common {
+
+DataScreen::DataScreen(const char *name, ui::Twips clientArea, const char *helpItemName)
+    : Form(name, clientArea)
+{
+    mnufile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    mnufile->setObjectName(QStringLiteral("mnufile"));
+    mnuend = mnufile->addAction(QStringLiteral("アプリケーションの終了(&X)"), this, &DataScreen::mnuend_Click);
+    mnuend->setObjectName(QStringLiteral("mnuend"));
+    mnuhlp = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+    mnuhlp->setObjectName(QStringLiteral("mnuhlp"));
+    mnuhlo = mnuhlp->addAction(QStringLiteral("ヘルプを開く(&O)"), this, &DataScreen::mnuhlo_Click);
+    mnuhlo->setObjectName(QLatin1String(helpItemName));
+    mnuver = mnuhlp->addAction(QStringLiteral("バージョン情報(&V)"), this, &DataScreen::mnuver_Click);
+    mnuver->setObjectName(QStringLiteral("mnuver"));
+    fixSize();
+}
+
+void DataScreen::returnToMenu()
+{
+    unload();
+    app::showMenu();
+}
+
+void DataScreen::mnuend_Click()
+{
+    // No cancel call first: a pending row is simply dropped with the screen.
+    unload();
+    app::unloadMenu();
+}
+
+void DataScreen::mnuhlo_Click() { shell::openHelp(this); }
+
+void DataScreen::mnuver_Click()
+{
+    frmAbout about;
+    about.exec();
+}
+
+void reportStoreError(QWidget *parent, const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const store::Error &e) {
+        reportError(parent, e);
+    } catch (const std::exception &e) {
+        reportError(parent, store::Error(QString::fromLocal8Bit(e.what())));
+    }
+}
+
+} // namespace common

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "screens/common/form.h"
+
+class QAction;
+class QMenu;
+
+namespace store {
+class DataControl;
+}
+
+namespace common {
+
+// A data screen: a window with the application's menu bar that is created
+// and loaded afresh every time it is shown, and destroyed when left.
+//
+// Menu bar: "ファイル(&F)" with the exit command, "ヘルプ(&H)" with "ヘルプを
+// 開く(&O)" and "バージョン情報(&V)".
+class DataScreen : public Form {
+    Q_OBJECT
+public:
+    // helpItemName: the object name of the help item ("mnuhlo" on most screens).
+    DataScreen(const char *name, ui::Twips clientArea, const char *helpItemName = "mnuhlo");
+
+    // Opens the screen's data; throws store::Error.
+    virtual void load() = 0;
+
+    QMenu *mnufile;
+    QAction *mnuend;
+    QMenu *mnuhlp;
+    QAction *mnuhlo; // named by helpItemName
+    QAction *mnuver;
+
+protected:
+    // Leaves the screen for the start menu.
+    void returnToMenu();
+    // Runs a handler's body; a failure of the book store is reported to the
+    // user and ends the handler. Returns false when it failed.
+    template <typename F> bool guarded(F &&body);
+
+private:
+    void mnuend_Click();
+    void mnuhlo_Click();
+    void mnuver_Click();
+};
+
+void reportStoreError(QWidget *parent, const std::exception_ptr &error);
+
+template <typename F> bool DataScreen::guarded(F &&body)
+{
+    try {
+        body();
+        return true;
+    } catch (...) {
+        reportStoreError(this, std::current_exception());
+        return false;
+    }
+}
+
+} // namespace common

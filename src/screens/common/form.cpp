@@ -1,0 +1,62 @@
+#include "screens/common/form.h"
+
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QScreen>
+
+namespace common {
+
+namespace {
+bool g_sessionEnding = false;
+}
+
+void Form::setSessionEnding(bool ending) { g_sessionEnding = ending; }
+
+Form::Form(const char *name, ui::Twips clientArea, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                              | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_client(new QWidget(this))
+{
+    setObjectName(QLatin1String(name));
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setFixedSize(ui::toPixels(clientArea).size());
+    setCentralWidget(m_client);
+    fixSize();
+}
+
+void Form::fixSize()
+{
+    const int menuHeight = menuWidget() ? menuWidget()->sizeHint().height() : 0;
+    setFixedSize(m_client->width(), m_client->height() + menuHeight);
+}
+
+void Form::unload()
+{
+    m_unloading = true;
+    close();
+}
+
+void Form::closeEvent(QCloseEvent *event)
+{
+    if (!m_unloading && !g_sessionEnding) {
+        m_unloading = true; // the handler's own unload is the program's
+        queryUnload();
+    }
+    event->accept();
+    emit unloaded();
+}
+
+void Form::showEvent(QShowEvent *event)
+{
+    if (!m_centred) {
+        m_centred = true;
+        if (QScreen *s = screen()) {
+            QRect r = frameGeometry();
+            r.moveCenter(s->availableGeometry().center());
+            move(r.topLeft());
+        }
+    }
+    QMainWindow::showEvent(event);
+}
+
+} // namespace common

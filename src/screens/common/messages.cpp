@@ -1,0 +1,31 @@
+#include "screens/common/messages.h"
+
+#include "store/error.h"
+
+namespace common {
+
+namespace {
+MessageHandler g_handler;
+}
+
+void setMessageHandler(MessageHandler handler) { g_handler = std::move(handler); }
+
+QMessageBox::StandardButton showMessage(const Message &m)
+{
+    if (g_handler)
+        return g_handler(m);
+    QString text = m.text;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(m.icon, m.title, text, m.buttons, m.parent);
+    if (m.defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(m.defaultButton);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+void reportError(QWidget *parent, const store::Error &error)
+{
+    showMessage({parent, QMessageBox::Critical, QStringLiteral("ブクレア"), error.message(), QMessageBox::Ok,
+                 QMessageBox::Ok});
+}
+
+} // namespace common

@@ -1,0 +1,31 @@
+#include "screens/common/shell.h"
+
+#include "app/module1.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+
+namespace common::shell {
+
+namespace {
+Opener g_opener;
+}
+
+void setOpener(Opener opener) { g_opener = std::move(opener); }
+
+void open(QWidget *, const QString &file, const QString &directory)
+{
+    const QString path = directory + QStringLiteral("/") + file;
+    if (!QFileInfo(path).isFile())
+        return;
+    const QUrl url = QUrl::fromLocalFile(path);
+    // The result is not examined: there is nothing the caller would do.
+    if (g_opener)
+        g_opener(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+void openHelp(QWidget *window) { open(window, QStringLiteral("index.htm"), Module1::applicationDirectory()); }
+
+} // namespace common::shell

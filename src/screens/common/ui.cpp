@@ -1,0 +1,98 @@
+#include "screens/common/ui.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <limits>
+
+namespace ui {
+
+int toPixels(int twips) { return qRound(twips / 15.0); }
+
+QRect toPixels(Twips t) { return {toPixels(t.left), toPixels(t.top), toPixels(t.width), toPixels(t.height)}; }
+
+const QString &pGothic()
+{
+    static const QString family = QStringLiteral("ＭＳ Ｐゴシック");
+    return family;
+}
+
+QFont font(double points, bool bold, const QString &family)
+{
+    QFont f(family);
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+void setBackground(QWidget *w, const QColor &color)
+{
+    QPalette p = w->palette();
+    for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+        p.setColor(role, color);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+QColor backgroundOf(const QWidget *w) { return w->palette().color(QPalette::Window); }
+
+void setInputMethod(QWidget *w, bool on) { w->setAttribute(Qt::WA_InputMethodEnabled, on); }
+
+template <typename W> static W *place(W *w, const char *name, Twips at)
+{
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(toPixels(at));
+    return w;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, Twips at)
+{
+    auto *b = place(new QPushButton(caption, parent), name, at);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips at)
+{
+    return place(new QGroupBox(caption, parent), name, at);
+}
+
+QLineEdit *textBox(QWidget *parent, const char *name, Twips at)
+{
+    auto *e = place(new QLineEdit(parent), name, at);
+    e->setMaxLength(std::numeric_limits<int>::max()); // no length limit
+    return e;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &text, Twips at)
+{
+    return place(new QLabel(text, parent), name, at);
+}
+
+QComboBox *comboBox(QWidget *parent, const char *name, Twips at)
+{
+    auto *c = place(new QComboBox(parent), name, at);
+    c->setEditable(true);
+    c->setInsertPolicy(QComboBox::NoInsert); // the list is fixed; typed text stays text
+    return c;
+}
+
+QWidget *line(QWidget *parent, const char *name, int x1, int x2, int y, QPalette::ColorRole role)
+{
+    auto *w = new QWidget(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(toPixels(x1), toPixels(y), toPixels(x2) - toPixels(x1) + 1, 1);
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, systemColor(role));
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+    return w;
+}
+
+QColor systemColor(QPalette::ColorRole role) { return QApplication::palette().color(role); }
+
+} // namespace ui

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QRect>
+#include <QString>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+// Builders for the controls of the screens. Positions are given as in the
+// form designs, in twips (15 twips are one pixel), relative to the parent.
+namespace ui {
+
+struct Twips {
+    int left, top, width, height;
+};
+QRect toPixels(Twips t);
+int toPixels(int twips);
+
+// "ＭＳ Ｐゴシック", substituted at start-up by an installed Japanese font.
+const QString &pGothic();
+QFont font(double points, bool bold = false, const QString &family = pGothic());
+
+// Paints a control's background in a solid colour.
+void setBackground(QWidget *w, const QColor &color);
+QColor backgroundOf(const QWidget *w);
+// Lets a control use the input method (Japanese input on) or not (direct input).
+void setInputMethod(QWidget *w, bool on);
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, Twips at);
+QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips at);
+QLineEdit *textBox(QWidget *parent, const char *name, Twips at);
+QLabel *label(QWidget *parent, const char *name, const QString &text, Twips at);
+QComboBox *comboBox(QWidget *parent, const char *name, Twips at);
+// A horizontal one-pixel line from (x1, y) to (x2, y), in a palette colour.
+QWidget *line(QWidget *parent, const char *name, int x1, int x2, int y, QPalette::ColorRole role);
+
+// A window-background colour of the platform's palette, for system colours.
+QColor systemColor(QPalette::ColorRole role);
+
+} // namespace ui

@@ -1,0 +1,125 @@
+#include "store/connection.h"
+
+#include "store/error.h"
+#include "store/like.h"
+
+#include <QFileInfo>
+#include <sqlite3.h>
+
+namespace store {
+
+const QStringList &fieldNames()
+{
+    static const QStringList names = {
+        QStringLiteral("蔵書番号"), QStringLiteral("書名"),     QStringLiteral("著者名"),
+        QStringLiteral("出版社"),   QStringLiteral("出版年"),   QStringLiteral("分類"),
+        QStringLiteral("保管場所"), QStringLiteral("貸出"),     QStringLiteral("キーワード"),
+    };
+    return names;
+}
+
+namespace {
+
+QString sqliteMessage(sqlite3 *db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
+
+// like(pattern, value): the store's LIKE, in place of SQLite's own. A NULL
+// on either side never matches; numbers match as their decimal text.
+void likeFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    auto text = [](sqlite3_value *v) {
+        return QStringView(static_cast<const char16_t *>(sqlite3_value_text16(v)),
+                           sqlite3_value_bytes16(v) / 2);
+    };
+    // The pattern is the same for every row of a statement: compile it once
+    // and keep it with the statement.
+    auto *pattern = static_cast<LikePattern *>(sqlite3_get_auxdata(ctx, 0));
+    std::unique_ptr<LikePattern> fresh;
+    if (!pattern) {
+        fresh = std::make_unique<LikePattern>(text(argv[0]));
+        pattern = fresh.get();
+    }
+    sqlite3_result_int(ctx, pattern->matches(text(argv[1])));
+    if (fresh)
+        sqlite3_set_auxdata(ctx, 0, fresh.release(), [](void *d) { delete static_cast<LikePattern *>(d); });
+}
+
+} // namespace
+
+std::shared_ptr<Connection> Connection::open(const QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        throw Error(QStringLiteral("データベース ファイルが見つかりません。\n%1").arg(path));
+
+    sqlite3 *db = nullptr;
+    // Without SQLITE_OPEN_CREATE: the store never makes a database file.
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    std::shared_ptr<Connection> c(new Connection(db, path));
+    if (rc != SQLITE_OK)
+        c->fail(QStringLiteral("データベース ファイルを開けません。"));
+    sqlite3_busy_timeout(db, 2000);
+    sqlite3_extended_result_codes(db, 1);
+    if (sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
+                                   likeFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+        c->fail(QStringLiteral("データベース ファイルを開けません。"));
+
+    // Reading the schema tells a database from any other file and finds the
+    // book table and its fields.
+    QStringList columns;
+    {
+        Prepared st(c->prepare(QStringLiteral("PRAGMA table_info(tabel)")));
+        int step;
+        while ((step = sqlite3_step(st.get())) == SQLITE_ROW)
+            columns << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st.get(), 1)));
+        if (step != SQLITE_DONE)
+            c->fail(QStringLiteral("データベース ファイルを読めません。"));
+    }
+    if (columns.isEmpty())
+        throw Error(QStringLiteral("データベースに表 tabel がありません。\n%1").arg(path));
+    for (const QString &f : fieldNames()) {
+        if (!columns.contains(f, Qt::CaseInsensitive))
+            throw Error(QStringLiteral("表 tabel に項目「%1」がありません。\n%2").arg(f, path));
+    }
+    return c;
+}
+
+Connection::~Connection() { sqlite3_close_v2(m_db); }
+
+sqlite3_stmt *Connection::prepare(const QString &sql) const
+{
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare16_v2(m_db, sql.utf16(), -1, &st, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("データベースの読み書きに失敗しました。"));
+    return st;
+}
+
+void Connection::fail(const QString &what) const
+{
+    QString reason = m_db ? sqliteMessage(m_db) : QString();
+    const int code = m_db ? sqlite3_errcode(m_db) : SQLITE_CANTOPEN;
+    if (code == SQLITE_NOTADB)
+        reason = QStringLiteral("データベース ファイルではありません");
+    else if (code == SQLITE_READONLY || (code & 0xff) == SQLITE_READONLY)
+        reason = QStringLiteral("ファイルに書き込めません");
+    else if (code == SQLITE_BUSY || (code & 0xff) == SQLITE_BUSY)
+        reason = QStringLiteral("ファイルは他のプログラムが使用中です");
+    throw Error(QStringLiteral("%1\n%2\n(%3)").arg(what, m_path, reason));
+}
+
+void Connection::exec(const char *sql, const QString &what) const
+{
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail(what);
+}
+
+void Connection::rollback() const noexcept
+{
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+Prepared::~Prepared() { sqlite3_finalize(m_stmt); }
+
+} // namespace store

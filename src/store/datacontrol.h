@@ -1,0 +1,64 @@
+#pragma once
+
+#include "store/recordset.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QToolButton;
+
+namespace store {
+
+// The data control of a screen (`Data1`): it opens a record source of the
+// book database and shows its current row in the controls bound to it by
+// field name. Its face is a caption between first/previous and next/last
+// buttons.
+class DataControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit DataControl(QWidget *parent = nullptr);
+    ~DataControl() override;
+
+    void setDatabaseName(const QString &path) { m_databaseName = path; }
+    const QString &databaseName() const { return m_databaseName; }
+    void setRecordSource(const QString &source) { m_recordSource = source; }
+    const QString &recordSource() const { return m_recordSource; }
+    void setCaption(const QString &text);
+    QString caption() const;
+
+    // Opens the database name and record source: the first row becomes
+    // current, bound controls show it, and Reposition is raised. Throws
+    // store::Error; the record set open before stays open then.
+    void refresh();
+    // The open record set; null before the first successful refresh.
+    RecordSet *recordset() const { return m_recordset.get(); }
+
+    // Binds a QLineEdit or editable QComboBox (its text) or a QLabel (its
+    // text, the caption) to a field.
+    void bind(QWidget *control, const QString &field);
+
+signals:
+    void Reposition();
+    // A new record set was opened by refresh().
+    void recordsetChanged();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void showCurrentRow();
+    QHash<QString, QString> boundValues() const;
+
+    QString m_databaseName;
+    QString m_recordSource;
+    std::shared_ptr<Connection> m_connection;
+    std::unique_ptr<RecordSet> m_recordset;
+    std::vector<std::pair<QPointer<QWidget>, QString>> m_bindings;
+    QLabel *m_caption;
+    std::vector<QToolButton *> m_buttons;
+};
+
+} // namespace store

@@ -1,0 +1,147 @@
+#include "support/testsupport.h"
+
+#include "app/module1.h"
+#include "screens/common/shell.h"
+
+#include <QApplication>
+#include <QTest>
+#include <sqlite3.h>
+
+namespace testsupport {
+
+Book book(std::initializer_list<const char *> fields)
+{
+    Book b;
+    for (const char *f : fields)
+        b << (f ? std::optional<QString>(QString::fromUtf8(f)) : std::nullopt);
+    while (b.size() < 9)
+        b << std::nullopt;
+    return b;
+}
+
+namespace {
+
+struct Db {
+    explicit Db(const QString &path)
+    {
+        if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr))
+            qFatal("cannot open %s", qPrintable(path));
+    }
+    ~Db() { sqlite3_close(db); }
+    void exec(const QString &sql) const
+    {
+        char *err = nullptr;
+        if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK)
+            qFatal("%s: %s", qPrintable(sql), err);
+    }
+    sqlite3 *db = nullptr;
+};
+
+} // namespace
+
+AppDir::AppDir()
+{
+    Db(dbPath()).exec(QStringLiteral(
+        "CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, 出版社 TEXT, 出版年 INTEGER, "
+        "分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT);"));
+    Module1::setApplicationDirectory(path());
+}
+
+AppDir::~AppDir() { Module1::setApplicationDirectory(QString()); }
+
+void AppDir::exec(const QString &sql) const { Db(dbPath()).exec(sql); }
+
+void AppDir::insert(const QList<Book> &books) const
+{
+    Db d(dbPath());
+    d.exec(QStringLiteral("BEGIN"));
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(d.db, "INSERT INTO tabel VALUES (?,?,?,?,?,?,?,?,?)", -1, &st, nullptr);
+    for (const Book &b : books) {
+        for (int i = 0; i < 9; ++i) {
+            if (b.value(i))
+                sqlite3_bind_text16(st, i + 1, b[i]->utf16(), int(b[i]->size() * 2), SQLITE_TRANSIENT);
+            else
+                sqlite3_bind_null(st, i + 1);
+        }
+        if (sqlite3_step(st) != SQLITE_DONE)
+            qFatal("insert failed: %s", sqlite3_errmsg(d.db));
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    d.exec(QStringLiteral("COMMIT"));
+}
+
+QList<Book> AppDir::rows(const QString &where) const
+{
+    Db d(dbPath());
+    QList<Book> out;
+    sqlite3_stmt *st = nullptr;
+    const QString sql = QStringLiteral("SELECT * FROM tabel %1 ORDER BY rowid").arg(where.isEmpty() ? QString() : QStringLiteral("WHERE ") + where);
+    if (sqlite3_prepare16_v2(d.db, sql.utf16(), -1, &st, nullptr) != SQLITE_OK)
+        qFatal("%s", sqlite3_errmsg(d.db));
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        Book b;
+        for (int i = 0; i < 9; ++i) {
+            if (sqlite3_column_type(st, i) == SQLITE_NULL)
+                b << std::nullopt;
+            else
+                b << QString(reinterpret_cast<const QChar *>(sqlite3_column_text16(st, i)), sqlite3_column_bytes16(st, i) / 2);
+        }
+        out << b;
+    }
+    sqlite3_finalize(st);
+    return out;
+}
+
+int AppDir::count() const { return int(rows().size()); }
+
+MessageScript::MessageScript()
+{
+    common::setMessageHandler([this](const common::Message &m) {
+        shown << m;
+        if (!m_answers.empty()) {
+            const auto b = m_answers.front();
+            m_answers.pop_front();
+            return b;
+        }
+        return m.defaultButton != QMessageBox::NoButton ? m.defaultButton : QMessageBox::Ok;
+    });
+}
+
+MessageScript::~MessageScript() { common::setMessageHandler({}); }
+
+ShellFake::ShellFake()
+{
+    common::shell::setOpener([this](const QUrl &u) {
+        opened << u;
+        return true;
+    });
+}
+
+ShellFake::~ShellFake() { common::shell::setOpener({}); }
+
+QWidget *visibleWindow(const QString &objectName)
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == objectName && w->isVisible())
+            return w;
+    }
+    return nullptr;
+}
+
+int liveWindows(const QString &objectName)
+{
+    int n = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        n += w->objectName() == objectName ? 1 : 0;
+    return n;
+}
+
+void settle()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+} // namespace testsupport
