@@ -2,6 +2,7 @@
 
 #include "screens/common/ui.h"
 
+#include <QApplication>
 #include <QFont>
 
 namespace app {
@@ -10,6 +11,8 @@ void installFontSubstitutions()
 {
     // IPA P Gothic has the same metrics; Noto Sans CJK JP is the fallback.
     QFont::insertSubstitutions(ui::pGothic(), {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    // The dialog font of a Japanese desktop: a proportional gothic at 9 pt.
+    QApplication::setFont(ui::font(9));
 }
 
 } // namespace app

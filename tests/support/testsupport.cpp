@@ -1,11 +1,17 @@
 #include "support/testsupport.h"
 
+#include "app/fonts.h"
 #include "app/module1.h"
 #include "screens/common/shell.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QTest>
 #include <sqlite3.h>
+
+// Every test runs with the fonts the application sets up at start-up.
+static void setUpFonts() { app::installFontSubstitutions(); }
+Q_COREAPP_STARTUP_FUNCTION(setUpFonts)
 
 namespace testsupport {
 
@@ -136,6 +142,16 @@ int liveWindows(const QString &objectName)
     for (QWidget *w : QApplication::topLevelWidgets())
         n += w->objectName() == objectName ? 1 : 0;
     return n;
+}
+
+void typeText(QWidget *w, const QString &text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(w, &press);
+        QApplication::sendEvent(w, &release);
+    }
 }
 
 void settle()

@@ -62,6 +62,9 @@ public:
 QWidget *visibleWindow(const QString &objectName);
 // Every top-level window of that name that still exists (visible or not).
 int liveWindows(const QString &objectName);
+// Types any text, Japanese included, into a widget as key presses
+// (QTest::keyClicks handles ASCII only).
+void typeText(QWidget *w, const QString &text);
 // Lets deferred deletions run.
 void settle();
 

@@ -1,0 +1,174 @@
+#include "app/navigation.h"
+#include "screens/common/about.h"
+#include "screens/common/datascreen.h"
+#include "screens/menu/menu.h"
+#include "support/testsupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QPushButton>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace testsupport;
+
+// The menu bar of the three data screens: exit, help and version.
+class TestMenuBar : public QObject {
+    Q_OBJECT
+
+    struct Opened {
+        AppDir dir;
+        MessageScript messages;
+        Menu menu;
+        common::DataScreen *screen = nullptr;
+        explicit Opened(const QString &choice)
+        {
+            dir.insert({book({"1", "吾輩は猫である", "夏目漱石", "大倉書店", "1905", "9 文学", "書斎", "可", "猫"}),
+                        book({"2", "坊っちゃん", "夏目漱石", nullptr, "1906"})});
+            menu.show();
+            menu.Combo1->setEditText(choice);
+            QTest::mouseClick(menu.Command1, Qt::LeftButton);
+            screen = qobject_cast<common::DataScreen *>(visibleWindow(objectNameFor(choice)));
+        }
+        static QString objectNameFor(const QString &choice)
+        {
+            return choice == QStringLiteral("新規登録") ? QStringLiteral("Main")
+                   : choice == QStringLiteral("修正・削除") ? QStringLiteral("Main2")
+                                                            : QStringLiteral("db");
+        }
+    };
+
+    static void addScreens()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QString>("helpItem");
+        QTest::newRow("Main") << "新規登録" << "mnuhlo";
+        QTest::newRow("Main2") << "修正・削除" << "nmuhlo";
+        QTest::newRow("db") << "データ一覧" << "mnuhlo";
+    }
+
+private slots:
+    void menuBarAsDesigned_data() { addScreens(); }
+    void menuBarAsDesigned()
+    {
+        QFETCH(QString, choice);
+        QFETCH(QString, helpItem);
+        Opened o(choice);
+        QVERIFY(o.screen);
+        const QList<QAction *> top = o.screen->menuBar()->actions();
+        QCOMPARE(top.size(), 2);
+        QCOMPARE(top[0]->text(), QStringLiteral("ファイル(&F)"));
+        QCOMPARE(top[1]->text(), QStringLiteral("ヘルプ(&H)"));
+        const auto texts = [](QMenu *m) {
+            QStringList t;
+            for (QAction *a : m->actions())
+                t << a->objectName() + u'=' + a->text();
+            return t;
+        };
+        QCOMPARE(texts(child<QMenu>(o.screen, "mnufile")), QStringList({"mnuend=アプリケーションの終了(&X)"}));
+        QCOMPARE(texts(child<QMenu>(o.screen, "mnuhlp")),
+                 QStringList({helpItem + QStringLiteral("=ヘルプを開く(&O)"), QStringLiteral("mnuver=バージョン情報(&V)")}));
+        o.screen->close();
+        settle();
+    }
+
+    void exitEndsTheApplication_data() { addScreens(); }
+    void exitEndsTheApplication()
+    {
+        QFETCH(QString, choice);
+        Opened o(choice);
+        QVERIFY(o.screen);
+        QVERIFY(!o.menu.isVisible());
+        if (o.screen->objectName() == QLatin1String("Main"))
+            typeText(child<QLineEdit>(o.screen, "Text7"), QStringLiteral("書きかけ")); // a pending new row
+        QSignalSpy ended(&o.menu, &common::Form::unloaded);
+        const QString name = o.screen->objectName();
+        // Alt+F opens the file menu, X chooses the exit command.
+        QVERIFY(QTest::qWaitForWindowActive(o.screen));
+        QTest::keyClick(o.screen, Qt::Key_F, Qt::AltModifier);
+        QMenu *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(popup);
+        QCOMPARE(popup->objectName(), QStringLiteral("mnufile"));
+        QTest::keyClick(popup, Qt::Key_X);
+        settle();
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!o.menu.isVisible());
+        QCOMPARE(liveWindows(name), 0);
+        QCOMPARE(o.dir.count(), 2); // the pending row was dropped, nothing written
+        QVERIFY(o.messages.shown.isEmpty());
+    }
+
+    void helpOpensTheDocument_data() { addScreens(); }
+    void helpOpensTheDocument()
+    {
+        QFETCH(QString, choice);
+        QFETCH(QString, helpItem);
+        Opened o(choice);
+        QVERIFY(o.screen);
+        const QString page = o.dir.path() + QStringLiteral("/index.htm");
+        QFile f(page);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        ShellFake shell;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(QDir::rootPath());
+        auto *item = child<QAction>(o.screen, helpItem.toLatin1().constData());
+        item->trigger();
+        item->trigger();
+        QDir::setCurrent(before);
+        QCOMPARE(shell.opened, QList<QUrl>({QUrl::fromLocalFile(page), QUrl::fromLocalFile(page)}));
+        QVERIFY(o.screen->isVisible());
+        QFile::remove(page); // a missing document: nothing happens
+        item->trigger();
+        QCOMPARE(shell.opened.size(), 2);
+        QVERIFY(o.messages.shown.isEmpty());
+        o.screen->close();
+        settle();
+    }
+
+    void versionDialogIsModal_data() { addScreens(); }
+    void versionDialogIsModal()
+    {
+        QFETCH(QString, choice);
+        Opened o(choice);
+        QVERIFY(o.screen);
+        QVERIFY(QTest::qWaitForWindowActive(o.screen));
+        const QImage before = o.screen->grab().toImage();
+        bool checked = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
+            QVERIFY(about);
+            QCOMPARE(about->windowTitle(), QStringLiteral("バージョン情報"));
+            QCOMPARE(about->size(), QSize(307, 106));
+            QCOMPARE(about->Label1->text(), QStringLiteral("ブクレア Ver. 1.08"));
+            QVERIFY(about->Label1->parentWidget() == about->Frame1);
+            QVERIFY(!about->Image1->pixmap().isNull());
+            for (QLabel *l : {about->Label2, about->Label3, about->Label4})
+                QVERIFY(!l->text().isEmpty());
+            QVERIFY(about->isModal());
+            QVERIFY(about->findChildren<QAbstractButton *>().isEmpty()); // no button
+            if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS"))
+                about->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/about.png"));
+            checked = true;
+            about->close();
+        });
+        child<QAction>(o.screen, "mnuver")->trigger();
+        QVERIFY(checked);
+        QCOMPARE(liveWindows(QStringLiteral("frmAbout")), 0);
+        QVERIFY(o.screen->isVisible());
+        QCOMPARE(o.screen->grab().toImage(), before);
+        o.screen->close();
+        settle();
+    }
+};
+
+QTEST_MAIN(TestMenuBar)
+#include "test_menubar.moc"

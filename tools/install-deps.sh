@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing ブクレア needs on Debian 12.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev libgl-dev libsqlite3-dev
+  fonts-ipafont-gothic fonts-noto-cjk xdg-utils
+  # tests: an independent reader of the exported workbooks
+  libfreexl-dev python3-xlrd
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
