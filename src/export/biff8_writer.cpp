@@ -1,0 +1,522 @@
+#include "export/biff8_writer.h"
+
+#include "export/cfb_writer.h"
+
+#include <QFileDevice>
+#include <QHash>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+
+// Record layouts follow Microsoft's published description of the Excel
+// 97-2003 binary format ([MS-XLS]). Every record is a 4-byte header (record
+// type, data length, both 16-bit little endian) followed by at most 8224
+// bytes of data; longer data goes on in CONTINUE records.
+
+namespace xls {
+
+namespace {
+
+// Record types used here.
+enum RecordType : quint16 {
+    RecEof = 0x000A,
+    RecContinue = 0x003C,
+    RecWindow1 = 0x003D,
+    RecCodePage = 0x0042,
+    RecDefColWidth = 0x0055,
+    RecFont = 0x0031,
+    RecBoundSheet = 0x0085,
+    RecDbCell = 0x00D7,
+    RecXf = 0x00E0,
+    RecSst = 0x00FC,
+    RecLabelSst = 0x00FD,
+    RecExtSst = 0x00FF,
+    RecDimensions = 0x0200,
+    RecNumber = 0x0203,
+    RecRow = 0x0208,
+    RecIndex = 0x020B,
+    RecWindow2 = 0x023E,
+    RecStyle = 0x0293,
+    RecBof = 0x0809,
+};
+
+constexpr int MaxRecordData = 8224;
+constexpr int RowsPerBlock = 32;
+constexpr quint16 CellXf = 15;        // the default cell format: General, font 0
+constexpr int RowRecordSize = 4 + 16;
+constexpr int LabelSstSize = 4 + 10;
+constexpr int NumberSize = 4 + 14;
+// Row height in twips that goes with the 11-point default font.
+constexpr quint16 RowHeight = 270;
+
+const QString SheetName = QStringLiteral("Sheet1");
+// "MS PGothic", the usual Japanese default font of Excel 97-2003.
+const QString FontName = QStringLiteral(u"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF");
+
+void put16(char* p, quint16 v) { qToLittleEndian(v, p); }
+void put32(char* p, quint32 v) { qToLittleEndian(v, p); }
+
+// Appends one record to a buffer; the length field is filled in when the
+// builder goes out of scope. For records that certainly stay within 8224 bytes.
+class Record {
+public:
+    Record(QByteArray& out, quint16 type) : m_out(out), m_start(out.size())
+    {
+        u16(type);
+        u16(0);
+    }
+    ~Record()
+    {
+        Q_ASSERT(m_out.size() - m_start - 4 <= MaxRecordData);
+        put16(m_out.data() + m_start + 2, quint16(m_out.size() - m_start - 4));
+    }
+    Record& u8(quint8 v) { m_out.append(char(v)); return *this; }
+    Record& u16(quint16 v) { char b[2]; put16(b, v); m_out.append(b, 2); return *this; }
+    Record& u32(quint32 v) { char b[4]; put32(b, v); m_out.append(b, 4); return *this; }
+    // A short string (at most 255 units) with 8-bit length, stored as UTF-16.
+    Record& shortString(const QString& s)
+    {
+        u8(quint8(s.size()));
+        u8(0x01);                 // option flags: uncompressed UTF-16
+        for (QChar c : s)
+            u16(c.unicode());
+        return *this;
+    }
+    qsizetype start() const { return m_start; }
+
+private:
+    QByteArray& m_out;
+    qsizetype m_start;
+};
+
+void appendEof(QByteArray& out) { Record r(out, RecEof); }
+
+// BOF: starts a substream. BIFF8 (0x0600); type 0x0005 workbook globals,
+// 0x0010 worksheet; build and year of the writing application as Excel 97
+// would put them; no history flags; lowest BIFF version that may read: 8.
+void appendBof(QByteArray& out, quint16 substreamType)
+{
+    Record(out, RecBof).u16(0x0600).u16(substreamType).u16(0x0DBB).u16(0x07CC).u32(0).u32(6);
+}
+
+// XF: a cell or style format. Everything refers to number format 0
+// (General), the given font, bottom aligned, no borders, no fill (pattern
+// colours 64/65: the system's window colours).
+void appendXf(QByteArray& out, quint16 font, bool style, quint8 usedAttributes)
+{
+    Record(out, RecXf)
+        .u16(font)
+        .u16(0)                                   // number format: General
+        .u16(style ? 0xFFF5 : 0x0001)             // locked; style XF with no parent, or cell XF of style 0
+        .u8(0x20)                                 // horizontal general, vertical bottom
+        .u8(0)                                    // no rotation
+        .u8(0)                                    // no indent, no shrink
+        .u8(usedAttributes)
+        .u32(0)                                   // no borders
+        .u32(0)
+        .u16(0x20C0);                             // fill colours 0x40 and 0x41
+}
+
+// Rows are collected in blocks of RowsPerBlock; all rows of a block have
+// the same row / RowsPerBlock.
+int blockOf(int row) { return row / RowsPerBlock; }
+
+// Walks the shared string table as it is written: an SST record followed by
+// CONTINUE records, each with at most 8224 bytes of data. The rules Excel
+// expects when splitting:
+// - a string's header (16-bit character count and the option flags byte)
+//   and its first character are never split from each other: if they do not
+//   fit, the string starts in the next record;
+// - a string's characters may continue in the next record, which then
+//   starts with a fresh option flags byte (0x01: UTF-16 characters follow);
+// - a character, including a UTF-16 surrogate pair, is never split.
+// Run without an output, it only measures: total size and the EXTSST
+// bucket positions.
+class SstWriter {
+public:
+    SstWriter(const std::vector<char16_t>& pool, const std::vector<quint32>& starts,
+              quint32 references, quint32 bucketSize)
+        : m_pool(pool), m_starts(starts), m_references(references), m_bucketSize(bucketSize)
+    {
+    }
+
+    // Writes (or, with out == nullptr, measures) the whole table. Bucket
+    // positions are relative to the table's start; the in-record offsets
+    // count the record header. Returns false on write failure.
+    bool run(CompoundFileWriter* out)
+    {
+        m_out = out;
+        m_size = 0;
+        m_buckets.clear();
+        m_type = RecSst;
+        m_len = 0;
+        const quint32 count = quint32(m_starts.size() - 1);
+        put32(m_rec + 4, m_references);   // total LABELSST records in the workbook
+        put32(m_rec + 8, count);          // distinct strings
+        m_len = 8;
+        for (quint32 i = 0; i < count; ++i) {
+            const char16_t* s = m_pool.data() + m_starts[i];
+            const quint32 n = m_starts[i + 1] - m_starts[i];
+            const int firstChar = n == 0 ? 0 : (n > 1 && QChar::isHighSurrogate(s[0]) ? 4 : 2);
+            if (m_len + 3 + firstChar > MaxRecordData && !nextRecord())
+                return false;
+            if (i % m_bucketSize == 0)
+                m_buckets.push_back({m_size + 4 + quint32(m_len), quint16(4 + m_len)});
+            put16(m_rec + 4 + m_len, quint16(n));
+            m_rec[4 + m_len + 2] = 0x01;  // option flags: uncompressed UTF-16, no rich text
+            m_len += 3;
+            for (quint32 pos = 0; pos < n;) {
+                quint32 take = std::min<quint32>(n - pos, quint32(MaxRecordData - m_len) / 2);
+                if (take < n - pos && take > 0 && QChar::isHighSurrogate(s[pos + take - 1]))
+                    --take;               // keep the surrogate pair together
+                if (take == 0) {
+                    if (!nextRecord())
+                        return false;
+                    m_rec[4] = 0x01;      // flags again: the characters go on as UTF-16
+                    m_len = 1;
+                    continue;
+                }
+                qToLittleEndian<quint16>(s + pos, take, m_rec + 4 + m_len);
+                m_len += int(take) * 2;
+                pos += take;
+            }
+        }
+        return closeRecord();
+    }
+
+    quint32 size() const { return m_size; }
+    struct Bucket { quint32 streamOffset; quint16 recordOffset; };
+    const std::vector<Bucket>& buckets() const { return m_buckets; }
+
+private:
+    bool closeRecord()
+    {
+        put16(m_rec, m_type);
+        put16(m_rec + 2, quint16(m_len));
+        if (m_out && !m_out->writeStream(m_rec, 4 + m_len))
+            return false;
+        m_size += 4 + quint32(m_len);
+        return true;
+    }
+    bool nextRecord()
+    {
+        if (!closeRecord())
+            return false;
+        m_type = RecContinue;
+        m_len = 0;
+        return true;
+    }
+
+    const std::vector<char16_t>& m_pool;
+    const std::vector<quint32>& m_starts;
+    quint32 m_references, m_bucketSize;
+    CompoundFileWriter* m_out = nullptr;
+    char m_rec[4 + MaxRecordData];
+    quint16 m_type = RecSst;
+    int m_len = 0;
+    quint32 m_size = 0;
+    std::vector<Bucket> m_buckets;
+};
+
+QString withoutLoneSurrogates(QStringView text)
+{
+    QString fixed = text.toString();
+    for (qsizetype i = 0; i < fixed.size(); ++i) {
+        const QChar c = fixed.at(i);
+        if (c.isHighSurrogate() && i + 1 < fixed.size() && fixed.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            fixed[i] = QChar::ReplacementCharacter;
+    }
+    return fixed;
+}
+
+} // namespace
+
+Biff8Writer::Biff8Writer()
+{
+    m_stringStart.push_back(0);
+    m_slots.assign(1024, 0);
+}
+
+Biff8Writer::~Biff8Writer() = default;
+
+bool Biff8Writer::fail(const QString& message)
+{
+    m_error = message;
+    return false;
+}
+
+// Returns the shared string table index of `text`, adding it if new.
+quint32 Biff8Writer::internString(QStringView text)
+{
+    const quint32 hash = quint32(qHash(text));
+    const quint32 n = quint32(text.size());
+    const size_t mask = m_slots.size() - 1;
+    size_t slot = hash & mask;
+    for (; m_slots[slot] != 0; slot = (slot + 1) & mask) {
+        const quint32 index = m_slots[slot] - 1;
+        if (m_stringHash[index] == hash && m_stringStart[index + 1] - m_stringStart[index] == n
+            && std::equal(text.utf16(), text.utf16() + n, m_pool.data() + m_stringStart[index]))
+            return index;
+    }
+    const quint32 index = quint32(m_stringHash.size());
+    m_pool.insert(m_pool.end(), text.utf16(), text.utf16() + n);
+    m_stringStart.push_back(quint32(m_pool.size()));
+    m_stringHash.push_back(hash);
+    m_slots[slot] = index + 1;
+    if (m_stringHash.size() * 2 > m_slots.size())
+        growStringTable();
+    return index;
+}
+
+void Biff8Writer::growStringTable()
+{
+    m_slots.assign(m_slots.size() * 2, 0);
+    const size_t mask = m_slots.size() - 1;
+    for (quint32 index = 0; index < m_stringHash.size(); ++index) {
+        size_t slot = m_stringHash[index] & mask;
+        while (m_slots[slot] != 0)
+            slot = (slot + 1) & mask;
+        m_slots[slot] = index + 1;
+    }
+}
+
+bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
+{
+    const int row = m_rowCount;
+    if (row >= MaxRows)
+        return fail(QStringLiteral("Row %1: a worksheet holds at most %2 rows").arg(row).arg(MaxRows));
+    if (cells.size() > size_t(MaxColumns))
+        return fail(QStringLiteral("Row %1: %2 cells, but a worksheet holds at most %3 columns")
+                        .arg(row).arg(cells.size()).arg(MaxColumns));
+    bool hasCells = false;
+    quint64 textUnits = 0;
+    for (size_t col = 0; col < cells.size(); ++col) {
+        const Cell& c = cells[col];
+        textUnits += quint64(c.text.size());
+        if (c.kind == Cell::Kind::Text && c.text.size() > MaxTextLength)
+            return fail(QStringLiteral("Row %1, column %2: the text has %3 characters, a cell holds at most %4")
+                            .arg(row).arg(col).arg(c.text.size()).arg(MaxTextLength));
+        if (c.kind == Cell::Kind::Number && !std::isfinite(c.number))
+            return fail(QStringLiteral("Row %1, column %2: the number %3 cannot be stored in a workbook")
+                            .arg(row).arg(col).arg(c.number));
+        hasCells |= (c.kind == Cell::Kind::Text && !c.text.isEmpty()) || c.kind == Cell::Kind::Number;
+    }
+    // The texts alone (two bytes a character) would exceed what the file can
+    // address; refusing here also keeps the string table's 32-bit offsets safe.
+    if (m_pool.size() + textUnits > CompoundFileWriter::MaxStreamSize / 2)
+        return fail(QStringLiteral("Row %1: the workbook would exceed the 2 GiB the file format can hold")
+                        .arg(row));
+    ++m_rowCount;
+    if (!hasCells)
+        return true;
+
+    if (!m_blockRows.empty() && blockOf(m_blockRows.back().row) != blockOf(row))
+        flushBlock();
+
+    RowInfo info{quint16(row), 0, 0, quint32(m_blockCells.size())};
+    int first = -1, last = -1;
+    for (size_t col = 0; col < cells.size(); ++col) {
+        const Cell& c = cells[col];
+        char rec[NumberSize];
+        put16(rec + 4, quint16(row));
+        put16(rec + 6, quint16(col));
+        put16(rec + 8, CellXf);
+        if (c.kind == Cell::Kind::Text && !c.text.isEmpty()) {
+            // LABELSST: row, column, XF, index into the shared string table.
+            const quint32 sst = c.text.isValidUtf16() ? internString(c.text)
+                                                      : internString(withoutLoneSurrogates(c.text));
+            ++m_sstReferences;
+            put16(rec, RecLabelSst);
+            put16(rec + 2, LabelSstSize - 4);
+            put32(rec + 10, sst);
+            m_blockCells.append(rec, LabelSstSize);
+        } else if (c.kind == Cell::Kind::Number) {
+            // NUMBER: row, column, XF, IEEE 754 double.
+            put16(rec, RecNumber);
+            put16(rec + 2, NumberSize - 4);
+            qToLittleEndian(c.number, rec + 10);
+            m_blockCells.append(rec, NumberSize);
+        } else {
+            continue;
+        }
+        if (first < 0)
+            first = int(col);
+        last = int(col);
+    }
+    info.firstCol = quint16(first);
+    info.lastColPlus1 = quint16(last + 1);
+    m_blockRows.push_back(info);
+
+    if (m_firstRow < 0)
+        m_firstRow = row;
+    m_lastRow = row;
+    m_firstCol = m_firstCol < 0 ? first : std::min(m_firstCol, first);
+    m_lastCol = std::max(m_lastCol, last);
+    return true;
+}
+
+// The bytes of the block being collected: its ROW records, its cells, and a
+// DBCELL record that lets a reader find each row's first cell. Empty when no
+// row is pending.
+QByteArray Biff8Writer::blockBytes() const
+{
+    QByteArray out;
+    if (m_blockRows.empty())
+        return out;
+    const qsizetype rows = qsizetype(m_blockRows.size());
+    out.reserve(rows * RowRecordSize + m_blockCells.size() + 8 + 2 * rows);
+    for (const RowInfo& r : m_blockRows) {
+        // ROW: row, first column, last column + 1, height, two reserved
+        // words, flags (0x100 is always set; 0x0F0000 is XF 15, ignored
+        // because the row has no format of its own).
+        Record(out, RecRow).u16(r.row).u16(r.firstCol).u16(r.lastColPlus1).u16(RowHeight)
+            .u16(0).u16(0).u32(0x000F0100);
+    }
+    out.append(m_blockCells);
+    // DBCELL: distance back to the first ROW record; then per row the
+    // offset of its first cell, the first one counted from the end of the
+    // first ROW record, every further one from the previous row's first cell.
+    {
+        Record rec(out, RecDbCell);
+        rec.u32(quint32(rec.start()));
+        quint32 previous = quint32(RowRecordSize);
+        for (const RowInfo& r : m_blockRows) {
+            const quint32 cellPos = quint32(rows * RowRecordSize) + r.cellsOffset;
+            rec.u16(quint16(cellPos - previous));
+            previous = cellPos;
+        }
+    }
+    return out;
+}
+
+void Biff8Writer::flushBlock()
+{
+    const QByteArray block = blockBytes();
+    m_dbcellOffsets.push_back(quint32(m_sheetBody.size() + block.size())
+                              - quint32(4 + 4 + 2 * m_blockRows.size()));
+    m_sheetBody.append(block);
+    m_blockRows.clear();
+    m_blockCells.clear();
+}
+
+bool Biff8Writer::write(QIODevice& out)
+{
+    m_error.clear();
+    const QByteArray pending = blockBytes();
+    std::vector<quint32> dbcells = m_dbcellOffsets;
+    if (!pending.isEmpty())
+        dbcells.push_back(quint32(m_sheetBody.size() + pending.size())
+                          - quint32(4 + 4 + 2 * m_blockRows.size()));
+
+    // --- Workbook globals, up to the shared string table.
+    QByteArray globals;
+    appendBof(globals, 0x0005);
+    Record(globals, RecCodePage).u16(1200);           // texts are UTF-16
+    // WINDOW1: position and size of the workbook window (twips), flags
+    // 0x38 (horizontal and vertical scroll bars, sheet tabs shown), first
+    // sheet active and selected, tab bar width ratio 600/1000.
+    Record(globals, RecWindow1).u16(0x01E0).u16(0x005A).u16(0x3FCF).u16(0x2A4E)
+        .u16(0x0038).u16(0).u16(0).u16(1).u16(0x0258);
+    // FONT: five records, because readers skip index 4 (fonts are numbered
+    // 0, 1, 2, 3, 5, ...). Height 220 twips (11 points), no attributes,
+    // automatic colour, normal weight, family "modern", Shift-JIS charset.
+    for (int i = 0; i < 5; ++i) {
+        Record(globals, RecFont).u16(220).u16(0).u16(0x7FFF).u16(400).u16(0)
+            .u8(0).u8(3).u8(128).u8(0).shortString(FontName);
+    }
+    // XF: the 16 formats every Excel 97 workbook begins with: 0 is the
+    // style "Normal", 1-14 are the outline styles (only their font counts),
+    // 15 is the default cell format, used by every cell written here.
+    for (int i = 0; i < 15; ++i) {
+        const quint16 font = (i == 1 || i == 2) ? 1 : (i == 3 || i == 4) ? 2 : 0;
+        appendXf(globals, font, true, i == 0 ? 0x00 : 0xF4);
+    }
+    appendXf(globals, 0, false, 0x00);
+    // STYLE: built-in style "Normal" (id 0) is XF 0.
+    Record(globals, RecStyle).u16(0x8000).u8(0).u8(0xFF);
+    // BOUNDSHEET: stream offset of the sheet's BOF (filled in below),
+    // visible, worksheet, name.
+    qsizetype boundSheetOffset;
+    {
+        Record rec(globals, RecBoundSheet);
+        boundSheetOffset = globals.size();
+        rec.u32(0).u8(0).u8(0).shortString(SheetName);
+    }
+
+    // --- Shared string table and its index (EXTSST). Excel groups the
+    // strings in buckets of at least 8, at most 128 buckets.
+    const quint32 stringCount = quint32(m_stringHash.size());
+    const quint32 bucketSize = std::clamp<quint32>((stringCount + 127) / 128, 8, 0xFFFF);
+    SstWriter sst(m_pool, m_stringStart, m_sstReferences, bucketSize);
+    sst.run(nullptr);
+    const quint32 sstStart = quint32(globals.size());
+    QByteArray extSst;
+    {
+        Record rec(extSst, RecExtSst);
+        rec.u16(quint16(bucketSize));
+        for (const SstWriter::Bucket& b : sst.buckets())
+            rec.u32(sstStart + b.streamOffset).u16(b.recordOffset).u16(0);
+    }
+    appendEof(extSst);
+    const quint64 globalsSize = quint64(globals.size()) + sst.size() + extSst.size();
+
+    // --- Worksheet: BOF, INDEX, DEFCOLWIDTH, DIMENSIONS, the cell blocks,
+    // WINDOW2, EOF.
+    const bool empty = m_firstRow < 0;
+    QByteArray sheetHead;
+    appendBof(sheetHead, 0x0010);
+    const qsizetype indexSize = 4 + 16 + 4 * qsizetype(dbcells.size());
+    const quint64 defColWidthPos = globalsSize + quint64(sheetHead.size() + indexSize);
+    const qsizetype headSize = sheetHead.size() + indexSize + 6 + 18;
+    {
+        // INDEX: used rows, stream position of DEFCOLWIDTH, stream position
+        // of each DBCELL.
+        const quint64 bodyPos = globalsSize + quint64(headSize);
+        Record rec(sheetHead, RecIndex);
+        rec.u32(0).u32(empty ? 0 : m_firstRow).u32(empty ? 0 : m_lastRow + 1)
+            .u32(quint32(defColWidthPos));
+        for (quint32 d : dbcells)
+            rec.u32(quint32(bodyPos + d));
+    }
+    Record(sheetHead, RecDefColWidth).u16(8);          // 8 characters, Excel's default
+    // DIMENSIONS: used range, first row / last row + 1 (32 bit), first
+    // column / last column + 1; all zero for an empty sheet.
+    Record(sheetHead, RecDimensions).u32(empty ? 0 : m_firstRow).u32(empty ? 0 : m_lastRow + 1)
+        .u16(empty ? 0 : m_firstCol).u16(empty ? 0 : m_lastCol + 1).u16(0);
+    Q_ASSERT(sheetHead.size() == headSize);
+    QByteArray sheetTail;
+    // WINDOW2: show grid lines, row and column headings and zeros, default
+    // grid colour, outline symbols; sheet selected and shown; top-left A1.
+    Record(sheetTail, RecWindow2).u16(0x06B6).u16(0).u16(0).u16(0x40).u16(0)
+        .u16(0).u16(0).u16(0).u16(0);
+    appendEof(sheetTail);
+
+    const quint64 total = globalsSize + quint64(sheetHead.size()) + quint64(m_sheetBody.size())
+        + quint64(pending.size()) + quint64(sheetTail.size());
+    if (total > CompoundFileWriter::MaxStreamSize)
+        return fail(QStringLiteral("The workbook is too large for the file format (%1 bytes, at most %2)")
+                        .arg(total).arg(CompoundFileWriter::MaxStreamSize));
+    put32(globals.data() + boundSheetOffset, quint32(globalsSize));
+
+    CompoundFileWriter cfb(out);
+    auto put = [&](const QByteArray& bytes) {
+        for (qsizetype pos = 0; pos < bytes.size(); pos += 1 << 20) {
+            if (!cfb.writeStream(bytes.constData() + pos, std::min<qsizetype>(1 << 20, bytes.size() - pos)))
+                return false;
+        }
+        return true;
+    };
+    if (!cfb.begin(QStringLiteral("Workbook"), total) || !put(globals) || !sst.run(&cfb)
+        || !put(extSst) || !put(sheetHead) || !put(m_sheetBody) || !put(pending) || !put(sheetTail)
+        || !cfb.finish())
+        return fail(cfb.error());
+    // Files buffer writes; a full disk may only show when the buffer is flushed.
+    if (auto* file = qobject_cast<QFileDevice*>(&out); file && !file->flush())
+        return fail(QStringLiteral("Cannot write the workbook file: %1").arg(file->errorString()));
+    return true;
+}
+
+} // namespace xls

@@ -1,0 +1,23 @@
+"""Prints the first worksheet of an .xls file as JSON: one list per row,
+each cell a string, a number or null (empty). Exit code 3: no xlrd here."""
+import json
+import sys
+
+try:
+    import xlrd
+except ImportError:
+    sys.exit(3)
+
+sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
+rows = []
+for r in range(sheet.nrows):
+    row = []
+    for cell in sheet.row(r):
+        if cell.ctype in (xlrd.XL_CELL_TEXT, xlrd.XL_CELL_NUMBER):
+            row.append(cell.value)
+        elif cell.ctype == xlrd.XL_CELL_EMPTY:
+            row.append(None)
+        else:
+            row.append("<unexpected cell type %d>" % cell.ctype)
+    rows.append(row)
+json.dump(rows, sys.stdout)

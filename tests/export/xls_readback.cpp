@@ -1,0 +1,231 @@
+#include "export/xls_readback.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QtEndian>
+
+#include <freexl.h>
+
+#include <map>
+
+bool readWithFreeXl(const QString& path, Grid& grid, QString& error)
+{
+    const void* h = nullptr;
+    unsigned int rows = 0;
+    unsigned short cols = 0;
+    int rc = freexl_open(QFile::encodeName(path).constData(), &h);
+    if (rc == FREEXL_OK)
+        rc = freexl_select_active_worksheet(h, 0);
+    if (rc == FREEXL_OK)
+        rc = freexl_worksheet_dimensions(h, &rows, &cols);
+    grid.assign(rows, std::vector<QVariant>(cols));
+    for (unsigned r = 0; rc == FREEXL_OK && r < rows; ++r) {
+        for (unsigned short c = 0; rc == FREEXL_OK && c < cols; ++c) {
+            FreeXL_CellValue v;
+            v.type = FREEXL_CELL_NULL;
+            rc = freexl_get_cell_value(h, r, c, &v);
+            if (v.type == FREEXL_CELL_INT)
+                grid[r][c] = double(v.value.int_value);
+            else if (v.type == FREEXL_CELL_DOUBLE)
+                grid[r][c] = v.value.double_value;
+            else if (v.type == FREEXL_CELL_TEXT || v.type == FREEXL_CELL_SST_TEXT)
+                grid[r][c] = QString::fromUtf8(v.value.text_value);
+            else if (v.type != FREEXL_CELL_NULL)
+                grid[r][c] = QStringLiteral("<unexpected type %1>").arg(v.type);
+        }
+    }
+    freexl_close(h);
+    error = QStringLiteral("FreeXL error %1").arg(rc);
+    return rc == FREEXL_OK;
+}
+
+bool readWithXlrd(const QString& path, Grid& grid, QString& error, bool& unavailable)
+{
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(XLRD_DUMP_SCRIPT), path});
+    p.waitForFinished(120000);
+    unavailable = p.error() == QProcess::FailedToStart || p.exitCode() == 3;
+    const QJsonDocument doc = QJsonDocument::fromJson(p.readAllStandardOutput());
+    error = QString::fromUtf8(p.readAllStandardError());
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || !doc.isArray())
+        return false;
+    grid.clear();
+    for (const QJsonValue& row : doc.array()) {
+        grid.emplace_back();
+        for (const QJsonValue& v : row.toArray())
+            grid.back().push_back(v.isDouble() ? QVariant(v.toDouble())
+                                  : v.isString() ? QVariant(v.toString()) : QVariant());
+    }
+    return true;
+}
+
+namespace {
+
+quint16 u16(const QByteArray& b, qsizetype p) { return qFromLittleEndian<quint16>(b.constData() + p); }
+quint32 u32(const QByteArray& b, qsizetype p) { return qFromLittleEndian<quint32>(b.constData() + p); }
+
+} // namespace
+
+QString readWorkbookStream(const QByteArray& f, QByteArray& stream, RawWorkbook& raw)
+{
+    if (f.size() < 1024 || f.size() % 512 || !f.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
+        return QStringLiteral("not a compound file of whole sectors");
+    const quint32 sectors = quint32(f.size() / 512 - 1);
+    auto at = [](quint32 s) { return 512 + qsizetype(s) * 512; };
+    std::vector<quint32> fatSectors;
+    const quint32 fatCount = u32(f, 44);
+    for (int i = 0; i < 109 && fatSectors.size() < fatCount; ++i)
+        fatSectors.push_back(u32(f, 76 + 4 * i));
+    for (quint32 d = u32(f, 68); fatSectors.size() < fatCount; d = u32(f, at(d) + 508), ++raw.difatSectors) {
+        if (d >= sectors)
+            return QStringLiteral("DIFAT chain leaves the file");
+        for (int i = 0; i < 127 && fatSectors.size() < fatCount; ++i)
+            fatSectors.push_back(u32(f, at(d) + 4 * i));
+    }
+    if (raw.difatSectors != u32(f, 72))
+        return QStringLiteral("header counts %1 DIFAT sectors, found %2").arg(u32(f, 72)).arg(raw.difatSectors);
+    std::vector<quint32> fat;
+    for (quint32 s : fatSectors) {
+        if (s >= sectors)
+            return QStringLiteral("FAT sector outside the file");
+        for (int i = 0; i < 128; ++i)
+            fat.push_back(u32(f, at(s) + 4 * i));
+    }
+    auto chain = [&](quint32 s, QByteArray& out) {
+        for (quint32 n = 0; s != 0xFFFFFFFE; s = fat[s], ++n) {
+            if (s >= sectors || s >= fat.size() || n > sectors)
+                return false;
+            out.append(f.mid(at(s), 512));
+        }
+        return true;
+    };
+    QByteArray dir;
+    if (!chain(u32(f, 48), dir))
+        return QStringLiteral("broken directory chain");
+    const quint32 child = u32(dir, 76);  // the root entry's child
+    if (dir.size() < qsizetype(child + 1) * 128 || dir[child * 128 + 66] != 2
+        || QString::fromUtf16(reinterpret_cast<const char16_t*>(dir.constData() + child * 128))
+               != QLatin1String("Workbook"))
+        return QStringLiteral("the root entry's child is no stream named Workbook");
+    const quint32 size = u32(dir, child * 128 + 120);
+    if (!chain(u32(dir, child * 128 + 116), stream) || stream.size() < size)
+        return QStringLiteral("broken Workbook stream chain");
+    stream.truncate(size);
+    return {};
+}
+
+QString checkStructure(const QByteArray& file, RawWorkbook& raw)
+{
+    QByteArray s;
+    if (QString fault = readWorkbookStream(file, s, raw); !fault.isEmpty())
+        return fault;
+    // Every record: position -> type. Globals first, then the sheet.
+    std::map<qsizetype, quint16> records;
+    std::vector<std::pair<qsizetype, QByteArray>> sstRecords; // position, data
+    QByteArray extSst;
+    qsizetype sheet = -1;
+    bool inSst = false;
+    for (qsizetype p = 0, start = 0; p + 4 <= s.size();) {
+        const quint16 type = u16(s, p), len = u16(s, p + 2);
+        if (len > 8224 || p + 4 + len > s.size())
+            return QStringLiteral("record 0x%1 at %2: bad length %3").arg(type, 0, 16).arg(p).arg(len);
+        records[p] = type;
+        const QByteArray data = s.mid(p + 4, len);
+        if (type == 0x0085)
+            sheet = u32(data, 0);
+        inSst = type == 0x00FC || (inSst && type == 0x003C);
+        if (inSst)
+            sstRecords.emplace_back(p, data);
+        else if (type == 0x00FF)
+            extSst = data;
+        p += 4 + len;
+        if (type == 0x000A) {              // EOF: globals done, go to the sheet
+            if (start != 0 || sheet <= 0 || sheet > s.size() - 4)
+                break;
+            p = start = sheet;
+        }
+    }
+    if (sheet < 0 || records.count(sheet) == 0 || records[sheet] != 0x0809)
+        return QStringLiteral("BOUNDSHEET does not point at the sheet's BOF");
+
+    // Shared strings: count them, see how the records split them, and note
+    // where each one starts (stream position, offset in its record).
+    if (sstRecords.empty())
+        return QStringLiteral("no SST record");
+    std::vector<std::pair<quint32, quint16>> starts;
+    size_t rec = 0;
+    qsizetype pos = 8;
+    auto nextRecord = [&] { pos = 0; return ++rec < sstRecords.size(); };
+    const quint32 unique = u32(sstRecords[0].second, 4);
+    for (quint32 i = 0; i < unique; ++i) {
+        if (pos == sstRecords[rec].second.size()) {
+            if (!nextRecord())
+                return QStringLiteral("SST ends before string %1").arg(i);
+            ++raw.continuesAtStringStart;
+        }
+        const QByteArray* d = &sstRecords[rec].second;
+        if (pos + 3 > d->size() || ((*d)[pos + 2] != 1) || (u16(*d, pos) > 0 && pos + 5 > d->size()))
+            return QStringLiteral("string %1: header or first character split, or not UTF-16").arg(i);
+        starts.emplace_back(quint32(sstRecords[rec].first + 4 + pos), quint16(4 + pos));
+        raw.strings.append(QString());
+        qsizetype left = u16(*d, pos);
+        for (pos += 3; left > 0;) {
+            if (pos == d->size()) {
+                if (!nextRecord() || sstRecords[rec].second[0] != 1)
+                    return QStringLiteral("string %1: continuation without UTF-16 flag").arg(i);
+                ++raw.continuesInsideString;
+                d = &sstRecords[rec].second;
+                pos = 1;
+            }
+            const qsizetype take = std::min<qsizetype>(left, (d->size() - pos) / 2);
+            if (take == 0 || (take < left && QChar::isHighSurrogate(u16(*d, pos + 2 * take - 2))))
+                return QStringLiteral("string %1: a character is split between records").arg(i);
+            raw.strings.back() += QStringView(reinterpret_cast<const char16_t*>(d->constData() + pos), take);
+            pos += 2 * take;
+            left -= take;
+        }
+    }
+    if (rec + 1 != sstRecords.size() || pos != sstRecords[rec].second.size())
+        return QStringLiteral("SST holds more than its %1 strings").arg(unique);
+    const quint16 bucket = u16(extSst, 0);
+    for (size_t k = 0; bucket >= 8 && k * bucket < starts.size(); ++k) {
+        if (extSst.size() < qsizetype(2 + 8 * (k + 1)) || u32(extSst, 2 + 8 * k) != starts[k * bucket].first
+            || u16(extSst, 6 + 8 * k) != starts[k * bucket].second)
+            return QStringLiteral("EXTSST bucket %1 points elsewhere").arg(k);
+    }
+
+    // Sheet: INDEX -> DBCELL -> ROW records and each row's first cell.
+    const qsizetype index = records.upper_bound(sheet)->first;
+    if (records[index] != 0x020B || records[u32(s, index + 16)] != 0x0055)
+        return QStringLiteral("no INDEX after the sheet's BOF, or its DEFCOLWIDTH position is wrong");
+    int indexedRows = 0;
+    for (qsizetype k = 0; k < (u16(s, index + 2) - 16) / 4; ++k) {
+        const qsizetype db = u32(s, index + 20 + 4 * k);
+        if (records.count(db) == 0 || records[db] != 0x00D7)
+            return QStringLiteral("INDEX entry %1 is no DBCELL").arg(k);
+        qsizetype row = db - u32(s, db + 4), cell = row + 20;
+        const int rows = (u16(s, db + 2) - 4) / 2;
+        if (rows > 32 || u16(s, row + 4) / 32 != u16(s, row + 4 + 20 * (rows - 1)) / 32)
+            return QStringLiteral("DBCELL %1: rows of more than one block of 32").arg(k);
+        indexedRows += rows;
+        for (int i = 0; i < rows; ++i, row += 20) {
+            cell += u16(s, db + 8 + 2 * i);
+            if (records.count(row) == 0 || records[row] != 0x0208 || records.count(cell) == 0
+                || (records[cell] != 0x00FD && records[cell] != 0x0203) || u16(s, cell + 4) != u16(s, row + 4))
+                return QStringLiteral("DBCELL %1, row %2: offsets point elsewhere").arg(k).arg(i);
+        }
+    }
+    quint32 labels = 0;
+    int rowRecords = 0;
+    for (const auto& [p, type] : records) {
+        labels += (p > sheet && type == 0x00FD);
+        rowRecords += (type == 0x0208);
+    }
+    if (rowRecords != indexedRows)
+        return QStringLiteral("%1 ROW records, %2 of them in blocks").arg(rowRecords).arg(indexedRows);
+    if (labels != u32(sstRecords[0].second, 0))
+        return QStringLiteral("SST counts %1 references, the sheet has %2").arg(u32(sstRecords[0].second, 0)).arg(labels);
+    return {};
+}

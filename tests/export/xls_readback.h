@@ -1,0 +1,34 @@
+#pragma once
+
+// Reading written workbooks back for the tests, three independent ways:
+// FreeXL (C library), Python's xlrd, and a small parser of our own that
+// checks what both readers ignore: the stream offsets in INDEX, DBCELL,
+// EXTSST and BOUNDSHEET, record sizes, and how the string table is split.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <vector>
+
+// A worksheet read back: grid[row][column] is an invalid QVariant for an
+// empty cell, a QString for text, a double for a number.
+using Grid = std::vector<std::vector<QVariant>>;
+
+bool readWithFreeXl(const QString& path, Grid& grid, QString& error);
+// Returns false with `error`; sets `unavailable` when xlrd is not installed.
+bool readWithXlrd(const QString& path, Grid& grid, QString& error, bool& unavailable);
+
+struct RawWorkbook {
+    QStringList strings;            // the shared string table, decoded
+    quint32 difatSectors = 0;       // DIFAT sectors found in the compound file
+    int continuesAtStringStart = 0; // CONTINUE records starting with a new string
+    int continuesInsideString = 0;  // CONTINUE records going on with a string
+};
+// Finds the stream named Workbook through the compound file's header, DIFAT,
+// FAT and directory. Returns an empty string or what is wrong.
+QString readWorkbookStream(const QByteArray& file, QByteArray& stream, RawWorkbook& raw);
+// Returns an empty string when the file's structure is sound, otherwise
+// what is wrong.
+QString checkStructure(const QByteArray& file, RawWorkbook& raw);
