@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -78,6 +79,8 @@ QComboBox *comboBox(QWidget *parent, const char *name, Twips at)
     auto *c = place(new QComboBox(parent), name, at);
     c->setEditable(true);
     c->setInsertPolicy(QComboBox::NoInsert); // the list is fixed; typed text stays text
+    c->setCompleter(nullptr);                // and is never completed into an item
+    c->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     return c;
 }
 

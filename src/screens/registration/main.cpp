@@ -1,8 +1,79 @@
 #include "screens/registration/main.h"
 
+#include "app/module1.h"
+#include "screens/record_panel/recordpanel.h"
+#include "store/datacontrol.h"
+
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
 Main::Main() : common::DataScreen("Main", {0, 0, 8910, 4950})
 {
     setWindowTitle(QStringLiteral("ブクレア"));
+    setWindowIcon(QIcon(QStringLiteral(":/main.ico")));
+    QWidget *c = client();
+
+    // The data control comes first so that the panel can bind to it.
+    Frame4 = ui::frame(c, "Frame4", QStringLiteral("データ操作"), {5760, 2520, 3015, 2295});
+    Frame4->setFont(ui::font(12));
+    Command1 = ui::button(Frame4, "Command1", QStringLiteral("新規登録"), {120, 360, 2775, 780});
+    Command2 = ui::button(Frame4, "Command2", QStringLiteral("キャンセル"), {120, 1200, 2775, 435});
+    for (QPushButton *b : {Command1, Command2})
+        b->setFont(ui::font(12));
+    Data1 = new store::DataControl(Frame4);
+    Data1->setObjectName(QStringLiteral("Data1"));
+    Data1->setGeometry(ui::toPixels({120, 1800, 2775, 375}));
+    Data1->setFont(ui::font(9));
+    Data1->setCaption(QStringLiteral("新規登録"));
+    // Shown but disabled: its move buttons cannot leave the new record.
+    Data1->setEnabled(false);
+
+    panel = new RecordPanel(c, Data1, {"Text7", 315, {1440, 120, 375, 255}});
+
+    Line1 = ui::line(c, "Line1", -540, 9240, 0, QPalette::Mid);
+    Line2 = ui::line(c, "Line2", 0, 9240, 15, QPalette::Base);
+
+    setTabOrder(panel->lastInFocusOrder(), Command1);
+    setTabOrder(Command1, Command2);
+    panel->TitleBox->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &Main::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Main::Command2_Click);
 }
 
-void Main::load() {}
+void Main::load()
+{
+    Module1::computeDatabasePath();
+    Data1->setDatabaseName(Module1::databasePath());
+    Data1->setRecordSource(QStringLiteral("tabel"));
+    Data1->refresh();
+    Data1->recordset()->addNew();
+    // A new record has no lending state yet.
+    ui::setBackground(panel->Label4, ui::systemColor(QPalette::Button));
+}
+
+void Main::Command1_Click()
+{
+    // A refused write keeps the screen open with everything typed, so the
+    // user can put it right and try again, or cancel.
+    if (!guarded([this] { Data1->recordset()->update(); }))
+        return;
+    // The book is written now: a failure to reopen the table is reported,
+    // but the screen still closes, so the same book cannot be entered twice.
+    guarded([this] { Data1->refresh(); });
+    returnToMenu();
+}
+
+void Main::Command2_Click() { cancelAndReturn(); }
+
+void Main::queryUnload() { cancelAndReturn(); }
+
+void Main::cancelAndReturn()
+{
+    if (store::RecordSet *rs = Data1->recordset())
+        rs->cancelUpdate();
+    returnToMenu();
+}

@@ -2,9 +2,34 @@
 
 #include "screens/common/datascreen.h"
 
+class QGroupBox;
+class QPushButton;
+class RecordPanel;
+
+// The registration screen: enters one new book. Every opening starts a new
+// empty record that the book record panel fills; "新規登録" writes it,
+// "キャンセル" or the close box drops it, and either way the start menu comes
+// back. The data control is shown but disabled, so no other record can be
+// reached from here.
 class Main : public common::DataScreen {
     Q_OBJECT
 public:
     explicit Main();
+    // Opens the book table and starts the new record; throws store::Error.
     void load() override;
+
+    RecordPanel *panel;
+    QGroupBox *Frame4;     // "データ操作"
+    QPushButton *Command1; // "新規登録"
+    QPushButton *Command2; // "キャンセル"
+    store::DataControl *Data1;
+    QWidget *Line1, *Line2;
+
+protected:
+    void queryUnload() override;
+
+private:
+    void Command1_Click();
+    void Command2_Click();
+    void cancelAndReturn();
 };
