@@ -1,8 +1,238 @@
 #include "screens/edit/main2.h"
 
-Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950})
+#include "app/module1.h"
+#include "app/navigation.h"
+#include "screens/common/messages.h"
+#include "screens/record_panel/recordpanel.h"
+#include "store/datacontrol.h"
+#include "store/statement.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+const QString &tableSource()
 {
-    setWindowTitle(QStringLiteral("ブクレア"));
+    static const QString source = QStringLiteral("tabel");
+    return source;
 }
 
-void Main2::load() {}
+} // namespace
+
+Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
+{
+    setWindowTitle(QStringLiteral("ブクレア")); // replaced by the load at once
+    setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
+    QWidget *c = client();
+
+    // A thin separator under the menu bar, across the whole width.
+    Line1 = ui::line(c, "Line1", -645, 8985, 0, QPalette::Mid);
+    Line2 = ui::line(c, "Line2", 0, 8880, 15, QPalette::HighlightedText);
+
+    // The data control stands in "データ操作"; the panel binds to it, so it
+    // is made first and placed with the frame below.
+    Frame4 = ui::frame(c, "Frame4", QStringLiteral("データ操作"), {5760, 2520, 3015, 2295});
+    Frame4->setFont(ui::font(12));
+    Data1 = new store::DataControl(Frame4);
+    Data1->setObjectName(QStringLiteral("Data1"));
+    Data1->setGeometry(ui::toPixels({1080, 1800, 1815, 375}));
+
+    panel = new RecordPanel(c, Data1, {"Text4", 345, {1680, 240, 615, 255}});
+
+    // The buttons of the frame use the window's own font, not the frame's.
+    const QFont plain = ui::font(9);
+    Data1->setFont(plain);
+    auto button = [&](const char *name, const char *caption, ui::Twips at) {
+        QPushButton *b = ui::button(Frame4, name, QString::fromUtf8(caption), at);
+        b->setFont(plain);
+        return b;
+    };
+    Command2 = button("Command2", "修正", {120, 360, 1335, 375});
+    Command1 = button("Command1", "削除", {120, 840, 1335, 375});
+    cmdrep = button("cmdrep", "データ一覧", {120, 1320, 1335, 375});
+    cmdadd = button("cmdadd", "メニュー", {120, 1800, 855, 375});
+
+    Text5 = ui::textBox(Frame4, "Text5", {1620, 360, 1215, 375});
+    ui::setBackground(Text5, Qt::white);
+    Text5->setFont(ui::font(12));
+    Text5->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    Command5 = button("Command5", "蔵書番号検索", {1620, 840, 1215, 375});
+    Command6 = button("Command6", "検索リセット", {1620, 1320, 1215, 375});
+    for (QPushButton *b : {Command5, Command6})
+        ui::setBackground(b, QColor(192, 192, 255));
+    // Only a box around the search group, drawn behind it.
+    Frame11 = ui::frame(Frame4, "Frame11", QString(), {1560, 210, 1335, 1545});
+    Frame11->lower();
+
+    Text7 = ui::textBox(c, "Text7", {8160, 3960, 525, 315});
+    ui::setBackground(Text7, ui::systemColor(QPalette::Window));
+    Text7->setEnabled(false);
+    Text7->hide();
+
+    const QList<QWidget *> order = {panel->lastInFocusOrder(), Text5, Command5, Command6,
+                                    Command2, Command1, cmdrep, cmdadd};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    panel->TitleBox->setFocus();
+
+    // A newly opened record set has no position until a book becomes current.
+    connect(Data1, &store::DataControl::recordsetChanged, this, [this] { Data1->setCaption(QString()); });
+    connect(Data1, &store::DataControl::Reposition, this, &Main2::Data1_Reposition);
+    connect(Command2, &QPushButton::clicked, this, &Main2::Command2_Click);
+    connect(Command1, &QPushButton::clicked, this, &Main2::Command1_Click);
+    connect(Command5, &QPushButton::clicked, this, &Main2::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &Main2::Command6_Click);
+    connect(cmdadd, &QPushButton::clicked, this, &Main2::cmdadd_Click);
+    connect(cmdrep, &QPushButton::clicked, this, &Main2::cmdrep_Click);
+}
+
+void Main2::load()
+{
+    Module1::computeDatabasePath();
+    Data1->setDatabaseName(Module1::databasePath());
+    Data1->setRecordSource(tableSource());
+    Data1->refresh();
+    Data1->recordset()->moveLast();
+    m_bookCount = Data1->recordset()->recordCount();
+    Data1->refresh(); // back to the first book
+    showBookCount();
+    panel->showLendingState();
+}
+
+void Main2::showBookCount()
+{
+    const QString count = QString::number(m_bookCount);
+    Text7->setText(count);
+    setWindowTitle(QStringLiteral("ブクレア　修正・削除") + QStringLiteral("   全 ") + count + QStringLiteral(" 件 "));
+}
+
+bool Main2::hasCurrentBook() const
+{
+    const store::RecordSet *rs = Data1->recordset();
+    return rs && rs->hasCurrent();
+}
+
+void Main2::Data1_Reposition()
+{
+    Data1->setCaption(QString::number(Data1->recordset()->absolutePosition() + 1));
+    panel->showLendingState();
+}
+
+// "修正": writes the current book with the panel's contents once confirmed.
+void Main2::Command2_Click()
+{
+    // Without a current book (an empty search result) there is nothing to
+    // correct, and nothing may be written.
+    if (!hasCurrentBook())
+        return;
+    const auto answer = common::showMessage({this, QMessageBox::Question, QStringLiteral("データ修正"),
+                                             QStringLiteral("このデータを修正します。\r\nよろしいですか？"),
+                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
+    if (answer != QMessageBox::Yes)
+        return;
+    // A refused write leaves the corrections in the panel to try again.
+    guarded([this] {
+        store::RecordSet *rs = Data1->recordset();
+        rs->edit();
+        rs->update();
+    });
+}
+
+// "削除": deletes the current book once confirmed, then shows the last book
+// of the record source run again. The last book of the table is never
+// deleted here: at a count of 1 the button disables itself.
+void Main2::Command1_Click()
+{
+    if (m_bookCount > 1 && hasCurrentBook()) {
+        const auto answer = common::showMessage({this, QMessageBox::Question, QStringLiteral("データ削除"),
+                                                 QStringLiteral("このデータを削除します。\r\nよろしいですか？"),
+                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
+        if (answer == QMessageBox::Yes && guarded([this] { Data1->recordset()->deleteCurrent(); })) {
+            // The book is gone from the file: the count follows at once,
+            // whatever happens to the reopening below.
+            --m_bookCount;
+            showBookCount();
+            guarded([this] {
+                Data1->refresh();
+                Data1->recordset()->moveLast();
+            });
+        }
+    }
+    if (m_bookCount == 1)
+        Command1->setEnabled(false);
+}
+
+// "蔵書番号検索": every book whose number contains the typed text.
+void Main2::Command5_Click()
+{
+    // The typed text is taken as it is; apostrophes are doubled so that they
+    // are searched for instead of ending the pattern.
+    const QString statement = QStringLiteral("select * from tabel where 蔵書番号 like '*")
+        + store::quoteText(Text5->text()) + QStringLiteral("*';");
+    const QString previous = Data1->recordSource();
+    Data1->setRecordSource(statement);
+    if (!guarded([this] { Data1->refresh(); })) {
+        Data1->setRecordSource(previous); // the open record set is still the previous one
+        return;
+    }
+    const store::RecordSet *rs = Data1->recordset();
+    if (rs->recordCount() > 0) {
+        auto field = [rs](const char *name) { return rs->fieldText(QString::fromUtf8(name)); };
+        panel->Text6->setText(field("蔵書番号"));
+        panel->TitleBox->setText(field("書名"));
+        panel->Text8->setText(field("著者名"));
+        panel->Text9->setText(field("出版社"));
+        panel->Text3->setText(field("出版年"));
+        panel->Combo1->setEditText(field("分類"));
+        panel->Text1->setText(field("保管場所"));
+        panel->Label5->setText(field("貸出"));
+        panel->Text2->setText(field("キーワード"));
+    } else {
+        // The empty result stays open.
+        common::showMessage({this, QMessageBox::Warning, QStringLiteral("検索失敗"),
+                             QStringLiteral("データが見つかりませんでした。"), QMessageBox::Ok, QMessageBox::Ok});
+    }
+}
+
+// "検索リセット": searches with an empty number, which finds every book
+// that has a number.
+void Main2::Command6_Click()
+{
+    Text5->setText(QString());
+    Command5->click();
+}
+
+// Drops what was typed into the panel for the current book; nothing is written.
+void Main2::dropPendingChanges()
+{
+    if (!hasCurrentBook())
+        return;
+    guarded([this] {
+        store::RecordSet *rs = Data1->recordset();
+        rs->edit();
+        rs->cancelUpdate();
+    });
+}
+
+void Main2::cmdadd_Click()
+{
+    dropPendingChanges();
+    returnToMenu();
+}
+
+void Main2::cmdrep_Click()
+{
+    unload();
+    app::showList();
+}
+
+void Main2::queryUnload()
+{
+    dropPendingChanges();
+    returnToMenu();
+}
