@@ -1,8 +1,183 @@
 #include "screens/list/db.h"
 
-db::db() : common::DataScreen("db", {0, 0, 11910, 7800})
+#include "app/module1.h"
+#include "app/navigation.h"
+#include "export/listexport.h"
+#include "screens/common/messages.h"
+#include "screens/list/booktablemodel.h"
+#include "screens/list/grid.h"
+#include "store/datacontrol.h"
+#include "store/statement.h"
+
+#include <QGroupBox>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+const QString &designCaption()
 {
-    setWindowTitle(QStringLiteral("ブクレア　【一覧表示】"));
+    static const QString caption = QStringLiteral("ブクレア　【一覧表示】");
+    return caption;
 }
 
-void db::load() {}
+} // namespace
+
+db::db() : common::DataScreen("db", {0, 0, 11910, 7800})
+{
+    setWindowTitle(designCaption());
+    setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
+    QWidget *c = client();
+
+    // A thin separator under the menu bar.
+    Line1_0 = ui::line(c, "Line1_0", 0, 11880, 0, QPalette::Mid);
+    Line1_1 = ui::line(c, "Line1_1", 0, 11880, 15, QPalette::Base);
+
+    // Hidden beneath the grid, as on the form.
+    Data1 = new store::DataControl(c);
+    Data1->setObjectName(QStringLiteral("Data1"));
+    Data1->setGeometry(ui::toPixels(ui::Twips{180, 4065, 1755, 375}));
+    Data1->setCaption(QStringLiteral("Data1"));
+    Data1->hide();
+    Text2 = ui::textBox(c, "Text2", {1965, 4155, 525, 270});
+    Text2->setText(QStringLiteral("Text2"));
+    Text2->hide();
+
+    fg = new Grid(c);
+    fg->setObjectName(QStringLiteral("fg"));
+    fg->setGeometry(ui::toPixels(ui::Twips{120, 120, 11700, 5835}));
+    fgModel = new BookTableModel(Data1, fg);
+    fg->setModel(fgModel);
+
+    Frame2 = ui::frame(c, "Frame2", QStringLiteral("検索（キーワードを1つ入力⇒ジャンル選択）"), {120, 6120, 5535, 1575});
+    Text1 = ui::textBox(Frame2, "Text1", {300, 330, 2175, 270});
+    ui::setInputMethod(Text1, true);
+    Command14 = ui::button(Frame2, "Command14", QStringLiteral("書名"), {300, 690, 975, 735});
+    Command12 = ui::button(Frame2, "Command12", QStringLiteral("著者名"), {1260, 690, 1335, 375});
+    Command13 = ui::button(Frame2, "Command13", QStringLiteral("出版社"), {1260, 1050, 1335, 375});
+    Command6 = ui::button(Frame2, "Command6", QStringLiteral("出版年"), {2580, 330, 1335, 375});
+    Command8 = ui::button(Frame2, "Command8", QStringLiteral("分類"), {2580, 690, 1335, 375});
+    Command10 = ui::button(Frame2, "Command10", QStringLiteral("蔵書番号"), {2580, 1050, 1335, 375});
+    Command7 = ui::button(Frame2, "Command7", QStringLiteral("設定キー"), {3900, 330, 1335, 375});
+    Command9 = ui::button(Frame2, "Command9", QStringLiteral("貸出の状態"), {3900, 690, 1335, 375});
+    Command11 = ui::button(Frame2, "Command11", QStringLiteral("保管場所"), {3900, 1050, 1335, 375});
+
+    Frame4 = ui::frame(c, "Frame4", QStringLiteral("蔵書番号で並べ替え"), {5760, 6120, 1935, 1575});
+    Command15 = ui::button(Frame4, "Command15", QStringLiteral("降順"), {120, 360, 1695, 495});
+    Command5 = ui::button(Frame4, "Command5", QStringLiteral("昇順"), {120, 960, 1695, 495});
+    Frame1 = ui::frame(c, "Frame1", QStringLiteral("出版年で並べ替え"), {7800, 6120, 1935, 1575});
+    Command2 = ui::button(Frame1, "Command2", QStringLiteral("降順"), {120, 360, 1695, 495});
+    Command3 = ui::button(Frame1, "Command3", QStringLiteral("昇順"), {120, 960, 1695, 495});
+    Frame3 = ui::frame(c, "Frame3", QStringLiteral("データ操作"), {9840, 6120, 1935, 975});
+    Command4 = ui::button(Frame3, "Command4", QStringLiteral("Excelデータ変換"), {120, 360, 1695, 495});
+    Command1 = ui::button(c, "Command1", QStringLiteral("メニュー"), {9960, 7200, 1695, 495});
+
+    // The focus order of the form; the search box comes first and holds the
+    // focus when the screen opens.
+    const QList<QWidget *> order = {Text1,    Command14, Command12, Command13, Command6,  Command8,
+                                    Command10, Command7, Command9,  Command11, Command4,  fg,
+                                    Text2,    Command2,  Command3,  Command5,  Command15, Command1};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    Text1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &db::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &db::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &db::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &db::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &db::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &db::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &db::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &db::Command8_Click);
+    connect(Command9, &QPushButton::clicked, this, &db::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &db::Command10_Click);
+    connect(Command11, &QPushButton::clicked, this, &db::Command11_Click);
+    connect(Command12, &QPushButton::clicked, this, &db::Command12_Click);
+    connect(Command13, &QPushButton::clicked, this, &db::Command13_Click);
+    connect(Command14, &QPushButton::clicked, this, &db::Command14_Click);
+    connect(Command15, &QPushButton::clicked, this, &db::Command15_Click);
+}
+
+void db::load()
+{
+    Module1::computeDatabasePath();
+    Data1->setDatabaseName(Module1::databasePath());
+    Data1->setRecordSource(store::tableName());
+    Data1->refresh();
+    // Moving to the last row of an empty table does nothing here, and the
+    // count is then 0: an empty collection opens as an empty list.
+    Data1->recordset()->moveLast();
+    bookCount = Data1->recordset()->recordCount();
+    Data1->refresh();
+    Text2->setText(QString::number(bookCount));
+    setWindowTitle(designCaption() + QStringLiteral("   全 ") + QString::number(bookCount) + QStringLiteral(" 件 "));
+    const int widths[] = {150, 900, 3000, 1200, 1400, 650, 2400, 1000, 450, 1300};
+    for (int column = 0; column < 10; ++column)
+        fg->setColWidth(column, widths[column]);
+    Data1->setRecordSource(QStringLiteral("select * from tabel order by 蔵書番号 asc;"));
+    Data1->refresh();
+}
+
+void db::fieldSearch(const QString &prefix)
+{
+    guarded([&] {
+        // The keyword is taken as typed; its apostrophes are doubled so that
+        // they are searched for instead of ending the pattern. Wildcards keep
+        // their meaning.
+        Module1::lastSearch() = prefix + store::quoteText(Text1->text()) + QStringLiteral("*';");
+        Data1->setRecordSource(Module1::lastSearch());
+        Data1->refresh();
+        if (Data1->recordset()->recordCount() < 1) {
+            common::showMessage({this, QMessageBox::Warning, QStringLiteral("検索失敗"),
+                                 QStringLiteral("データが見つかりませんでした。"), QMessageBox::Ok,
+                                 QMessageBox::NoButton});
+        }
+    });
+}
+
+void db::sortBy(const QString &statement)
+{
+    guarded([&] {
+        Data1->setRecordSource(statement);
+        Data1->refresh();
+    });
+}
+
+void db::Command14_Click() { fieldSearch(QStringLiteral("select * from tabel where 書名 like '*")); }
+void db::Command12_Click() { fieldSearch(QStringLiteral("select * from tabel where 著者名 like '*")); }
+void db::Command13_Click() { fieldSearch(QStringLiteral("select * from tabel where 出版社 like '*")); }
+void db::Command6_Click() { fieldSearch(QStringLiteral("select * from tabel where 出版年 like '*")); }
+void db::Command8_Click() { fieldSearch(QStringLiteral("select * from tabel where 分類 like '*")); }
+void db::Command10_Click() { fieldSearch(QStringLiteral("select * from tabel where 蔵書番号 like '*")); }
+// "設定キー" searches the keywords, "貸出の状態" the lending state.
+void db::Command7_Click() { fieldSearch(QStringLiteral("select * from tabel where キーワード like '*")); }
+void db::Command9_Click() { fieldSearch(QStringLiteral("select * from tabel where 貸出 like '*")); }
+void db::Command11_Click() { fieldSearch(QStringLiteral("select * from tabel where 保管場所 like '*")); }
+
+void db::Command15_Click() { sortBy(QStringLiteral("select * from tabel order by 蔵書番号 desc;")); }
+void db::Command2_Click() { sortBy(QStringLiteral("select * from tabel order by 出版年 desc;")); }
+void db::Command3_Click() { sortBy(QStringLiteral("select * from tabel order by 出版年 asc;")); }
+
+// The reset: reopens, recounts and lists every book by ascending number.
+void db::Command5_Click()
+{
+    guarded([this] { load(); });
+}
+
+// The spreadsheet export of the list on screen; it is added with the export.
+// Writes the list on screen, exactly as shown, into the export workbook.
+void db::Command4_Click()
+{
+    if (const store::RecordSet *rs = Data1->recordset())
+        xls::exportList(this, *rs);
+}
+
+void db::Command1_Click() { returnToMenu(); }
+
+void db::queryUnload()
+{
+    // The user's close: the window closes in any case; the start menu returns.
+    // A close made by the program (the exit command) does not come here.
+    app::showMenu();
+}
