@@ -35,9 +35,9 @@ QString text(int n, int seed)
 }
 
 // What a reader must see: empty cells and empty texts read as empty.
-Grid expected(const Rows& rows)
+SheetCells expected(const Rows& rows)
 {
-    Grid g;
+    SheetCells g;
     for (const Row& row : rows) {
         g.emplace_back();
         for (const xls::Cell& c : row) {
@@ -81,9 +81,9 @@ bool freeXlCanRead(const Rows& rows)
 }
 
 // The first differing cell, trailing empty cells and rows not counting.
-QString difference(const Grid& want, const Grid& got)
+QString difference(const SheetCells& want, const SheetCells& got)
 {
-    auto at = [](const Grid& g, size_t r, size_t c) {
+    auto at = [](const SheetCells& g, size_t r, size_t c) {
         return r < g.size() && c < g[r].size() ? g[r][c] : QVariant();
     };
     for (size_t r = 0; r < std::max(want.size(), got.size()); ++r) {
@@ -193,7 +193,7 @@ void TestBiff8::roundTrip()
     QCOMPARE(writeFile(w, path()), QString());
 
     if (freeXlCanRead(rows)) {
-        Grid got;
+        SheetCells got;
         QString error;
         QVERIFY2(readWithFreeXl(path(), got, error), qPrintable(error));
         const QString diff = difference(expected(rows), got);
@@ -214,7 +214,7 @@ void TestBiff8::roundTrip()
         QVERIFY(raw.continuesInsideString > 0);
 
     // A second, independent reader.
-    Grid byXlrd;
+    SheetCells byXlrd;
     QString error;
     bool unavailable = false;
     if (!readWithXlrd(path(), byXlrd, error, unavailable)) {
@@ -257,7 +257,7 @@ void TestBiff8::refusesWhatDoesNotFit()
 
     // The refused row left nothing behind.
     QCOMPARE(writeFile(w, path()), QString());
-    Grid got;
+    SheetCells got;
     QString readError;
     QVERIFY2(readWithFreeXl(path(), got, readError), qPrintable(readError));
     const QString diff = difference(expected(accepted), got);
@@ -269,7 +269,7 @@ void TestBiff8::storesLoneSurrogatesAsReplacementCharacters()
     xls::Biff8Writer w;
     QVERIFY(w.appendRow({T(QString(QChar(0xD842)) + "a" + QChar(0xDFB7))}));
     QCOMPARE(writeFile(w, path()), QString());
-    Grid got;
+    SheetCells got;
     QString error;
     QVERIFY2(readWithFreeXl(path(), got, error), qPrintable(error));
     QCOMPARE(difference({{QStringLiteral("\uFFFDa\uFFFD")}}, got), QString());

@@ -10,7 +10,7 @@
 
 #include <map>
 
-bool readWithFreeXl(const QString& path, Grid& grid, QString& error)
+bool readWithFreeXl(const QString& path, SheetCells& grid, QString& error)
 {
     const void* h = nullptr;
     unsigned int rows = 0;
@@ -41,7 +41,7 @@ bool readWithFreeXl(const QString& path, Grid& grid, QString& error)
     return rc == FREEXL_OK;
 }
 
-bool readWithXlrd(const QString& path, Grid& grid, QString& error, bool& unavailable)
+bool readWithXlrd(const QString& path, SheetCells& grid, QString& error, bool& unavailable)
 {
     QProcess p;
     p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(XLRD_DUMP_SCRIPT), path});

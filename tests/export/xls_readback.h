@@ -14,11 +14,11 @@
 
 // A worksheet read back: grid[row][column] is an invalid QVariant for an
 // empty cell, a QString for text, a double for a number.
-using Grid = std::vector<std::vector<QVariant>>;
+using SheetCells = std::vector<std::vector<QVariant>>;
 
-bool readWithFreeXl(const QString& path, Grid& grid, QString& error);
+bool readWithFreeXl(const QString& path, SheetCells& grid, QString& error);
 // Returns false with `error`; sets `unavailable` when xlrd is not installed.
-bool readWithXlrd(const QString& path, Grid& grid, QString& error, bool& unavailable);
+bool readWithXlrd(const QString& path, SheetCells& grid, QString& error, bool& unavailable);
 
 struct RawWorkbook {
     QStringList strings;            // the shared string table, decoded

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace store {
+class RecordSet;
+}
+
+namespace xls {
+
+// Writes the rows of the list on screen into "ブクレア.xls" of the
+// application directory, watched by a small progress window. An existing
+// file is replaced only when the user agrees. A failure is reported in a
+// message box naming the file, and leaves any earlier file as it was.
+// Returns true when the workbook was written.
+bool exportList(QWidget *parent, const store::RecordSet &rs);
+
+// The file the export writes.
+QString exportPath();
+
+} // namespace xls

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "export/biff8_writer.h"
+
+#include <QString>
+#include <functional>
+
+namespace store {
+class RecordSet;
+}
+
+namespace xls {
+
+// A new workbook whose first worksheet receives a record set in bulk and
+// which is then saved under a name: what the export once asked of a
+// spreadsheet application, done by our own writer.
+class Workbook {
+public:
+    // Called now and then while rows are copied: rows done, rows in all.
+    using Progress = std::function<void(int done, int total)>;
+
+    // Copies every row of the record set, in its order, into the first
+    // worksheet from cell (1, 1): one row per record, one column per field,
+    // no heading. Reads the rows by position, so neither the record set's
+    // current row nor anything shown from it moves. Returns false, with
+    // error(), when the rows cannot fit a worksheet of this format; then
+    // nothing is kept.
+    bool copyFromRecordset(const store::RecordSet &rs, const Progress &progress = {});
+
+    // Writes the workbook to `path` through a temporary file beside it that
+    // replaces the target only once complete: a failure never leaves a
+    // half-written or destroyed workbook. Returns false with error().
+    bool saveAs(const QString &path);
+
+    QString error() const { return m_error; }
+
+private:
+    std::unique_ptr<Biff8Writer> m_writer = std::make_unique<Biff8Writer>();
+    QString m_error;
+};
+
+} // namespace xls

@@ -1,0 +1,262 @@
+#include "export/listexport.h"
+#include "screens/list/db.h"
+#include "screens/menu/menu.h"
+#include "store/datacontrol.h"
+#include "support/testsupport.h"
+#include "xls_readback.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace testsupport;
+
+namespace {
+
+// What the worksheet must hold for a row set: numbers as numbers, texts as
+// texts, NULL as an empty cell.
+SheetCells expectedGrid(const store::RecordSet &rs)
+{
+    SheetCells g;
+    for (int i = 0; i < rs.recordCount(); ++i) {
+        std::vector<QVariant> row;
+        for (const QVariant &v : rs.row(i)) {
+            if (v.typeId() == QMetaType::LongLong)
+                row.push_back(double(v.toLongLong()));
+            else if (v.isNull() || v.toString().isEmpty())
+                row.push_back(QVariant());
+            else
+                row.push_back(v);
+        }
+        while (!row.empty() && !row.back().isValid())
+            row.pop_back();
+        g.push_back(row);
+    }
+    // A reader sees the sheet up to its last cell: trailing empty rows vanish.
+    while (!g.empty() && g.back().empty())
+        g.pop_back();
+    return g;
+}
+
+SheetCells readBack(const QString &path)
+{
+    SheetCells g;
+    QString error;
+    if (!readWithFreeXl(path, g, error))
+        qFatal("FreeXL cannot read %s: %s", qPrintable(path), qPrintable(error));
+    for (auto &row : g) {
+        while (!row.empty() && !row.back().isValid())
+            row.pop_back();
+    }
+    return g;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct ListOpen {
+    MessageScript messages;
+    Menu menu;
+    db *list = nullptr;
+    ListOpen()
+    {
+        menu.show();
+        menu.Combo1->setEditText(QStringLiteral("データ一覧"));
+        QTest::mouseClick(menu.Command1, Qt::LeftButton);
+        list = qobject_cast<db *>(visibleWindow(QStringLiteral("db")));
+        if (!list)
+            qFatal("the list screen did not open");
+    }
+    ~ListOpen()
+    {
+        if (list)
+            list->close();
+        settle();
+    }
+    const store::RecordSet &rs() const { return *child<store::DataControl>(list, "Data1")->recordset(); }
+    void click(const char *button) const { QTest::mouseClick(child<QPushButton>(list, button), Qt::LeftButton); }
+    void exportNow() const { click("Command4"); }
+};
+
+} // namespace
+
+// The export of the list on screen into ブクレア.xls, read back with FreeXL.
+class TestExport : public QObject {
+    Q_OBJECT
+private slots:
+    void writesTheRowsOnScreen_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("after load") << "" << 5;
+        QTest::newRow("after search") << "search 猫" << 2;
+        QTest::newRow("after sort") << "Command2" << 5;
+        QTest::newRow("search without hit") << "search 該当なし" << 0;
+    }
+    void writesTheRowsOnScreen()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, rows);
+        AppDir dir;
+        dir.insert({book({"3", "吾輩は猫である", "夏目漱石", "大倉書店", "1905", "9 文学", "書斎", "可", "猫 名作"}),
+                    book({"1", "坊っちゃん", "夏目漱石", nullptr, "1906", "9 文学", nullptr, "中", nullptr}),
+                    book({"10", "猫の事務所", "宮沢賢治", nullptr, nullptr, "007", "棚 ２", nullptr, "O'Brien"}),
+                    book({"2", "銀河鉄道の夜", "宮沢賢治", "岩波書店", "1934", "9 文学", "居間", "可", "星"}),
+                    book({nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr})});
+        ListOpen o;
+        if (action.startsWith(QLatin1String("search "))) {
+            child<QLineEdit>(o.list, "Text1")->setText(action.mid(7));
+            o.click("Command14");
+        } else if (!action.isEmpty()) {
+            o.click(action.toLatin1().constData());
+        }
+        auto *grid = child<QAbstractItemView>(o.list, "fg");
+        grid->setCurrentIndex(grid->model()->index(rows > 1 ? 1 : 0, 2));
+        const QModelIndex current = grid->currentIndex();
+        const int position = o.rs().absolutePosition();
+        const int messagesBefore = int(o.messages.shown.size());
+
+        o.exportNow();
+
+        QCOMPARE(int(o.messages.shown.size()), messagesBefore); // asks and reports nothing
+        const SheetCells sheet = readBack(xls::exportPath());
+        QCOMPARE(o.rs().recordCount(), rows);
+        QVERIFY(sheet == expectedGrid(o.rs()));
+        // Neither the grid nor the record set moved.
+        QCOMPARE(grid->currentIndex(), current);
+        QCOMPARE(o.rs().absolutePosition(), position);
+        QCOMPARE(liveWindows(QStringLiteral("exportProgress")), 0);
+        QVERIFY(QFileInfo(xls::exportPath()).absolutePath() == QDir(dir.path()).absolutePath());
+    }
+
+    void keepsLongJapaneseTextAndLeadingZeros()
+    {
+        AppDir dir;
+        const QString longTitle = QString(u'漢').repeated(10000);
+        dir.insert({book({"1", longTitle.toUtf8().constData(), "著者", nullptr, "2001", "007"})});
+        ListOpen o;
+        o.exportNow();
+        // FreeXL misreads texts that go on over several records; xlrd reads them.
+        SheetCells sheet;
+        QString error;
+        bool unavailable = false;
+        if (!readWithXlrd(xls::exportPath(), sheet, error, unavailable)) {
+            if (unavailable)
+                QSKIP("python3-xlrd is not installed");
+            QFAIL(qPrintable(error));
+        }
+        QCOMPARE(sheet.size(), size_t(1));
+        QCOMPARE(sheet[0][1].toString(), longTitle);
+        QCOMPARE(sheet[0][5].toString(), QStringLiteral("007"));
+        QCOMPARE(sheet[0][0].toDouble(), 1.0);
+    }
+
+    void replacesAnExistingFileOnlyWhenAsked_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("yes") << int(QMessageBox::Yes);
+        QTest::newRow("no") << int(QMessageBox::No);
+    }
+    void replacesAnExistingFileOnlyWhenAsked()
+    {
+        QFETCH(int, answer);
+        AppDir dir;
+        dir.insert({book({"1", "本"})});
+        QFile old(xls::exportPath());
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("an earlier workbook");
+        old.close();
+        ListOpen o;
+        o.messages.answer(QMessageBox::StandardButton(answer));
+        o.exportNow();
+        QCOMPARE(o.messages.shown.size(), 1);
+        const common::Message &q = o.messages.shown[0];
+        QCOMPARE(q.title, QStringLiteral("Excelデータ変換"));
+        QCOMPARE(q.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(q.defaultButton, QMessageBox::Yes);
+        QVERIFY(q.text.contains(QStringLiteral("ブクレア.xls")));
+        if (answer == QMessageBox::Yes) {
+            QVERIFY(readBack(xls::exportPath()) == expectedGrid(o.rs()));
+        } else {
+            QCOMPARE(contents(xls::exportPath()), QByteArray("an earlier workbook"));
+        }
+    }
+
+    void refusedListsWriteNothing_data()
+    {
+        QTest::addColumn<int>("books");
+        QTest::addColumn<int>("textLength");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("65,537 rows") << 65537 << 1 << "65536";
+        QTest::newRow("32,768 characters") << 3 << 32768 << "蔵書番号 2「";
+    }
+    void refusedListsWriteNothing()
+    {
+        QFETCH(int, books);
+        QFETCH(int, textLength);
+        QFETCH(QString, message);
+        AppDir dir;
+        QList<Book> list;
+        for (int i = 1; i <= books; ++i) {
+            const QByteArray title = i == 2 ? QByteArray(textLength, 'x') : QByteArray("title");
+            list << book({QByteArray::number(i).constData(), title.constData()});
+        }
+        dir.insert(list);
+        QFile old(xls::exportPath());
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("kept");
+        old.close();
+        ListOpen o;
+        o.messages.answer(QMessageBox::Yes); // replace: yes
+        o.exportNow();
+        QCOMPARE(o.messages.shown.size(), 2);
+        const common::Message &m = o.messages.shown[1];
+        QCOMPARE(m.icon, QMessageBox::Critical);
+        QVERIFY2(m.text.contains(message), qPrintable(m.text));
+        if (textLength > 1)
+            QVERIFY2(m.text.contains(QStringLiteral("書名")), qPrintable(m.text));
+        QCOMPARE(contents(xls::exportPath()), QByteArray("kept"));
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.xls*")}, QDir::Files), QStringList({"ブクレア.xls"}));
+    }
+
+    void fullSheetIsWritten()
+    {
+        AppDir dir;
+        QList<Book> list;
+        for (int i = 1; i <= 65536; ++i)
+            list << book({QByteArray::number(i).constData(), "題名", nullptr, nullptr, "1999"});
+        dir.insert(list);
+        ListOpen o;
+        o.exportNow();
+        const SheetCells sheet = readBack(xls::exportPath());
+        QCOMPARE(sheet.size(), size_t(65536));
+        QCOMPARE(sheet.back()[0].toDouble(), 65536.0);
+        QVERIFY(o.messages.shown.isEmpty());
+    }
+
+    void failureNamesThePath()
+    {
+        AppDir dir;
+        dir.insert({book({"1", "本"})});
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("ブクレア.xls"))); // the name is taken by a folder
+        ListOpen o;
+        o.messages.answer(QMessageBox::Yes);
+        o.exportNow();
+        QCOMPARE(o.messages.shown.size(), 2);
+        QCOMPARE(o.messages.shown[1].icon, QMessageBox::Critical);
+        QVERIFY2(o.messages.shown[1].text.contains(xls::exportPath()), qPrintable(o.messages.shown[1].text));
+        QVERIFY(QFileInfo(xls::exportPath()).isDir());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"BR.mdb"}));
+        QVERIFY(o.list->isVisible()); // still usable
+    }
+};
+
+QTEST_MAIN(TestExport)
+#include "test_export.moc"
