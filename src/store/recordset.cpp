@@ -115,6 +115,12 @@ const RecordSet::Row &RecordSet::row(int position) const
         const int last = std::min(recordCount(), first + BlockRows);
         block.rows.resize(last - first);
         sqlite3_stmt *q = m_fetch->get();
+        // One read transaction for the block: the file is locked and checked
+        // once, not once per row.
+        sqlite3 *db = m_connection->handle();
+        const bool ownTransaction = sqlite3_get_autocommit(db);
+        if (ownTransaction)
+            sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         for (int i = first; i < last; ++i) {
             sqlite3_bind_int64(q, 1, m_rowids[i]);
             // A row deleted by another program meanwhile reads as empty.
@@ -124,6 +130,8 @@ const RecordSet::Row &RecordSet::row(int position) const
             }
             sqlite3_reset(q);
         }
+        if (ownTransaction)
+            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         it = m_cache.emplace(blockNo, std::move(block)).first;
     }
     it->second.lastUse = ++m_useClock;
