@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -97,6 +98,12 @@ private slots:
         QMenu *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         QVERIFY(popup);
         QCOMPARE(popup->objectName(), QStringLiteral("mnufile"));
+        if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS")) {
+            // The open menu is a window of its own: draw it over the screen.
+            QPixmap shot = o.screen->grab();
+            QPainter(&shot).drawPixmap(popup->pos() - o.screen->mapToGlobal(QPoint(0, 0)), popup->grab());
+            shot.save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + u'/' + name + QStringLiteral("_menu.png"));
+        }
         QTest::keyClick(popup, Qt::Key_X);
         settle();
         QCOMPARE(ended.count(), 1);

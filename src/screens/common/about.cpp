@@ -23,9 +23,9 @@ frmAbout::frmAbout(QWidget *parent)
     Label1 = ui::label(Frame1, "Label1", QStringLiteral("ブクレア Ver. ") + versionText(), {840, 255, 1575, 255});
     Image1 = ui::label(this, "Image1", QString(), {315, 225, 480, 480});
     Image1->setPixmap(icon.pixmap(32, 32));
-    Label4 = ui::label(this, "Label4", QStringLiteral("E-mail: bukurea@example.jp"), {1560, 1320, 1815, 255});
+    Label4 = ui::label(this, "Label4", QStringLiteral("bukurea@example.jp"), {1560, 1320, 1815, 255});
     Label3 = ui::label(this, "Label3", QStringLiteral("https://bukurea.example.jp/"), {1200, 1080, 3015, 255});
-    Label2 = ui::label(this, "Label2", QStringLiteral("ブクレア開発チーム　フリーソフト"), {1440, 840, 2535, 255});
+    Label2 = ui::label(this, "Label2", QStringLiteral("© 2026 ブクレア開発チーム"), {1440, 840, 2535, 255});
     for (QLabel *l : {Label2, Label3, Label4})
         l->setAlignment(Qt::AlignCenter);
 
