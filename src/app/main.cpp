@@ -11,6 +11,9 @@ int main(int argc, char *argv[])
     // The application ends when its start menu is unloaded, not when the
     // last visible window closes: the menu is hidden while a screen is shown.
     app.setQuitOnLastWindowClosed(false);
+    // When the desktop session ends, windows close without their close-box
+    // handling: nothing pending is written, and no screen brings back the menu.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [] { common::Form::setSessionEnding(true); });
     Menu menu;
     QObject::connect(&menu, &common::Form::unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     menu.show();

@@ -165,12 +165,11 @@ void db::Command5_Click()
     guarded([this] { load(); });
 }
 
-// The spreadsheet export of the list on screen; it is added with the export.
 // Writes the list on screen, exactly as shown, into the export workbook.
 void db::Command4_Click()
 {
     if (const store::RecordSet *rs = Data1->recordset())
-        xls::exportList(this, *rs);
+        guarded([&] { xls::exportList(this, *rs); });
 }
 
 void db::Command1_Click() { returnToMenu(); }
