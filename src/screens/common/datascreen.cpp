@@ -26,6 +26,11 @@ DataScreen::DataScreen(const char *name, ui::Twips clientArea, const char *helpI
     fixSize();
 }
 
+QString DataScreen::captionWithCount(const QString &title, int count)
+{
+    return title + QStringLiteral("   全 ") + QString::number(count) + QStringLiteral(" 件 ");
+}
+
 void DataScreen::returnToMenu()
 {
     unload();

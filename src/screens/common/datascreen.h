@@ -32,6 +32,8 @@ public:
     QAction *mnuver;
 
 protected:
+    // The window caption with the number of books: title + "   全 " + count + " 件 ".
+    static QString captionWithCount(const QString &title, int count);
     // Leaves the screen for the start menu.
     void returnToMenu();
     // Runs a handler's body; a failure of the book store is reported to the

@@ -108,7 +108,7 @@ void Main2::showBookCount()
 {
     const QString count = QString::number(m_bookCount);
     Text7->setText(count);
-    setWindowTitle(QStringLiteral("ブクレア　修正・削除") + QStringLiteral("   全 ") + count + QStringLiteral(" 件 "));
+    setWindowTitle(captionWithCount(QStringLiteral("ブクレア　修正・削除"), m_bookCount));
 }
 
 bool Main2::hasCurrentBook() const

@@ -111,7 +111,7 @@ void db::load()
     bookCount = Data1->recordset()->recordCount();
     Data1->refresh();
     Text2->setText(QString::number(bookCount));
-    setWindowTitle(designCaption() + QStringLiteral("   全 ") + QString::number(bookCount) + QStringLiteral(" 件 "));
+    setWindowTitle(captionWithCount(designCaption(), bookCount));
     const int widths[] = {150, 900, 3000, 1200, 1400, 650, 2400, 1000, 450, 1300};
     for (int column = 0; column < 10; ++column)
         fg->setColWidth(column, widths[column]);
