@@ -1,9 +1,12 @@
+#include "app/module1.h"
 #include "store/datacontrol.h"
 #include "store/error.h"
 #include "store/recordset.h"
 #include "support/testsupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QTest>
 #include <csignal>
@@ -66,6 +69,24 @@ private slots:
         }
         // Opening never makes a database file.
         QCOMPARE(QFile::exists(dir.dbPath()), setup != QLatin1String("missing"));
+    }
+
+    void pathWithBlanksAndJapanese()
+    {
+        QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/本 棚 XXXXXX"));
+        Module1::setApplicationDirectory(dir.path());
+        Module1::computeDatabasePath();
+        Module1::setApplicationDirectory(QString());
+        QCOMPARE(Module1::databasePath(), dir.path() + QStringLiteral("/BR.mdb"));
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(Module1::databasePath().toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_exec(db,
+                     "CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, 出版社 TEXT, 出版年 INTEGER, "
+                     "分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT); INSERT INTO tabel (書名) VALUES ('本');",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        store::RecordSet rs(store::Connection::open(Module1::databasePath()), QStringLiteral("tabel"));
+        QCOMPARE(rs.fieldText(QStringLiteral("書名")), QStringLiteral("本"));
     }
 
     void badStatementNamesTheField()
