@@ -1,16 +1,14 @@
 #include "export/listexport.h"
 #include "screens/list/db.h"
-#include "screens/menu/menu.h"
+#include "screens/list/grid.h"
 #include "store/datacontrol.h"
 #include "support/testsupport.h"
 #include "xls_readback.h"
 
 #include <QAbstractItemView>
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 
 using namespace testsupport;
@@ -61,28 +59,17 @@ QByteArray contents(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-struct ListOpen {
-    MessageScript messages;
-    Menu menu;
-    db *list = nullptr;
-    ListOpen()
-    {
-        menu.show();
-        menu.Combo1->setEditText(QStringLiteral("データ一覧"));
-        QTest::mouseClick(menu.Command1, Qt::LeftButton);
-        list = qobject_cast<db *>(visibleWindow(QStringLiteral("db")));
-        if (!list)
-            qFatal("the list screen did not open");
-    }
-    ~ListOpen()
-    {
-        if (list)
-            list->close();
-        settle();
-    }
-    const store::RecordSet &rs() const { return *child<store::DataControl>(list, "Data1")->recordset(); }
-    void click(const char *button) const { QTest::mouseClick(child<QPushButton>(list, button), Qt::LeftButton); }
-    void exportNow() const { click("Command4"); }
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The list screen open on the books given.
+struct ListOpen : Opened<db> {
+    explicit ListOpen(const QList<Book> &books) : Opened(books) {}
+    const store::RecordSet &rs() const { return *screen->Data1->recordset(); }
+    void exportNow() const { click(screen, "Command4"); }
 };
 
 } // namespace
@@ -91,6 +78,8 @@ struct ListOpen {
 class TestExport : public QObject {
     Q_OBJECT
 private slots:
+    void cleanup() { closeScreens(); }
+
     void writesTheRowsOnScreen_data()
     {
         QTest::addColumn<QString>("action");
@@ -104,20 +93,18 @@ private slots:
     {
         QFETCH(QString, action);
         QFETCH(int, rows);
-        AppDir dir;
-        dir.insert({book({"3", "吾輩は猫である", "夏目漱石", "大倉書店", "1905", "9 文学", "書斎", "可", "猫 名作"}),
+        ListOpen o({book({"3", "吾輩は猫である", "夏目漱石", "大倉書店", "1905", "9 文学", "書斎", "可", "猫 名作"}),
                     book({"1", "坊っちゃん", "夏目漱石", nullptr, "1906", "9 文学", nullptr, "中", nullptr}),
                     book({"10", "猫の事務所", "宮沢賢治", nullptr, nullptr, "007", "棚 ２", nullptr, "O'Brien"}),
                     book({"2", "銀河鉄道の夜", "宮沢賢治", "岩波書店", "1934", "9 文学", "居間", "可", "星"}),
                     book({nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr})});
-        ListOpen o;
         if (action.startsWith(QLatin1String("search "))) {
-            child<QLineEdit>(o.list, "Text1")->setText(action.mid(7));
-            o.click("Command14");
+            o.screen->Text1->setText(action.mid(7));
+            click(o.screen, "Command14");
         } else if (!action.isEmpty()) {
-            o.click(action.toLatin1().constData());
+            click(o.screen, action.toLatin1().constData());
         }
-        auto *grid = child<QAbstractItemView>(o.list, "fg");
+        auto *grid = o.screen->fg;
         grid->setCurrentIndex(grid->model()->index(rows > 1 ? 1 : 0, 2));
         const QModelIndex current = grid->currentIndex();
         const int position = o.rs().absolutePosition();
@@ -133,15 +120,13 @@ private slots:
         QCOMPARE(grid->currentIndex(), current);
         QCOMPARE(o.rs().absolutePosition(), position);
         QCOMPARE(liveWindows(QStringLiteral("exportProgress")), 0);
-        QVERIFY(QFileInfo(xls::exportPath()).absolutePath() == QDir(dir.path()).absolutePath());
+        QVERIFY(QFileInfo(xls::exportPath()).absolutePath() == QDir(o.dir.path()).absolutePath());
     }
 
     void keepsLongJapaneseTextAndLeadingZeros()
     {
-        AppDir dir;
         const QString longTitle = QString(u'漢').repeated(10000);
-        dir.insert({book({"1", longTitle.toUtf8().constData(), "著者", nullptr, "2001", "007"})});
-        ListOpen o;
+        ListOpen o({book({"1", longTitle.toUtf8().constData(), "著者", nullptr, "2001", "007"})});
         o.exportNow();
         // FreeXL misreads texts that go on over several records; xlrd reads them.
         SheetCells sheet;
@@ -167,13 +152,8 @@ private slots:
     void replacesAnExistingFileOnlyWhenAsked()
     {
         QFETCH(int, answer);
-        AppDir dir;
-        dir.insert({book({"1", "本"})});
-        QFile old(xls::exportPath());
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("an earlier workbook");
-        old.close();
-        ListOpen o;
+        ListOpen o({book({"1", "本"})});
+        QVERIFY(writeFile(xls::exportPath(), "an earlier workbook"));
         o.messages.answer(QMessageBox::StandardButton(answer));
         o.exportNow();
         QCOMPARE(o.messages.shown.size(), 1);
@@ -202,18 +182,13 @@ private slots:
         QFETCH(int, books);
         QFETCH(int, textLength);
         QFETCH(QString, message);
-        AppDir dir;
         QList<Book> list;
         for (int i = 1; i <= books; ++i) {
             const QByteArray title = i == 2 ? QByteArray(textLength, 'x') : QByteArray("title");
             list << book({QByteArray::number(i).constData(), title.constData()});
         }
-        dir.insert(list);
-        QFile old(xls::exportPath());
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("kept");
-        old.close();
-        ListOpen o;
+        ListOpen o(list);
+        QVERIFY(writeFile(xls::exportPath(), "kept"));
         o.messages.answer(QMessageBox::Yes); // replace: yes
         o.exportNow();
         QCOMPARE(o.messages.shown.size(), 2);
@@ -223,17 +198,15 @@ private slots:
         if (textLength > 1)
             QVERIFY2(m.text.contains(QStringLiteral("書名")), qPrintable(m.text));
         QCOMPARE(contents(xls::exportPath()), QByteArray("kept"));
-        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.xls*")}, QDir::Files), QStringList({"ブクレア.xls"}));
+        QCOMPARE(QDir(o.dir.path()).entryList({QStringLiteral("*.xls*")}, QDir::Files), QStringList({"ブクレア.xls"}));
     }
 
     void fullSheetIsWritten()
     {
-        AppDir dir;
         QList<Book> list;
         for (int i = 1; i <= 65536; ++i)
             list << book({QByteArray::number(i).constData(), "題名", nullptr, nullptr, "1999"});
-        dir.insert(list);
-        ListOpen o;
+        ListOpen o(list);
         o.exportNow();
         const SheetCells sheet = readBack(xls::exportPath());
         QCOMPARE(sheet.size(), size_t(65536));
@@ -243,18 +216,16 @@ private slots:
 
     void failureNamesThePath()
     {
-        AppDir dir;
-        dir.insert({book({"1", "本"})});
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("ブクレア.xls"))); // the name is taken by a folder
-        ListOpen o;
+        ListOpen o({book({"1", "本"})});
+        QVERIFY(QDir(o.dir.path()).mkdir(QStringLiteral("ブクレア.xls"))); // the name is taken by a folder
         o.messages.answer(QMessageBox::Yes);
         o.exportNow();
         QCOMPARE(o.messages.shown.size(), 2);
         QCOMPARE(o.messages.shown[1].icon, QMessageBox::Critical);
         QVERIFY2(o.messages.shown[1].text.contains(xls::exportPath()), qPrintable(o.messages.shown[1].text));
         QVERIFY(QFileInfo(xls::exportPath()).isDir());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"BR.mdb"}));
-        QVERIFY(o.list->isVisible()); // still usable
+        QCOMPARE(QDir(o.dir.path()).entryList(QDir::Files), QStringList({"BR.mdb"}));
+        QVERIFY(o.screen->isVisible()); // still usable
     }
 };
 

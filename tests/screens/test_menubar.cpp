@@ -25,25 +25,13 @@ using namespace testsupport;
 class TestMenuBar : public QObject {
     Q_OBJECT
 
-    struct Opened {
-        AppDir dir;
-        MessageScript messages;
-        Menu menu;
-        common::DataScreen *screen = nullptr;
-        explicit Opened(const QString &choice)
+    // The screen of the row's choice, opened on two books.
+    struct Screen : Opened<common::DataScreen> {
+        explicit Screen(const QString &choice)
+            : Opened({book({"1", "吾輩は猫である", "夏目漱石", "大倉書店", "1905", "9 文学", "書斎", "可", "猫"}),
+                      book({"2", "坊っちゃん", "夏目漱石", nullptr, "1906"})},
+                     choice)
         {
-            dir.insert({book({"1", "吾輩は猫である", "夏目漱石", "大倉書店", "1905", "9 文学", "書斎", "可", "猫"}),
-                        book({"2", "坊っちゃん", "夏目漱石", nullptr, "1906"})});
-            menu.show();
-            menu.Combo1->setEditText(choice);
-            QTest::mouseClick(menu.Command1, Qt::LeftButton);
-            screen = qobject_cast<common::DataScreen *>(visibleWindow(objectNameFor(choice)));
-        }
-        static QString objectNameFor(const QString &choice)
-        {
-            return choice == QStringLiteral("新規登録") ? QStringLiteral("Main")
-                   : choice == QStringLiteral("修正・削除") ? QStringLiteral("Main2")
-                                                            : QStringLiteral("db");
         }
     };
 
@@ -57,13 +45,14 @@ class TestMenuBar : public QObject {
     }
 
 private slots:
+    void cleanup() { closeScreens(); }
+
     void menuBarAsDesigned_data() { addScreens(); }
     void menuBarAsDesigned()
     {
         QFETCH(QString, choice);
         QFETCH(QString, helpItem);
-        Opened o(choice);
-        QVERIFY(o.screen);
+        Screen o(choice);
         const QList<QAction *> top = o.screen->menuBar()->actions();
         QCOMPARE(top.size(), 2);
         QCOMPARE(top[0]->text(), QStringLiteral("ファイル(&F)"));
@@ -77,23 +66,19 @@ private slots:
         QCOMPARE(texts(child<QMenu>(o.screen, "mnufile")), QStringList({"mnuend=アプリケーションの終了(&X)"}));
         QCOMPARE(texts(child<QMenu>(o.screen, "mnuhlp")),
                  QStringList({helpItem + QStringLiteral("=ヘルプを開く(&O)"), QStringLiteral("mnuver=バージョン情報(&V)")}));
-        o.screen->close();
-        settle();
     }
 
     void exitEndsTheApplication_data() { addScreens(); }
     void exitEndsTheApplication()
     {
         QFETCH(QString, choice);
-        Opened o(choice);
-        QVERIFY(o.screen);
+        Screen o(choice);
         QVERIFY(!o.menu.isVisible());
         if (o.screen->objectName() == QLatin1String("Main"))
             typeText(child<QLineEdit>(o.screen, "Text7"), QStringLiteral("書きかけ")); // a pending new row
         QSignalSpy ended(&o.menu, &common::Form::unloaded);
         const QString name = o.screen->objectName();
         // Alt+F opens the file menu, X chooses the exit command.
-        QVERIFY(QTest::qWaitForWindowActive(o.screen));
         QTest::keyClick(o.screen, Qt::Key_F, Qt::AltModifier);
         QMenu *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         QVERIFY(popup);
@@ -118,8 +103,7 @@ private slots:
     {
         QFETCH(QString, choice);
         QFETCH(QString, helpItem);
-        Opened o(choice);
-        QVERIFY(o.screen);
+        Screen o(choice);
         const QString page = o.dir.path() + QStringLiteral("/index.htm");
         QFile f(page);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -137,17 +121,13 @@ private slots:
         item->trigger();
         QCOMPARE(shell.opened.size(), 2);
         QVERIFY(o.messages.shown.isEmpty());
-        o.screen->close();
-        settle();
     }
 
     void versionDialogIsModal_data() { addScreens(); }
     void versionDialogIsModal()
     {
         QFETCH(QString, choice);
-        Opened o(choice);
-        QVERIFY(o.screen);
-        QVERIFY(QTest::qWaitForWindowActive(o.screen));
+        Screen o(choice);
         const auto state = [&] {
             QStringList s{o.screen->focusWidget() ? o.screen->focusWidget()->objectName() : QString()};
             for (QLineEdit *e : o.screen->findChildren<QLineEdit *>())
@@ -200,8 +180,6 @@ private slots:
         QCOMPARE(liveWindows(QStringLiteral("frmAbout")), 0);
         QVERIFY(o.screen->isVisible());
         QCOMPARE(state(), before);
-        o.screen->close();
-        settle();
     }
 };
 

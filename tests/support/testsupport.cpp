@@ -2,10 +2,17 @@
 
 #include "app/fonts.h"
 #include "app/module1.h"
+#include "screens/common/datascreen.h"
 #include "screens/common/shell.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMetaEnum>
+#include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <sqlite3.h>
 
@@ -146,13 +153,83 @@ int liveWindows(const QString &objectName)
 
 void typeText(QWidget *w, const QString &text)
 {
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(w, &press);
-        QApplication::sendEvent(w, &release);
+    w->setFocus(Qt::OtherFocusReason);
+    for (qsizetype i = 0; i < text.size();) {
+        const bool ascii = text[i].unicode() < 0x80;
+        qsizetype j = i;
+        while (j < text.size() && (text[j].unicode() < 0x80) == ascii)
+            ++j;
+        const QString run = text.mid(i, j - i);
+        if (ascii) {
+            QTest::keyClicks(w, run);
+        } else if (w->testAttribute(Qt::WA_InputMethodEnabled)) {
+            QInputMethodEvent commit;
+            commit.setCommitString(run);
+            QApplication::sendEvent(w, &commit);
+        } else {
+            for (QChar c : run)
+                QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+        i = j;
     }
 }
+
+QString describe(const common::Message &m)
+{
+    return QString::fromLatin1(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(m.icon)) + u' ' + m.title + u'|'
+           + m.text + QStringLiteral("| ")
+           + QString::fromLatin1(QMetaEnum::fromType<QMessageBox::StandardButtons>().valueToKeys(int(m.buttons)));
+}
+
+common::Message notFound()
+{
+    return {nullptr, QMessageBox::Warning, QStringLiteral("検索失敗"), QStringLiteral("データが見つかりませんでした。"),
+            QMessageBox::Ok};
+}
+
+QString menuChoiceFor(const char *className)
+{
+    static const QMap<QString, QString> choices = {{QStringLiteral("Main"), QStringLiteral("新規登録")},
+                                                   {QStringLiteral("Main2"), QStringLiteral("修正・削除")},
+                                                   {QStringLiteral("db"), QStringLiteral("データ一覧")}};
+    return choices.value(QLatin1String(className));
+}
+
+QWidget *openFromMenu(Menu &menu, const QString &choice)
+{
+    menu.show();
+    menu.Combo1->setEditText(choice);
+    click(menu.Command1);
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && menuChoiceFor(qPrintable(w->objectName())) == choice)
+            return QTest::qWaitForWindowActive(w) ? w : nullptr;
+    }
+    return nullptr;
+}
+
+void closeScreens()
+{
+    settle();
+    QList<QPointer<QWidget>> screens;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<common::DataScreen *>(w))
+            screens << w;
+    }
+    qDeleteAll(screens);
+}
+
+QStringList tabWalk(int presses)
+{
+    QStringList names{QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString()};
+    for (int i = 0; i < presses && QApplication::focusWidget(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        names << QApplication::focusWidget()->objectName();
+    }
+    return names;
+}
+
+void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+void click(QObject *parent, const char *buttonName) { click(child<QAbstractButton>(parent, buttonName)); }
 
 void settle()
 {
@@ -161,3 +238,11 @@ void settle()
 }
 
 } // namespace testsupport
+
+char *toString(const testsupport::Book &book)
+{
+    QStringList fields;
+    for (const auto &f : book)
+        fields << (f ? u'"' + *f + u'"' : QStringLiteral("NULL"));
+    return qstrdup(fields.join(u',').toUtf8().constData());
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "screens/common/messages.h"
+#include "screens/menu/menu.h"
 
 #include <QList>
 #include <QStringList>
@@ -10,6 +11,8 @@
 #include <QWidget>
 #include <deque>
 #include <optional>
+
+class QAbstractButton;
 
 namespace testsupport {
 
@@ -58,12 +61,62 @@ public:
     QList<QUrl> opened;
 };
 
+// One message box as a line of text (icon, title, text, buttons), to compare
+// a box shown with the one expected in a single check.
+QString describe(const common::Message &m);
+// The notice of a search without a hit, shared by the list and edit screens.
+common::Message notFound();
+
+// Opens a data screen as the user does: the choice typed into the start
+// menu's box, then "OK". Returns the screen once it is active, or null.
+QWidget *openFromMenu(Menu &menu, const QString &choice);
+// The start menu's choice that opens the screen of a class ("Main", "Main2", "db").
+QString menuChoiceFor(const char *className);
+template <typename T> T *openFromMenu(Menu &menu)
+{
+    return qobject_cast<T *>(openFromMenu(menu, menuChoiceFor(T::staticMetaObject.className())));
+}
+
+// What most screen tests start from: an application directory holding the
+// books given, the message boxes answered by script, the start menu, and a
+// data screen of class T opened from it.
+template <typename T> struct Opened {
+    AppDir dir;
+    MessageScript messages;
+    Menu menu;
+    T *screen = nullptr;
+    explicit Opened(const QList<Book> &books = {}, const QString &choice = QString())
+    {
+        dir.insert(books);
+        screen = qobject_cast<T *>(openFromMenu(
+            menu, choice.isEmpty() ? menuChoiceFor(T::staticMetaObject.className()) : choice));
+        if (!screen)
+            qFatal("the screen %s did not open", T::staticMetaObject.className());
+    }
+    // Opens the screen again from the start menu after it was left.
+    T *reopen() { return screen = openFromMenu<T>(menu); }
+};
+
+// Deletes every data screen still there, without running its close
+// handling, so that a failed case leaves none behind for the next.
+void closeScreens();
+
+// Clicks a button with the mouse: one given, or one named under parent.
+void click(QAbstractButton *button);
+void click(QObject *parent, const char *buttonName);
+
+// The object names of the focus widget and of the widgets that Tab moves
+// the focus to, press after press.
+QStringList tabWalk(int presses);
+
 // The visible top-level window of a class (by object name), or null.
 QWidget *visibleWindow(const QString &objectName);
 // Every top-level window of that name that still exists (visible or not).
 int liveWindows(const QString &objectName);
-// Types any text, Japanese included, into a widget as key presses
-// (QTest::keyClicks handles ASCII only).
+// Types any text into a widget, which takes the focus first, as a user does:
+// ASCII as key clicks, other text as the input method's committed string
+// where the widget uses the input method, else as key presses carrying the
+// characters (QTest::keyClicks handles Latin-1 only).
 void typeText(QWidget *w, const QString &text);
 // Lets deferred deletions run.
 void settle();
@@ -78,3 +131,6 @@ template <typename T> T *child(QObject *parent, const char *name)
 }
 
 } // namespace testsupport
+
+// Lets QCOMPARE print a book that differs: its fields quoted, NULL as NULL.
+char *toString(const testsupport::Book &book);
