@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/fonts.h"
 #include "screens/menu/menu.h"
 
@@ -5,6 +6,9 @@
 
 int main(int argc, char *argv[])
 {
+    // A command such as --backup runs without any window and ends there.
+    if (const std::optional<int> status = app::runCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("bukurea"));
     app::installFontSubstitutions();

@@ -1,5 +1,7 @@
 // bukurea_newdb PATH: makes an empty book database at PATH unless a file
 // is already there. An existing collection is never opened or changed.
+#include "store/booktable.h"
+
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -23,10 +25,7 @@ int main(int argc, char **argv)
     sqlite3 *db = nullptr;
     int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db,
-                          "CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, 出版社 TEXT, "
-                          "出版年 INTEGER, 分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT);",
-                          nullptr, nullptr, nullptr);
+        rc = sqlite3_exec(db, store::createTableStatement().toUtf8().constData(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         std::fprintf(stderr, "bukurea_newdb: %s: %s\n", temp.c_str(), sqlite3_errmsg(db));
         sqlite3_close(db);

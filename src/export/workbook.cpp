@@ -40,10 +40,10 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
         return false;
     }
     auto fresh = std::make_unique<Biff8Writer>();
-    std::vector<Cell> cells(store::RecordSet::FieldCount);
+    std::vector<Cell> cells(store::FieldCount);
     for (int i = 0; i < total; ++i) {
         const store::RecordSet::Row &row = rs.row(i);
-        for (int c = 0; c < store::RecordSet::FieldCount; ++c) {
+        for (int c = 0; c < store::FieldCount; ++c) {
             cells[c] = cellOf(row[c]);
             if (cells[c].kind == Cell::Kind::Text && cells[c].text.size() > Biff8Writer::MaxTextLength) {
                 m_error = QStringLiteral("蔵書番号 %1「%2」の%3は %4 文字あり、1 つのセルに入りきりません"

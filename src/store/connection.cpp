@@ -8,16 +8,6 @@
 
 namespace store {
 
-const QStringList &fieldNames()
-{
-    static const QStringList names = {
-        QStringLiteral("蔵書番号"), QStringLiteral("書名"),     QStringLiteral("著者名"),
-        QStringLiteral("出版社"),   QStringLiteral("出版年"),   QStringLiteral("分類"),
-        QStringLiteral("保管場所"), QStringLiteral("貸出"),     QStringLiteral("キーワード"),
-    };
-    return names;
-}
-
 namespace {
 
 QString sqliteMessage(sqlite3 *db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
@@ -73,7 +63,7 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
     // book table and its fields.
     QStringList columns;
     {
-        Prepared st(c->prepare(QStringLiteral("PRAGMA table_info(tabel)")));
+        Prepared st(c->prepare(QStringLiteral("PRAGMA table_info(%1)").arg(tableName())));
         int step;
         while ((step = sqlite3_step(st.get())) == SQLITE_ROW)
             columns << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st.get(), 1)));
@@ -81,10 +71,10 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
             c->fail(QStringLiteral("データベース ファイルを読めません。"));
     }
     if (columns.isEmpty())
-        throw Error(QStringLiteral("データベースに表 tabel がありません。\n%1").arg(path));
+        throw Error(QStringLiteral("データベースに表 %1 がありません。\n%2").arg(tableName(), path));
     for (const QString &f : fieldNames()) {
         if (!columns.contains(f, Qt::CaseInsensitive))
-            throw Error(QStringLiteral("表 tabel に項目「%1」がありません。\n%2").arg(f, path));
+            throw Error(QStringLiteral("表 %1 に項目「%2」がありません。\n%3").arg(tableName(), f, path));
     }
     return c;
 }

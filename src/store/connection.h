@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/booktable.h"
+
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -8,9 +10,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace store {
-
-// The nine fields of the book table, in the table's column order.
-const QStringList &fieldNames();
 
 // An open book database. Opening never creates a file: a missing BR.mdb,
 // a file that is not a database, or one without the book table and its

@@ -17,12 +17,12 @@ QString checkedField(const QString &name, const QString &source)
         if (f.compare(name, Qt::CaseInsensitive) == 0)
             return f;
     }
-    throw Error(QStringLiteral("表 tabel に項目「%1」がありません。\n%2").arg(name, source));
+    throw Error(QStringLiteral("表 %1 に項目「%2」がありません。\n%3").arg(tableName(), name, source));
 }
 
 QString selectRowids(const Statement &st, const QString &source)
 {
-    QString sql = QStringLiteral("SELECT rowid FROM tabel");
+    QString sql = QStringLiteral("SELECT rowid FROM ") + tableName();
     if (!st.filterField.isEmpty())
         sql += QStringLiteral(" WHERE %1 LIKE ?1").arg(quotedField(checkedField(st.filterField, source)));
     if (!st.orderField.isEmpty()) {
@@ -108,7 +108,7 @@ const RecordSet::Row &RecordSet::row(int position) const
             for (const QString &f : fieldNames())
                 cols << quotedField(f);
             m_fetch = std::make_unique<Prepared>(m_connection->prepare(
-                QStringLiteral("SELECT %1 FROM tabel WHERE rowid = ?1").arg(cols.join(u','))));
+                QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?1").arg(cols.join(u','), tableName())));
         }
         Block block;
         const int first = blockNo * BlockRows;
@@ -148,7 +148,7 @@ QString RecordSet::fieldText(const QString &name) const
 {
     const int column = fieldNames().indexOf(name);
     if (column < 0)
-        throw Error(QStringLiteral("表 tabel に項目「%1」がありません。").arg(name));
+        throw Error(QStringLiteral("表 %1 に項目「%2」がありません。").arg(tableName(), name));
     return hasCurrent() ? text(m_current, column) : QString();
 }
 
@@ -195,8 +195,8 @@ void RecordSet::update()
             marks << QStringLiteral("?%1").arg(i + 1);
         }
         const QString sql = fields.isEmpty()
-            ? QStringLiteral("INSERT INTO tabel DEFAULT VALUES")
-            : QStringLiteral("INSERT INTO tabel (%1) VALUES (%2)").arg(cols.join(u','), marks.join(u','));
+            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(tableName())
+            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(tableName(), cols.join(u','), marks.join(u','));
         const QString what = QStringLiteral("データを登録できませんでした。");
         m_connection->writeTransaction(what, [&] {
             Prepared q(m_connection->prepare(sql));
@@ -216,7 +216,7 @@ void RecordSet::update()
             const QString what = QStringLiteral("データを修正できませんでした。");
             m_connection->writeTransaction(what, [&] {
                 Prepared q(m_connection->prepare(
-                    QStringLiteral("UPDATE tabel SET %1 WHERE rowid = ?%2").arg(sets.join(u',')).arg(fields.size() + 1)));
+                    QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?%3").arg(tableName(), sets.join(u',')).arg(fields.size() + 1)));
                 for (int i = 0; i < fields.size(); ++i)
                     bindText(q.get(), i + 1, values.value(fields[i]));
                 sqlite3_bind_int64(q.get(), fields.size() + 1, m_rowids[m_current]);
@@ -239,7 +239,7 @@ void RecordSet::deleteCurrent()
     requireCurrent(QStringLiteral("削除"));
     const QString what = QStringLiteral("データを削除できませんでした。");
     m_connection->writeTransaction(what, [&] {
-        Prepared q(m_connection->prepare(QStringLiteral("DELETE FROM tabel WHERE rowid = ?1")));
+        Prepared q(m_connection->prepare(QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(tableName())));
         sqlite3_bind_int64(q.get(), 1, m_rowids[m_current]);
         if (sqlite3_step(q.get()) != SQLITE_DONE)
             m_connection->fail(what);

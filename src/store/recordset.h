@@ -28,7 +28,6 @@ class RecordSet : public QObject {
     Q_OBJECT
 public:
     enum class EditMode { None, Editing, Adding };
-    static constexpr int FieldCount = 9;
     using Row = std::array<QVariant, FieldCount>;
 
     // Runs the record source; throws store::Error.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/booktable.h"
+
 #include <QString>
 
 namespace store {
@@ -23,12 +25,5 @@ Statement parseRecordSource(const QString &source);
 // Makes user text safe to embed between the apostrophes of a statement's
 // pattern: every apostrophe is doubled, wildcards keep their meaning.
 QString quoteText(const QString &text);
-
-// The name of the one table of the book store.
-inline const QString &tableName()
-{
-    static const QString name = QStringLiteral("tabel");
-    return name;
-}
 
 } // namespace store

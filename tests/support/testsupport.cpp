@@ -4,6 +4,7 @@
 #include "app/module1.h"
 #include "screens/common/datascreen.h"
 #include "screens/common/shell.h"
+#include "store/booktable.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -54,9 +55,7 @@ struct Db {
 
 AppDir::AppDir()
 {
-    Db(dbPath()).exec(QStringLiteral(
-        "CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, 出版社 TEXT, 出版年 INTEGER, "
-        "分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT);"));
+    Db(dbPath()).exec(store::createTableStatement());
     Module1::setApplicationDirectory(path());
 }
 
@@ -69,7 +68,8 @@ void AppDir::insert(const QList<Book> &books) const
     Db d(dbPath());
     d.exec(QStringLiteral("BEGIN"));
     sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(d.db, "INSERT INTO tabel VALUES (?,?,?,?,?,?,?,?,?)", -1, &st, nullptr);
+    const QString insert = QStringLiteral("INSERT INTO %1 VALUES (?,?,?,?,?,?,?,?,?)").arg(store::tableName());
+    sqlite3_prepare16_v2(d.db, insert.utf16(), -1, &st, nullptr);
     for (const Book &b : books) {
         for (int i = 0; i < 9; ++i) {
             if (b.value(i))
@@ -90,7 +90,7 @@ QList<Book> AppDir::rows(const QString &where) const
     Db d(dbPath());
     QList<Book> out;
     sqlite3_stmt *st = nullptr;
-    const QString sql = QStringLiteral("SELECT * FROM tabel %1 ORDER BY rowid").arg(where.isEmpty() ? QString() : QStringLiteral("WHERE ") + where);
+    const QString sql = QStringLiteral("SELECT * FROM %1 %2 ORDER BY rowid").arg(store::tableName(), where.isEmpty() ? QString() : QStringLiteral("WHERE ") + where);
     if (sqlite3_prepare16_v2(d.db, sql.utf16(), -1, &st, nullptr) != SQLITE_OK)
         qFatal("%s", sqlite3_errmsg(d.db));
     while (sqlite3_step(st) == SQLITE_ROW) {

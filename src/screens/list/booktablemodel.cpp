@@ -28,7 +28,7 @@ int BookTableModel::rowCount(const QModelIndex &parent) const
 
 int BookTableModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : store::RecordSet::FieldCount;
+    return parent.isValid() ? 0 : store::FieldCount;
 }
 
 QVariant BookTableModel::data(const QModelIndex &index, int role) const

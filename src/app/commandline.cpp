@@ -1,0 +1,39 @@
+#include "app/commandline.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace app {
+
+const std::vector<Command> &commands()
+{
+    static const std::vector<Command> all = {};
+    return all;
+}
+
+std::optional<int> runCommandLine(int argc, char **argv)
+{
+    if (argc < 2)
+        return std::nullopt;
+    const QString option = QString::fromLocal8Bit(argv[1]);
+    const auto &all = commands();
+    const auto command = std::find_if(all.begin(), all.end(), [&](const Command &c) { return c.option == option; });
+    if (command == all.end())
+        return std::nullopt; // not ours: the window system's own options, for instance
+
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout), err(stderr);
+    const QStringList arguments = app.arguments().mid(2);
+    if (arguments.size() != command->argumentCount) {
+        err << "usage: " << command->usage << Qt::endl;
+        return 2;
+    }
+    const int status = command->run(arguments, out, err);
+    out.flush();
+    err.flush();
+    return status;
+}
+
+} // namespace app
