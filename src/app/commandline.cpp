@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "app/convertaccess.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -9,7 +11,10 @@ namespace app {
 
 const std::vector<Command> &commands()
 {
-    static const std::vector<Command> all = {};
+    static const std::vector<Command> all = {
+        {QStringLiteral("--convert-access"), 2, QStringLiteral("bukurea --convert-access OLD.mdb NEW.mdb"),
+         convertAccessCommand},
+    };
     return all;
 }
 

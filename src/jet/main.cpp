@@ -84,6 +84,7 @@ public:
     // Marks the end of a complete record; a failure drops what follows.
     void commit() { m_committed = m_buf.size(); }
     void dropUncommitted() { m_buf.resize(m_committed); }
+    size_t pending() const { return m_buf.size(); }
     void flushIfFull()
     {
         if (m_buf.size() >= (1u << 19))
@@ -114,9 +115,9 @@ private:
 uint32_t le32(const unsigned char *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 // Checks the header before the library sees the file: the library opens a
-// file of zero bytes or of any content without complaint. Returns the page
-// size.
-int checkHeader(const char *path)
+// file of zero bytes or of any content without complaint. Returns the
+// number of pages.
+unsigned long checkHeader(const char *path)
 {
     FILE *f = std::fopen(path, "rb");
     if (!f)
@@ -135,14 +136,15 @@ int checkHeader(const char *path)
     // An Access file is made of whole pages, at least the header page, the
     // free-space page and the catalog's definition.
     if (st.st_size < 3 * pageSize || st.st_size % pageSize != 0)
-        fail(Failure::NotAccess, "%lld bytes is not a whole number of %d-byte pages", (long long)st.st_size,
-             pageSize);
-    return pageSize;
+        fail(Failure::Damaged, "%lld bytes is not a whole number of %d-byte pages: the file was cut off",
+             (long long)st.st_size, pageSize);
+    return (unsigned long)(st.st_size / pageSize);
 }
 
 class TableReader {
 public:
-    TableReader(MdbHandle *mdb, MdbTableDef *table, Out &out) : m_mdb(mdb), m_table(table), m_out(out)
+    TableReader(MdbHandle *mdb, MdbTableDef *table, unsigned long pages, Out &out)
+        : m_mdb(mdb), m_table(table), m_pages(pages), m_out(out)
     {
         m_jet3 = mdb->f->jet_version == MDB_VER_JET3;
         for (unsigned i = 0; i < table->num_cols; ++i)
@@ -169,12 +171,23 @@ public:
         m_out.commit();
     }
 
+    // Walks the table's data pages without reading rows: a map that names
+    // pages beyond the end of the file shows a file that was cut off.
+    void checkPages()
+    {
+        checkMap();
+        mdb_rewind_table(m_table);
+        while (nextDataPage()) {
+        }
+    }
+
     // Every live row in the table's own order: data pages in the order of
     // the table's page map, rows in the order of each page's row table.
     void writeRows()
     {
         MdbFormatConstants *fmt = m_mdb->fmt;
         const int rco = fmt->row_count_offset;
+        checkMap();
         mdb_rewind_table(m_table);
         while (nextDataPage()) {
             const int rows = mdb_get_int16(m_mdb->pg_buf, rco);
@@ -199,12 +212,18 @@ public:
                     writeRow(start, size);
             }
         }
+        // The table keeps its own count of rows. Fewer rows found means that
+        // pages are missing (a file cut off, a map that cannot be read):
+        // nothing may be lost without a word.
+        if (m_written < m_table->num_rows)
+            fail(Failure::Damaged, "the table counts %u rows, only %llu could be read", m_table->num_rows,
+                 (unsigned long long)m_written);
+        if (m_written > m_table->num_rows)
+            std::fprintf(stderr, "bukurea-jet: the table counts %u rows, %llu were read\n", m_table->num_rows,
+                         (unsigned long long)m_written);
         m_out.u8(EndTag);
         m_out.u64(m_written);
         m_out.commit();
-        if (m_written != m_table->num_rows)
-            std::fprintf(stderr, "bukurea-jet: the table counts %u rows, %llu were read\n", m_table->num_rows,
-                         (unsigned long long)m_written);
     }
 
 private:
@@ -216,11 +235,16 @@ private:
         for (;;) {
             const gint32 next = mdb_map_find_next(m_mdb, m_table->usage_map, unsigned(m_table->map_sz),
                                                   m_table->cur_phys_pg);
-            if (next < 0)
+            if (next < 0) {
+                // The library says -1 both for a map it does not know and for
+                // a map page it cannot read.
+                if (m_table->map_sz > 0 && m_table->usage_map[0] <= 1)
+                    fail(Failure::Damaged, "the table's page map lies beyond the end of the file");
                 return nextPageByScan();
+            }
             if (next == 0)
                 return false;
-            if (!mdb_read_pg(m_mdb, unsigned(next)))
+            if (!readPage(unsigned(next)))
                 fail(Failure::Damaged, "page %d of the table's map cannot be read", next);
             m_table->cur_phys_pg = guint32(next);
             if (isOurDataPage())
@@ -234,12 +258,42 @@ private:
     {
         for (;;) {
             const guint32 next = m_table->cur_phys_pg + 1;
-            if (!mdb_read_pg(m_mdb, next))
+            if (!readPage(next))
                 return false;
             m_table->cur_phys_pg = next;
             if (isOurDataPage())
                 return true;
         }
+    }
+
+    // The library reads a page past the end of the file as zeros: a page
+    // beyond the last is refused here.
+    bool readPage(unsigned long page)
+    {
+        return page > 0 && page < m_pages && mdb_read_pg(m_mdb, page) == m_mdb->fmt->pg_size;
+    }
+
+    // A map that lists its bitmaps by page (kind 1) names no page beyond the
+    // end; the library would read such a bitmap as empty and end the table
+    // there. The pages a bitmap marks are checked as they are read.
+    void checkMap()
+    {
+        const unsigned char *map = m_table->usage_map;
+        if (!map || m_table->map_sz < 1 || map[0] != 1)
+            return;
+        for (size_t at = 1; at + 4 <= m_table->map_sz; at += 4) {
+            const uint32_t page = le32(map + at);
+            if (page != 0 && page >= m_pages)
+                fail(Failure::Damaged, "the table's page map names page %u of %lu", page, m_pages);
+        }
+    }
+
+    // A row of another page, for long values: the library's own lookup,
+    // after checking that the page exists.
+    bool findPageRow(uint32_t pointer, void **buf, int *start, size_t *size)
+    {
+        return (pointer >> 8) > 0 && (pointer >> 8) < m_pages
+               && mdb_find_pg_row(m_mdb, int(pointer), buf, start, size) == 0;
     }
 
     bool isOurDataPage() const
@@ -256,14 +310,14 @@ private:
         const uint32_t pointer = le32(m_mdb->pg_buf + start);
         const guint32 here = m_table->cur_phys_pg;
         const unsigned page = pointer >> 8, row = pointer & 0xFF;
-        if (!mdb_read_pg(m_mdb, page) || !isOurDataPage() || row >= unsigned(mdb_get_int16(m_mdb->pg_buf, m_mdb->fmt->row_count_offset)))
+        if (!readPage(page) || !isOurDataPage() || row >= unsigned(mdb_get_int16(m_mdb->pg_buf, m_mdb->fmt->row_count_offset)))
             fail(Failure::Damaged, "a moved row points to page %u row %u", page, row);
         int movedStart = 0;
         size_t movedSize = 0;
         if (mdb_find_row(m_mdb, int(row), &movedStart, &movedSize) != 0 || movedSize == 0)
             fail(Failure::Damaged, "a moved row points to page %u row %u", page, row);
         writeRow(movedStart & 0x1FFF, movedSize);
-        if (!mdb_read_pg(m_mdb, here))
+        if (!readPage(here))
             fail(Failure::Unreadable, "page %u cannot be read again", here);
     }
 
@@ -271,9 +325,12 @@ private:
     {
         if (mdb_crack_row(m_table, start, size, m_fields.data()) < 0)
             fail(Failure::Damaged, "row at %d of page %u cannot be read", start, m_table->cur_phys_pg);
+        const size_t before = m_out.pending();
         m_out.u8(RowTag);
         for (size_t i = 0; i < m_columns.size(); ++i)
             writeValue(m_columns[i], m_fields[i]);
+        if (m_out.pending() - before > MaxRowBytes)
+            fail(Failure::TooLarge, "a row of %zu bytes", m_out.pending() - before);
         m_out.commit();
         ++m_written;
         m_out.flushIfFull();
@@ -411,7 +468,7 @@ private:
             void *buf = nullptr;
             int start = 0;
             size_t size = 0;
-            if (mdb_find_pg_row(m_mdb, int(le32(h + 4)), &buf, &start, &size) != 0 || size < length)
+            if (!findPageRow(le32(h + 4), &buf, &start, &size) || size < length)
                 fail(Failure::Damaged, "column %s: its long value cannot be found", c->name);
             out.assign(static_cast<const char *>(buf) + start, length);
             return out;
@@ -428,7 +485,7 @@ private:
             int start = 0;
             size_t size = 0;
             // Every part holds the pointer to the next and at least one byte.
-            if (pointer == 0 || mdb_find_pg_row(m_mdb, int(pointer), &buf, &start, &size) != 0 || size <= 4)
+            if (!findPageRow(pointer, &buf, &start, &size) || size <= 4)
                 fail(Failure::Damaged, "column %s: a part of its long value is missing", c->name);
             const auto *part = static_cast<const unsigned char *>(buf) + start;
             pointer = le32(part);
@@ -439,6 +496,7 @@ private:
 
     MdbHandle *m_mdb;
     MdbTableDef *m_table;
+    unsigned long m_pages;
     Out &m_out;
     bool m_jet3 = false;
     std::vector<MdbColumn *> m_columns;
@@ -449,7 +507,7 @@ private:
 
 int run(const char *path, const char *tableName, Out &out)
 {
-    checkHeader(path);
+    const unsigned long pages = checkHeader(path);
 
     // The library looks a missing file up along MDBPATH (an empty part
     // there makes it search for ever), takes debug switches from MDBOPTS
@@ -466,6 +524,22 @@ int run(const char *path, const char *tableName, Out &out)
     MdbHandle *mdb = mdb_open(path, MDB_NOFLAGS);
     if (!mdb)
         fail(Failure::Unreadable, "the Jet library cannot open the file");
+    // The library reads the catalog (the table of all objects, whose
+    // definition is on page 2) until the first page it cannot read, so a
+    // file cut off within the catalog would seem to lack tables.
+    {
+        MdbCatalogEntry catalog{};
+        catalog.mdb = mdb;
+        catalog.object_type = MDB_TABLE;
+        catalog.table_pg = 2;
+        std::strcpy(catalog.object_name, "MSysObjects");
+        MdbTableDef *objects = mdb_read_table(&catalog);
+        if (!objects || !mdb_read_columns(objects))
+            fail(Failure::Damaged, "the catalog's definition cannot be read");
+        Out none(-1);
+        TableReader(mdb, objects, pages, none).checkPages();
+        mdb_free_tabledef(objects);
+    }
     if (!mdb_read_catalog(mdb, MDB_TABLE))
         fail(Failure::Damaged, "the catalog cannot be read");
     MdbCatalogEntry *entry = nullptr;
@@ -482,7 +556,7 @@ int run(const char *path, const char *tableName, Out &out)
     if (!table || !mdb_read_columns(table))
         fail(Failure::Damaged, "the definition of table %s cannot be read", tableName);
 
-    TableReader reader(mdb, table, out);
+    TableReader reader(mdb, table, pages, out);
     reader.writeHeader();
     out.flush();
     reader.writeRows();

@@ -79,6 +79,7 @@ enum class Failure : unsigned char {
 inline constexpr unsigned MaxColumns = 255;
 inline constexpr unsigned MaxNameBytes = 1024;
 inline constexpr unsigned MaxValueBytes = 64u * 1024 * 1024;
+inline constexpr unsigned MaxRowBytes = 128u * 1024 * 1024;
 inline constexpr unsigned MaxDetailBytes = 4096;
 
 } // namespace store::access

@@ -1,6 +1,7 @@
 #include "store/connection.h"
 
 #include "store/error.h"
+#include "store/fileformat.h"
 #include "store/like.h"
 
 #include <QFileInfo>
@@ -43,6 +44,10 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
 {
     if (!QFileInfo(path).isFile())
         throw Error(QStringLiteral("データベース ファイルが見つかりません。\n%1").arg(path));
+    // An Access file is recognised before SQLite touches it.
+    const FileFormat format = detectFileFormat(path);
+    if (isAccessFormat(format))
+        throw AccessFormatError(path, format);
 
     sqlite3 *db = nullptr;
     // Without SQLITE_OPEN_CREATE: the store never makes a database file.

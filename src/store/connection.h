@@ -13,7 +13,8 @@ namespace store {
 
 // An open book database. Opening never creates a file: a missing BR.mdb,
 // a file that is not a database, or one without the book table and its
-// nine fields is reported as store::Error naming the file.
+// nine fields is reported as store::Error naming the file; a file in the
+// older Access format as store::AccessFormatError.
 class Connection {
 public:
     static std::shared_ptr<Connection> open(const QString &path);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/fileformat.h"
+
 #include <QString>
 #include <stdexcept>
 
@@ -15,6 +17,23 @@ public:
 
 private:
     QString m_message;
+};
+
+// Opening found a collection in the older Access (Jet) format, before any
+// engine touched the file: it must be converted first.
+class AccessFormatError : public Error {
+public:
+    AccessFormatError(const QString &path, FileFormat format)
+        : Error(QStringLiteral("データベース ファイルは古い Access 形式です。\n%1").arg(path)), m_path(path),
+          m_format(format)
+    {
+    }
+    const QString &path() const { return m_path; }
+    FileFormat format() const { return m_format; }
+
+private:
+    QString m_path;
+    FileFormat m_format;
 };
 
 } // namespace store
