@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/booktable.h"
 #include "store/fileformat.h"
 
 #include <QString>
@@ -35,5 +36,15 @@ private:
     QString m_path;
     FileFormat m_format;
 };
+
+// The book table lacks a field that a statement or a screen names; `where`
+// is the file or the statement involved.
+inline Error missingFieldError(const QString &field, const QString &where = QString())
+{
+    QString text = QStringLiteral("表 %1 に項目「%2」がありません。").arg(tableName(), field);
+    if (!where.isEmpty())
+        text += u'\n' + where;
+    return Error(text);
+}
 
 } // namespace store
