@@ -1,5 +1,7 @@
 #include "app/navigation.h"
 
+#include "app/oldcollection.h"
+
 #include "screens/common/messages.h"
 #include "screens/edit/main2.h"
 #include "screens/list/db.h"
@@ -26,6 +28,15 @@ template <typename Screen> void Navigator::open()
     follow(screen);
     try {
         screen->load();
+    } catch (const store::AccessFormatError &e) {
+        // A collection from the older program: converted once on the
+        // user's word, then the screen is opened on it as asked.
+        delete screen;
+        if (convertOldCollection(e.path()) && !store::isAccessFormat(store::detectFileFormat(e.path())))
+            open<Screen>();
+        else
+            m_menu->show();
+        return;
     } catch (const store::Error &e) {
         common::reportError(nullptr, e);
         delete screen;

@@ -467,6 +467,14 @@ QString convertAccessFileInPlace(const QString &path, const AccessConversionOpti
 {
     requireAccessFile(path);
     const QString folder = QFileInfo(path).absolutePath();
+    // What a conversion that was killed left behind: its temporary files,
+    // which carry this file's name and a suffix no other program uses.
+    const QString name = QFileInfo(path).fileName();
+    const QDir dir(folder);
+    for (const QString &left : dir.entryList({name + QStringLiteral(".converting-??????"),
+                                              name + QStringLiteral(".access-??????")},
+                                             QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(dir.filePath(left));
     const auto step = [&](AccessConversionOptions::Step s) {
         if (options.afterStep)
             options.afterStep(s);

@@ -16,6 +16,8 @@ public:
 
     // Moves the bar and lets the window repaint; user input waits.
     void setDone(qint64 done);
+    // For an operation that learns its total as it goes.
+    void setTotal(qint64 total) { m_total = std::max<qint64>(total, 1); }
 
 private:
     QProgressBar *m_bar;

@@ -1,0 +1,47 @@
+#include "app/oldcollection.h"
+
+#include "screens/common/messages.h"
+#include "screens/common/progresswindow.h"
+#include "store/accessconversion.h"
+
+#include <QFileInfo>
+
+namespace app {
+
+bool convertOldCollection(const QString &path)
+{
+    const QString title = QStringLiteral("ブクレア");
+    const QString kept = QFileInfo(store::keptOriginalPath(path)).fileName();
+    const QString question =
+        QStringLiteral("データベース ファイル「%1」は古い Access 形式です。\r\n"
+                       "現在の形式に変換してから開きます。\r\n"
+                       "元のファイルは変更せずに、同じフォルダーに「%2」という名前で残します。\r\n\r\n"
+                       "変換しますか？")
+            .arg(QFileInfo(path).fileName(), kept);
+    if (common::showMessage({nullptr, QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
+                             QMessageBox::Yes})
+        != QMessageBox::Yes)
+        return false;
+
+    common::ProgressWindow progress(nullptr, "conversionProgress", title, path, 0);
+    progress.show();
+    progress.setDone(0);
+    store::AccessConversionOptions options;
+    // Called every few rows and while the reader works: the window repaints
+    // and stays responsive however large the collection.
+    options.progress = [&](qint64 done, qint64 total) {
+        progress.setTotal(total);
+        progress.setDone(done);
+    };
+    try {
+        store::convertAccessFileInPlace(path, options);
+    } catch (const store::Error &e) {
+        progress.close();
+        common::reportError(nullptr, e);
+        return false;
+    }
+    progress.close();
+    return true;
+}
+
+} // namespace app
