@@ -268,11 +268,23 @@ private:
     qsizetype m_written = 0;
 };
 
-QString readerProgram(const AccessConversionOptions &o)
+struct Reader {
+    QString program;
+    QStringList arguments;
+};
+Reader &defaultReader()
+{
+    static Reader r;
+    return r;
+}
+
+Reader readerFor(const AccessConversionOptions &o)
 {
     if (!o.readerProgram.isEmpty())
-        return o.readerProgram;
-    return QCoreApplication::applicationDirPath() + u'/' + readerName();
+        return {o.readerProgram, o.readerArguments};
+    if (!defaultReader().program.isEmpty())
+        return defaultReader();
+    return {QCoreApplication::applicationDirPath() + u'/' + readerName(), o.readerArguments};
 }
 
 // Runs the reader on `source` and feeds its stream to the parser until the
@@ -281,8 +293,9 @@ void runReader(const QString &source, AccessStreamParser &parser, TableWriter &w
                const AccessConversionOptions &o)
 {
     QProcess reader;
-    reader.setProgram(readerProgram(o));
-    reader.setArguments(o.readerArguments + QStringList{source});
+    const Reader command = readerFor(o);
+    reader.setProgram(command.program);
+    reader.setArguments(command.arguments + QStringList{source});
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("MDBPATH"));
     env.remove(QStringLiteral("MDBOPTS"));
@@ -438,6 +451,11 @@ QString keepOriginal(const QString &path)
 }
 
 } // namespace
+
+void setDefaultReader(const QString &program, const QStringList &arguments)
+{
+    defaultReader() = {program, arguments};
+}
 
 QString keptOriginalPath(const QString &path)
 {

@@ -72,6 +72,10 @@ void convertAccessFile(const QString &source, const QString &target, const Acces
 // behind. Returns the path of the kept original. Throws ConversionError.
 QString convertAccessFileInPlace(const QString &path, const AccessConversionOptions &options = {});
 
+// Tests: the reader run when the options name none (a slow or failing one
+// in place of bukurea-jet); an empty program restores bukurea-jet.
+void setDefaultReader(const QString &program, const QStringList &arguments = {});
+
 // Where convertAccessFileInPlace keeps the original: path + ".access", or,
 // when that exists, ".access.1", ".access.2" and so on; never an existing
 // file.

@@ -1,0 +1,167 @@
+#include "jettest.h"
+
+#include "screens/list/db.h"
+#include "screens/list/grid.h"
+#include "store/accessconversion.h"
+#include "support/testsupport.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+
+using namespace testsupport;
+
+namespace {
+
+// The question a user sees when a screen is chosen on an Access collection.
+common::Message question()
+{
+    return {nullptr, QMessageBox::Question, QStringLiteral("ブクレア"),
+            QStringLiteral("データベース ファイル「BR.mdb」は古い Access 形式です。\r\n"
+                           "現在の形式に変換してから開きます。\r\n"
+                           "元のファイルは変更せずに、同じフォルダーに「BR.mdb.access」という名前で残します。\r\n\r\n"
+                           "変換しますか？"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
+}
+
+// An application directory whose BR.mdb is a copy of an Access file.
+struct OldCollection {
+    AppDir dir;
+    MessageScript messages;
+    app::Navigator navigator;
+    QByteArray original;
+    explicit OldCollection(const QString &fixture) : original(jettest::readFile(jettest::fixture(fixture)))
+    {
+        QFile::remove(dir.dbPath());
+        jettest::writeFile(dir.dbPath(), original);
+    }
+    QStringList files() const { return jettest::entries(dir.path()); }
+};
+
+QStringList column(screens::db *screen, int c)
+{
+    QStringList out;
+    for (int row = 0; row < screen->fg->model()->rowCount(); ++row)
+        out << screen->fg->model()->index(row, c).data().toString();
+    return out;
+}
+
+} // namespace
+
+// A user's collection in the older Access format, met by choosing a data
+// screen: the question, the conversion on Yes, nothing on No, and the
+// message when the file cannot be converted.
+class TestAccessFile : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup()
+    {
+        closeScreens();
+        store::setDefaultReader(QString());
+    }
+
+    // Yes: the list opens on the 20 converted books, a search for 𠮷 finds
+    // its book, and the original lies beside under the name the question gave.
+    void yesOpensTheConvertedList()
+    {
+        OldCollection c(QStringLiteral("jet4_tabel.mdb"));
+        auto *list = openFromMenu<screens::db>(c.navigator.menu());
+        QVERIFY(list);
+        QCOMPARE(c.messages.shown.size(), 1);
+        QCOMPARE(describe(c.messages.shown[0]), describe(question()));
+        QCOMPARE(list->windowTitle(), QStringLiteral("ブクレア　【一覧表示】   全 20 件 "));
+
+        typeText(list->Text1, QStringLiteral("𠮷"));
+        click(list, "Command14");
+        QCOMPARE(column(list, 1), QStringList{"𠮷野家の歴史"});
+        QCOMPARE(c.messages.shown.size(), 1);
+        QCOMPARE(jettest::readFile(c.dir.path() + "/BR.mdb.access"), c.original);
+        QCOMPARE(c.files(), (QStringList{"BR.mdb", "BR.mdb.access"}));
+    }
+
+    // Numbers the old file declared as text stay text and sort as text.
+    void textNumbersSortAsText()
+    {
+        OldCollection c(QStringLiteral("jet4_text_numbers.mdb"));
+        auto *list = openFromMenu<screens::db>(c.navigator.menu());
+        QVERIFY(list);
+        QCOMPARE(column(list, 0), (QStringList{"", "0012", "100", "12", "9", "A-3", "１２"}));
+        click(list, "Command3"); // 出版年, ascending
+        QCOMPARE(column(list, 4), (QStringList{"", "", "1985", "1999", "2010", "昭和60", "２００１"}));
+    }
+
+    // No: back to the start menu, nothing written.
+    void noChangesNothing()
+    {
+        OldCollection c(QStringLiteral("jet4_tabel.mdb"));
+        c.messages.answer(QMessageBox::No);
+        QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
+        QCOMPARE(c.messages.shown.size(), 1);
+        QVERIFY(c.navigator.menu().isVisible());
+        QCOMPARE(jettest::readFile(c.dir.dbPath()), c.original);
+        QCOMPARE(c.files(), QStringList{"BR.mdb"});
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no table tabel") << "jet4_types.mdb" << QString() << "表 tabel がありません";
+        QTest::newRow("the reader crashes") << "jet4_tabel.mdb" << "kill -SEGV $$"
+                                            << "読み取りプログラム bukurea-jet が異常終了しました";
+    }
+    // A file that cannot be converted: a message naming it and why, the
+    // start menu back, the file as it was and nothing beside it.
+    void failures()
+    {
+        QFETCH(QString, fixture);
+        QFETCH(QString, script);
+        QFETCH(QString, reason);
+        OldCollection c(fixture);
+        if (!script.isEmpty())
+            store::setDefaultReader(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("reader")});
+        QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
+        QCOMPARE(c.messages.shown.size(), 2);
+        const common::Message failed{nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
+                                     QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n(%2)")
+                                         .arg(c.dir.dbPath(), reason),
+                                     QMessageBox::Ok, QMessageBox::Ok};
+        QCOMPARE(describe(c.messages.shown[1]), describe(failed));
+        QVERIFY(c.navigator.menu().isVisible());
+        QCOMPARE(jettest::readFile(c.dir.dbPath()), c.original);
+        QCOMPARE(c.files(), QStringList{"BR.mdb"});
+    }
+
+    // While a slow reader works, the progress window is up and the
+    // application goes on handling its events (here a timer's).
+    void staysResponsive()
+    {
+        OldCollection c(QStringLiteral("jet4_tabel.mdb"));
+        store::setDefaultReader(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+             jettest::program(QStringLiteral("bukurea-jet")) + QStringLiteral(" \"$1\" | { head -c 3000; sleep 1; cat; }"),
+             QStringLiteral("reader")});
+        int ticks = 0;
+        QString shownPath;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] {
+            ++ticks;
+            if (QWidget *w = visibleWindow(QStringLiteral("conversionProgress")))
+                shownPath = child<QLabel>(w, "path")->text();
+        });
+        timer.start(20);
+        auto *list = openFromMenu<screens::db>(c.navigator.menu());
+        timer.stop();
+        QVERIFY(list);
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+        QCOMPARE(shownPath, c.dir.dbPath());
+        QCOMPARE(liveWindows(QStringLiteral("conversionProgress")), 0);
+    }
+};
+
+QTEST_MAIN(TestAccessFile)
+#include "test_accessfile.moc"
