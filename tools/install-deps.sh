@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev libsqlite3-dev
+  # the reader of collections in the older Access format (libmdb, glib)
+  mdbtools-dev
   fonts-ipafont-gothic fonts-noto-cjk xdg-utils
   # tests: an independent reader of the exported workbooks
   libfreexl-dev python3-xlrd

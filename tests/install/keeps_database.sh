@@ -17,7 +17,7 @@ make_db
 [ -f "$dir/BR.mdb" ] || { echo "no BR.mdb made"; exit 1; }
 head -c 16 "$dir/BR.mdb" | grep -q "SQLite format 3" || { echo "BR.mdb is not a database"; exit 1; }
 if [ "$mode" = install ]; then
-  for f in bukurea index.htm share/applications/bukurea.desktop share/icons/hicolor/64x64/apps/bukurea.png; do
+  for f in bukurea bukurea-jet index.htm share/applications/bukurea.desktop share/icons/hicolor/64x64/apps/bukurea.png; do
     [ -e "$dir/$f" ] || { echo "install lacks $f"; exit 1; }
   done
   grep -qxF "Exec=\"$dir/bukurea\"" "$dir/share/applications/bukurea.desktop" || { echo "desktop entry runs the wrong program"; exit 1; }
