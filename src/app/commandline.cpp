@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "app/backupcommands.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -9,7 +11,10 @@ namespace app {
 
 const std::vector<Command> &commands()
 {
-    static const std::vector<Command> all = {};
+    static const std::vector<Command> all = {
+        {QStringLiteral("--backup"), 0, QStringLiteral("bukurea --backup"), backupCommand},
+        {QStringLiteral("--restore"), 1, QStringLiteral("bukurea --restore FILE"), restoreCommand},
+    };
     return all;
 }
 
