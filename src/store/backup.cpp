@@ -206,7 +206,13 @@ std::optional<SqliteFailure> copyDatabase(const QString &from, const QString &to
         return failure(src, true);
     sqlite3_extended_result_codes(src, 1);
     sqlite3_busy_timeout(src, waitMs);
-    if (sqlite3_open_v2(to.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+    // The file is made here rather than by SQLite, whose fallback to a
+    // read-only open would hide why it could not be made.
+    const int fd = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return SqliteFailure{SQLITE_CANTOPEN, errno, false};
+    ::close(fd);
+    if (sqlite3_open_v2(to.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         return failure(dst, false);
     sqlite3_extended_result_codes(dst, 1);
     // The copy is synced once it is complete; until it is renamed nobody
@@ -364,11 +370,11 @@ bool Backups::dueToday() const
     return true;
 }
 
-QString Backups::make() { return makeKeeping({}); }
+QString Backups::make() { return makeSparing(QString()); }
 
 QString Backups::makeIfDue() { return dueToday() ? make() : QString(); }
 
-QString Backups::makeKeeping(const QStringList &keep)
+QString Backups::makeSparing(const QString &spared)
 {
     const FileFormat format = detectFileFormat(m_databasePath);
     if (format == FileFormat::Unreadable)
@@ -431,21 +437,20 @@ QString Backups::makeKeeping(const QStringList &keep)
     if (const int e = syncToDisk(dir))
         fail(backupFailed(), final, causeOfErrno(e));
 
-    prune(QStringList(keep) << final);
+    prune(final, spared);
     return final;
 }
 
-void Backups::prune(const QStringList &keep) const
+void Backups::prune(const QString &made, const QString &spared) const
 {
-    const QStringList all = files();
-    qsizetype excess = all.size() - m_options.kept;
-    for (qsizetype i = 0; i < all.size() && excess > 0; ++i) {
-        if (keep.contains(all[i]))
-            continue;
-        // A backup that cannot be removed stays; the new one is complete anyway.
-        QFile::remove(all[i]);
-        --excess;
-    }
+    // The backup just made is one of those kept, whatever its date (the
+    // clock may have been set back); a spared one does not count.
+    QStringList others = files();
+    others.removeAll(made);
+    others.removeAll(spared);
+    // A backup that cannot be removed stays; the new one is complete anyway.
+    for (qsizetype i = 0; i < others.size() + 1 - m_options.kept; ++i)
+        QFile::remove(others[i]);
 }
 
 QString Backups::restore(const QString &file)
@@ -486,7 +491,7 @@ QString Backups::restore(const QString &file)
         if (detectFileFormat(m_databasePath) == FileFormat::Sqlite)
             lock.emplace(m_databasePath, m_options.busyWaitMs);
         // The file being restored may itself be the oldest backup: it stays.
-        backup = makeKeeping({source});
+        backup = makeSparing(source);
     }
     // What is left of a journal or log now belongs to no readable file (the
     // collection was damaged); beside the new file it would be applied to it.

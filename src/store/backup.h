@@ -56,8 +56,9 @@ public:
 private:
     QDateTime now() const;
     QString nameFor(const QDateTime &time) const;
-    void prune(const QStringList &keep) const;
-    QString makeKeeping(const QStringList &keep);
+    // Makes a backup; `spared` is never removed to keep the number.
+    QString makeSparing(const QString &spared);
+    void prune(const QString &made, const QString &spared) const;
 
     QString m_databasePath;
     Options m_options;
