@@ -7,13 +7,13 @@
 //   (default 5) runs, in milliseconds. Output: one "name value" per line.
 
 #include "app/fonts.h"
-#include "app/module1.h"
+#include "store/module1.h"
 #include "app/navigation.h"
 #include "screens/list/db.h"
 #include "screens/list/grid.h"
 #include "screens/common/messages.h"
 #include "screens/menu/menu.h"
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 #include "store/recordset.h"
 
 #include <QApplication>
@@ -28,6 +28,8 @@
 #include <cstdio>
 #include <functional>
 #include <vector>
+
+using screens::db;
 
 namespace {
 
@@ -84,7 +86,7 @@ void print(const char *name, double value) { std::printf("%s %.1f\n", name, valu
 void print(const char *name, int value) { std::printf("%s %d\n", name, value); }
 
 // The store alone, without the screen: one refresh of the data control.
-double refreshMs(store::DataControl &data, const QString &source)
+double refreshMs(common::DataControl &data, const QString &source)
 {
     data.setRecordSource(source);
     QElapsedTimer t;
@@ -113,7 +115,7 @@ int main(int argc, char *argv[])
         ++messages;
         return QMessageBox::Ok;
     });
-    Menu menu; // the list returns to it
+    app::Navigator navigator; // its start menu is where the list returns to
 
     print("rss_before_open_mb", statusMB("VmRSS"));
 
@@ -124,7 +126,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer t;
         t.start();
-        app::showList();
+        emit navigator.menu().listRequested(); // the start menu's "データ一覧"
         db *screen = shownList();
         if (!screen) {
             std::fprintf(stderr, "the list did not open\n");
@@ -185,7 +187,7 @@ int main(int argc, char *argv[])
     // Where the time goes: each record source the screen opens, through a
     // bare data control (opening a record set reads the rowids of its rows
     // in order; cells are read later, only for the rows painted).
-    store::DataControl data;
+    common::DataControl data;
     Module1::computeDatabasePath();
     data.setDatabaseName(Module1::databasePath());
     refreshMs(data, QStringLiteral("tabel")); // opens the connection

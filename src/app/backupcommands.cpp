@@ -1,8 +1,8 @@
 #include "app/backupcommands.h"
 
-#include "app/module1.h"
 #include "store/backup.h"
 #include "store/error.h"
+#include "store/module1.h"
 
 #include <QDir>
 #include <QTextStream>

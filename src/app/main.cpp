@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 #include "app/fonts.h"
+#include "app/navigation.h"
+#include "screens/common/form.h"
 #include "screens/menu/menu.h"
 
 #include <QApplication>
@@ -18,8 +20,8 @@ int main(int argc, char *argv[])
     // When the desktop session ends, windows close without their close-box
     // handling: nothing pending is written, and no screen brings back the menu.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, [] { common::Form::setSessionEnding(true); });
-    Menu menu;
-    QObject::connect(&menu, &common::Form::unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    menu.show();
+    app::Navigator navigator;
+    QObject::connect(&navigator, &app::Navigator::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    navigator.menu().show();
     return app.exec();
 }

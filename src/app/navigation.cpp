@@ -9,47 +9,38 @@
 
 namespace app {
 
-namespace {
+Navigator::Navigator() : m_menu(std::make_unique<screens::Menu>())
+{
+    connect(m_menu.get(), &screens::Menu::registrationRequested, this, &Navigator::open<screens::Main>);
+    connect(m_menu.get(), &screens::Menu::editRequested, this, &Navigator::open<screens::Main2>);
+    connect(m_menu.get(), &screens::Menu::listRequested, this, &Navigator::open<screens::db>);
+    connect(m_menu.get(), &common::Form::unloaded, this, &Navigator::ended);
+}
 
-// Creates a data screen and runs its load; a load that fails is reported,
-// the screen is dropped and the start menu comes back, so the user is never
-// left without a window.
-template <typename Screen> void openScreen()
+Navigator::~Navigator() = default;
+
+template <typename Screen> void Navigator::open()
 {
     auto *screen = new Screen;
     screen->setAttribute(Qt::WA_DeleteOnClose);
+    follow(screen);
     try {
         screen->load();
     } catch (const store::Error &e) {
         common::reportError(nullptr, e);
         delete screen;
-        showMenu();
+        m_menu->show();
         return;
     }
     screen->show();
     screen->activateWindow();
 }
 
-} // namespace
-
-void showMenu()
+void Navigator::follow(common::DataScreen *screen)
 {
-    if (Menu *m = Menu::instance())
-        m->show();
+    connect(screen, &common::DataScreen::menuRequested, m_menu.get(), &QWidget::show);
+    connect(screen, &common::DataScreen::listRequested, this, &Navigator::open<screens::db>);
+    connect(screen, &common::DataScreen::endRequested, m_menu.get(), &common::Form::unload);
 }
-
-void unloadMenu()
-{
-    if (Menu *m = Menu::instance())
-        m->unload();
-}
-
-} // namespace app
-
-namespace app {
-
-void showRegistration() { openScreen<Main>(); }
-void showEdit() { openScreen<Main2>(); }
-void showList() { openScreen<db>(); }
 
 } // namespace app

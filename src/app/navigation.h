@@ -1,15 +1,41 @@
 #pragma once
 
-// Moving between the windows. Data screens are created and loaded afresh
-// each time they are shown and destroyed when left; the start menu is only
-// hidden while one of them is shown.
+#include <QObject>
+#include <memory>
+
+namespace screens {
+class Menu;
+}
+namespace common {
+class DataScreen;
+}
+
 namespace app {
 
-void showMenu();
-void showRegistration();
-void showEdit();
-void showList();
-// Unloads the start menu; the application then ends.
-void unloadMenu();
+// Moves between the windows, the only code that knows every screen. It owns
+// the start menu, which is only hidden while a data screen is shown; a data
+// screen is created and loaded afresh each time it is asked for and
+// destroyed when left.
+class Navigator : public QObject {
+    Q_OBJECT
+public:
+    Navigator();
+    ~Navigator() override;
+
+    screens::Menu &menu() const { return *m_menu; }
+
+signals:
+    // The start menu was unloaded: the application ends.
+    void ended();
+
+private:
+    // Creates a data screen and runs its load; a load that fails is
+    // reported, the screen is dropped and the start menu comes back, so the
+    // user is never left without a window.
+    template <typename Screen> void open();
+    void follow(common::DataScreen *screen);
+
+    std::unique_ptr<screens::Menu> m_menu;
+};
 
 } // namespace app

@@ -1,6 +1,6 @@
 #include "export/workbook.h"
 
-#include "store/connection.h"
+#include "store/module1.h"
 #include "store/recordset.h"
 
 #include <QSaveFile>
@@ -28,6 +28,8 @@ Cell cellOf(const QVariant &v)
 }
 
 } // namespace
+
+QString exportPath() { return Module1::applicationDirectory() + QStringLiteral("/") + QStringLiteral("ブクレア.xls"); }
 
 bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &progress)
 {

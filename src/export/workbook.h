@@ -11,9 +11,13 @@ class RecordSet;
 
 namespace xls {
 
+// The file the export of the list writes: "ブクレア.xls" in the
+// application directory.
+QString exportPath();
+
 // A new workbook whose first worksheet receives a record set in bulk and
-// which is then saved under a name: what the export once asked of a
-// spreadsheet application, done by our own writer.
+// which is then saved under a name. It asks nothing and shows nothing:
+// progress and failures come back to the caller as values.
 class Workbook {
 public:
     // Called now and then while rows are copied: rows done, rows in all.

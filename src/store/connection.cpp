@@ -74,7 +74,7 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
         throw Error(QStringLiteral("データベースに表 %1 がありません。\n%2").arg(tableName(), path));
     for (const QString &f : fieldNames()) {
         if (!columns.contains(f, Qt::CaseInsensitive))
-            throw Error(QStringLiteral("表 %1 に項目「%2」がありません。\n%3").arg(tableName(), f, path));
+            throw missingFieldError(f, path);
     }
     return c;
 }

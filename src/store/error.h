@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/booktable.h"
+
 #include <QString>
 #include <stdexcept>
 
@@ -16,5 +18,15 @@ public:
 private:
     QString m_message;
 };
+
+// The book table lacks a field that a statement or a screen names; `where`
+// is the file or the statement involved.
+inline Error missingFieldError(const QString &field, const QString &where = QString())
+{
+    QString text = QStringLiteral("表 %1 に項目「%2」がありません。").arg(tableName(), field);
+    if (!where.isEmpty())
+        text += u'\n' + where;
+    return Error(text);
+}
 
 } // namespace store

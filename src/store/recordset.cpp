@@ -17,7 +17,7 @@ QString checkedField(const QString &name, const QString &source)
         if (f.compare(name, Qt::CaseInsensitive) == 0)
             return f;
     }
-    throw Error(QStringLiteral("表 %1 に項目「%2」がありません。\n%3").arg(tableName(), name, source));
+    throw missingFieldError(name, source);
 }
 
 QString selectRowids(const Statement &st, const QString &source)
@@ -58,7 +58,7 @@ QVariant columnValue(sqlite3_stmt *st, int column)
 } // namespace
 
 RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &source)
-    : m_connection(std::move(connection)), m_source(source)
+    : m_connection(std::move(connection))
 {
     const Statement st = parseRecordSource(source);
     Prepared q(m_connection->prepare(selectRowids(st, source)));
@@ -148,7 +148,7 @@ QString RecordSet::fieldText(const QString &name) const
 {
     const int column = fieldNames().indexOf(name);
     if (column < 0)
-        throw Error(QStringLiteral("表 %1 に項目「%2」がありません。").arg(tableName(), name));
+        throw missingFieldError(name);
     return hasCurrent() ? text(m_current, column) : QString();
 }
 
@@ -180,9 +180,8 @@ void RecordSet::cancelUpdate()
     emit pendingChanged();
 }
 
-void RecordSet::update()
+void RecordSet::update(const QHash<QString, QString> &values)
 {
-    const QHash<QString, QString> values = m_boundValues ? m_boundValues() : QHash<QString, QString>();
     QStringList fields;
     for (const QString &f : fieldNames()) {
         if (values.contains(f))

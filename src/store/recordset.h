@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QVariant>
 #include <array>
-#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -34,7 +33,6 @@ public:
     RecordSet(std::shared_ptr<Connection> connection, const QString &source);
     ~RecordSet() override;
 
-    const QString &source() const { return m_source; }
     int recordCount() const { return int(m_rowids.size()); }
     int absolutePosition() const { return m_current; } // zero-based; -1 without a current row
     bool hasCurrent() const { return m_current >= 0; }
@@ -57,18 +55,16 @@ public:
     void addNew();
     // Makes the current row editable.
     void edit();
-    // Writes the pending row (new or edited) with the bound controls'
-    // contents, as one transaction: when it returns the change is on disk.
-    // Empty texts are stored as NULL.
-    void update();
+    // Writes the pending row (new or edited) with the values given by
+    // field name, as one transaction: when it returns the change is on
+    // disk. Fields not given keep their value (a new row: NULL); empty
+    // texts are stored as NULL.
+    void update(const QHash<QString, QString> &values);
     // Drops the pending row; nothing is written.
     void cancelUpdate();
     // Removes the current row from the table; afterwards there is no
     // current row until the next move.
     void deleteCurrent();
-
-    // The data control supplies the bound controls' contents by field name.
-    void setBoundValues(std::function<QHash<QString, QString>()> provider) { m_boundValues = std::move(provider); }
 
 signals:
     // Another row became current (every move that leaves a current row).
@@ -82,11 +78,9 @@ private:
     void forgetCache() const;
 
     std::shared_ptr<Connection> m_connection;
-    QString m_source;
     std::vector<qint64> m_rowids;
     int m_current = -1;
     EditMode m_mode = EditMode::None;
-    std::function<QHash<QString, QString>()> m_boundValues;
 
     static constexpr int BlockRows = 256;
     static constexpr size_t MaxBlocks = 64;

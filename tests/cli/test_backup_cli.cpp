@@ -1,5 +1,5 @@
 #include "store/booktable.h"
-#include "support/testsupport.h"
+#include "support/appdir.h"
 
 #include <QCryptographicHash>
 #include <QDir>

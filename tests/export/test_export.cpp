@@ -1,7 +1,7 @@
-#include "export/listexport.h"
+#include "export/workbook.h"
 #include "screens/list/db.h"
 #include "screens/list/grid.h"
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
 #include "xls_readback.h"
 
@@ -12,6 +12,7 @@
 #include <QTest>
 
 using namespace testsupport;
+using namespace screens;
 
 namespace {
 

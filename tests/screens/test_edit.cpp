@@ -1,7 +1,7 @@
 #include "screens/edit/main2.h"
 #include "screens/menu/menu.h"
 #include "screens/record_panel/recordpanel.h"
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
 
 #include <QAction>
@@ -13,15 +13,16 @@
 #include <QTest>
 
 using namespace testsupport;
+using namespace screens;
 
 namespace {
 
 const common::Message fixQuestion = {nullptr, QMessageBox::Question, QStringLiteral("データ修正"),
                                      QStringLiteral("このデータを修正します。\r\nよろしいですか？"),
-                                     QMessageBox::Yes | QMessageBox::No};
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
 const common::Message deleteQuestion = {nullptr, QMessageBox::Question, QStringLiteral("データ削除"),
                                         QStringLiteral("このデータを削除します。\r\nよろしいですか？"),
-                                        QMessageBox::Yes | QMessageBox::No};
+                                        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
 
 // Books numbered as given, titled "本<number>", lending state "可".
 QList<Book> numbered(const QStringList &numbers)

@@ -1,8 +1,8 @@
-#include "app/module1.h"
+#include "store/module1.h"
 #include "screens/list/db.h"
 #include "screens/list/grid.h"
 #include "screens/menu/menu.h"
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
 
 #include <QClipboard>
@@ -14,6 +14,7 @@
 #include <QTest>
 
 using namespace testsupport;
+using namespace screens;
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <QTest>
 
 using namespace testsupport;
+using namespace screens;
 
 // The start menu: dispatch on the exact choice, hiding and coming back, the
 // ways the application ends, and help.
@@ -18,7 +19,8 @@ class TestMenu : public QObject {
 private slots:
     void looksAsDesigned()
     {
-        Menu menu;
+        app::Navigator navigator;
+        Menu &menu = navigator.menu();
         menu.show();
         QCOMPARE(menu.windowTitle(), QStringLiteral("Menu"));
         QCOMPARE(menu.client()->size(), QSize(332, 149));
@@ -51,8 +53,9 @@ private slots:
         QFETCH(QString, text);
         AppDir dir;
         MessageScript messages;
-        Menu menu;
-        QSignalSpy ended(&menu, &common::Form::unloaded);
+        app::Navigator navigator;
+        Menu &menu = navigator.menu();
+        QSignalSpy ended(&navigator, &app::Navigator::ended);
         menu.show();
         menu.Combo1->setEditText(text);
         QTest::mouseClick(menu.Command1, Qt::LeftButton);
@@ -78,7 +81,8 @@ private slots:
         AppDir dir;
         dir.insert({book({"1", "本"})});
         MessageScript messages;
-        Menu menu;
+        app::Navigator navigator;
+        Menu &menu = navigator.menu();
         menu.show();
         menu.Combo1->setEditText(choice); // typed by hand works like choosing
         QTest::mouseClick(menu.Command1, Qt::LeftButton);
@@ -112,7 +116,8 @@ private slots:
         AppDir dir;
         QFile::remove(dir.dbPath());
         MessageScript messages;
-        Menu menu;
+        app::Navigator navigator;
+        Menu &menu = navigator.menu();
         menu.show();
         menu.Combo1->setCurrentText(choice);
         QTest::mouseClick(menu.Command1, Qt::LeftButton);
@@ -135,8 +140,9 @@ private slots:
     void endsTheApplication()
     {
         QFETCH(bool, byCloseBox);
-        Menu menu;
-        QSignalSpy ended(&menu, &common::Form::unloaded);
+        app::Navigator navigator;
+        Menu &menu = navigator.menu();
+        QSignalSpy ended(&navigator, &app::Navigator::ended);
         menu.show();
         if (byCloseBox) {
             menu.close();
@@ -155,7 +161,8 @@ private slots:
         QVERIFY(page.open(QIODevice::WriteOnly));
         page.close();
         ShellFake shell;
-        Menu menu;
+        app::Navigator navigator;
+        Menu &menu = navigator.menu();
         menu.show();
         const QString before = QDir::currentPath();
         QDir::setCurrent(QDir::tempPath());

@@ -20,6 +20,7 @@
 #include <QTimer>
 
 using namespace testsupport;
+using namespace screens;
 
 // The menu bar of the three data screens: exit, help and version.
 class TestMenuBar : public QObject {

@@ -1,7 +1,7 @@
 #include "screens/menu/menu.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/registration/main.h"
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
 
 #include <QComboBox>
@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 using namespace testsupport;
+using namespace screens;
 
 namespace {
 
@@ -159,7 +160,7 @@ private slots:
         QCOMPARE(items, QStringList({"0 年鑑・百科事典・図書館", "1 哲学・宗教", "2 歴史・伝記・地理",
                                      "3 社会科学・風俗・軍事・教育", "4 自然科学・医学", "5 技術・家庭",
                                      "6 産業・交通", "7 芸術・体育", "8 言語", "9 文学"}));
-        auto *data = child<store::DataControl>(form, "Data1");
+        auto *data = child<common::DataControl>(form, "Data1");
         QVERIFY(data->caption() == QStringLiteral("新規登録") && data->isVisible() && !data->isEnabled());
         QVERIFY(!child<QLabel>(form, "Label5")->isVisibleTo(form));
         for (QLineEdit *edit : form->findChildren<QLineEdit *>()) // no box limits its text

@@ -1,6 +1,6 @@
 #include "store/backup.h"
 #include "store/error.h"
-#include "support/testsupport.h"
+#include "support/appdir.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,13 +1,11 @@
-#include "app/module1.h"
-#include "store/datacontrol.h"
+#include "store/module1.h"
 #include "store/error.h"
 #include "store/recordset.h"
-#include "support/testsupport.h"
+#include "support/appdir.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QLineEdit>
 #include <QTest>
 #include <csignal>
 #include <sqlite3.h>
@@ -141,7 +139,7 @@ private slots:
         QCOMPARE(rs->fieldText(QStringLiteral("書名")), QString());
         QVERIFY_THROWS_EXCEPTION(store::Error, rs->edit());
         QVERIFY_THROWS_EXCEPTION(store::Error, rs->deleteCurrent());
-        QVERIFY_THROWS_EXCEPTION(store::Error, rs->update()); // nothing pending
+        QVERIFY_THROWS_EXCEPTION(store::Error, rs->update({})); // nothing pending
         rs->cancelUpdate();
         QCOMPARE(dir.count(), 0);
     }
@@ -174,62 +172,19 @@ private slots:
             QCOMPARE(rs->text(i, 0), QString::number(20000 - i));
     }
 
-    void writesThroughBoundControls()
-    {
-        AppDir dir;
-        dir.insert({book({"1", "old", "author"})});
-        store::DataControl data;
-        QLineEdit title, number;
-        data.bind(&title, QStringLiteral("書名"));
-        data.bind(&number, QStringLiteral("蔵書番号"));
-        data.setDatabaseName(dir.dbPath());
-        data.setRecordSource(QStringLiteral("tabel"));
-        data.refresh();
-        QCOMPARE(title.text(), QStringLiteral("old"));
-
-        // A new row: bound controls empty, written with their contents, empty as NULL.
-        data.recordset()->addNew();
-        QCOMPARE(title.text(), QString());
-        title.setText(QStringLiteral("新しい本"));
-        data.recordset()->update();
-        QCOMPARE(dir.rows(), QList<Book>({book({"1", "old", "author"}), book({nullptr, "新しい本"})}));
-
-        // An edit writes only the bound fields; other fields keep their values.
-        data.recordset()->moveFirst();
-        data.recordset()->edit();
-        title.setText(QStringLiteral("new"));
-        number.setText(QString());
-        data.recordset()->update();
-        QCOMPARE(dir.rows().first(), book({nullptr, "new", "author"}));
-
-        // Edits that are not written are dropped by a move or a cancel.
-        title.setText(QStringLiteral("not written"));
-        data.recordset()->moveLast();
-        data.recordset()->moveFirst();
-        QCOMPARE(title.text(), QStringLiteral("new"));
-        data.recordset()->edit();
-        title.setText(QStringLiteral("not written"));
-        data.recordset()->cancelUpdate();
-        QCOMPARE(dir.rows().first(), book({nullptr, "new", "author"}));
-
-        data.recordset()->deleteCurrent();
-        QVERIFY(!data.recordset()->hasCurrent());
-        QCOMPARE(dir.rows(), QList<Book>({book({nullptr, "新しい本"})}));
-    }
-
     void refusedWriteLeavesFileUnchanged()
     {
         AppDir dir;
         dir.insert({book({"1", "a"})});
         auto rs = openSet(dir, QStringLiteral("tabel"));
-        rs->setBoundValues([] { return QHash<QString, QString>{{QStringLiteral("書名"), QStringLiteral("b")}}; });
+        const QHash<QString, QString> values{{QStringLiteral("書名"), QStringLiteral("b")}};
         // Another program holds the file locked for writing.
         sqlite3 *other = nullptr;
         sqlite3_open(dir.dbPath().toUtf8().constData(), &other);
         sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
         rs->addNew();
         try {
-            rs->update();
+            rs->update(values);
             QFAIL("written");
         } catch (const store::Error &e) {
             QVERIFY2(e.message().contains(dir.dbPath()), qPrintable(e.message()));
@@ -239,7 +194,7 @@ private slots:
         QCOMPARE(dir.count(), 1);
         // The pending row is still there: the user can retry.
         QCOMPARE(rs->editMode(), store::RecordSet::EditMode::Adding);
-        rs->update();
+        rs->update(values);
         QCOMPARE(dir.count(), 2);
     }
 
@@ -262,10 +217,9 @@ private slots:
                 QHash<QString, QString> values;
                 for (const QString &f : store::fieldNames())
                     values.insert(f, v);
-                rs->setBoundValues([values] { return values; });
                 rs->moveTo(k % rs->recordCount());
                 rs->edit();
-                rs->update();
+                rs->update(values);
                 if (k == 50)
                     (void)!write(pipeFd[1], "x", 1);
             }

@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QVersionNumber>
 
+namespace screens {
+
 frmAbout::frmAbout(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)
@@ -38,3 +40,5 @@ QString frmAbout::versionText()
     const QVersionNumber v = QVersionNumber::fromString(QStringLiteral(BUKUREA_VERSION));
     return QStringLiteral("%1.%2%3").arg(v.majorVersion()).arg(v.minorVersion()).arg(v.microVersion());
 }
+
+} // namespace screens

@@ -5,6 +5,8 @@
 class QGroupBox;
 class QLabel;
 
+namespace screens {
+
 // The version dialog: the program's name and version, its icon and three
 // lines about its maker. It has no button; the title bar closes it.
 class frmAbout : public QDialog {
@@ -22,3 +24,5 @@ public:
     // "1.08" for the program version 1.0.8.
     static QString versionText();
 };
+
+} // namespace screens

@@ -1,6 +1,5 @@
 #include "screens/common/datascreen.h"
 
-#include "app/navigation.h"
 #include "screens/common/about.h"
 #include "screens/common/messages.h"
 #include "screens/common/shell.h"
@@ -33,22 +32,30 @@ QString DataScreen::captionWithCount(const QString &title, int count)
 
 void DataScreen::returnToMenu()
 {
+    dropPending();
     unload();
-    app::showMenu();
+    emit menuRequested();
+}
+
+void DataScreen::queryUnload()
+{
+    // The window is closing already.
+    dropPending();
+    emit menuRequested();
 }
 
 void DataScreen::mnuend_Click()
 {
     // No cancel call first: a pending row is simply dropped with the screen.
     unload();
-    app::unloadMenu();
+    emit endRequested();
 }
 
 void DataScreen::mnuhlo_Click() { shell::openHelp(this); }
 
 void DataScreen::mnuver_Click()
 {
-    frmAbout about;
+    screens::frmAbout about;
     about.exec();
 }
 

@@ -5,10 +5,6 @@
 class QAction;
 class QMenu;
 
-namespace store {
-class DataControl;
-}
-
 namespace common {
 
 // A data screen: a window with the application's menu bar that is created
@@ -16,6 +12,14 @@ namespace common {
 //
 // Menu bar: "ファイル(&F)" with the exit command, "ヘルプ(&H)" with "ヘルプを
 // 開く(&O)" and "バージョン情報(&V)".
+//
+// A screen never opens another window itself: it asks for the start menu,
+// the list screen or the end of the application through its signals, and
+// the application decides how.
+//
+// Leaving: every way back to the start menu (the screen's own button, the
+// close box) drops what is pending first, so nothing unconfirmed is ever
+// written; the exit command drops it with the window.
 class DataScreen : public Form {
     Q_OBJECT
 public:
@@ -31,11 +35,23 @@ public:
     QAction *mnuhlo; // named by helpItemName
     QAction *mnuver;
 
+signals:
+    // The screen was left for the start menu.
+    void menuRequested();
+    // The screen was left for the list screen.
+    void listRequested();
+    // The screen was closed by the exit command: the application ends.
+    void endRequested();
+
 protected:
     // The window caption with the number of books: title + "   全 " + count + " 件 ".
     static QString captionWithCount(const QString &title, int count);
+    // Drops the screen's pending input without writing anything.
+    virtual void dropPending() {}
     // Leaves the screen for the start menu.
     void returnToMenu();
+    // The close box: back to the start menu, like returnToMenu().
+    void queryUnload() override;
     // Runs a handler's body; a failure of the book store is reported to the
     // user and ends the handler. Returns false when it failed.
     template <typename F> bool guarded(F &&body);

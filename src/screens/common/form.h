@@ -23,7 +23,6 @@ public:
     QWidget *client() const { return m_client; }
     // Closes the window as the program's own unload.
     void unload();
-    bool isUnloading() const { return m_unloading; }
 
     // Set while the desktop session ends: windows then close without their
     // close-box handling.

@@ -28,4 +28,17 @@ void reportError(QWidget *parent, const store::Error &error)
                  QMessageBox::Ok});
 }
 
+bool confirm(QWidget *parent, const QString &title, const QString &what)
+{
+    return showMessage({parent, QMessageBox::Question, title, what + QStringLiteral("\r\nよろしいですか？"),
+                        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes})
+           == QMessageBox::Yes;
+}
+
+void notifyNotFound(QWidget *parent)
+{
+    showMessage({parent, QMessageBox::Warning, QStringLiteral("検索失敗"), QStringLiteral("データが見つかりませんでした。"),
+                 QMessageBox::Ok, QMessageBox::Ok});
+}
+
 } // namespace common

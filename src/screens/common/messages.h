@@ -30,4 +30,12 @@ void setMessageHandler(MessageHandler handler);
 // Tells the user that an operation of the book store failed.
 void reportError(QWidget *parent, const store::Error &error);
 
+// Asks before a change: `what` and "よろしいですか？" on the next line, under
+// `title`, with the question icon and Yes/No. True when the answer is Yes.
+bool confirm(QWidget *parent, const QString &title, const QString &what);
+
+// The notice of a search that found nothing: "データが見つかりませんでした。"
+// titled "検索失敗", with the exclamation icon and OK.
+void notifyNotFound(QWidget *parent);
+
 } // namespace common

@@ -1,6 +1,6 @@
 #include "screens/common/shell.h"
 
-#include "app/module1.h"
+#include "store/module1.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>

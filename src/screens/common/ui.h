@@ -13,8 +13,8 @@ class QLineEdit;
 class QPushButton;
 class QWidget;
 
-// Builders for the controls of the screens. Positions are given as in the
-// form designs, in twips (15 twips are one pixel), relative to the parent.
+// Builders for the controls of the screens. Positions are given in twips
+// (15 twips are one pixel at 96 dots per inch), relative to the parent.
 namespace ui {
 
 struct Twips {

@@ -1,10 +1,9 @@
 #include "screens/edit/main2.h"
 
-#include "app/module1.h"
-#include "app/navigation.h"
+#include "store/module1.h"
 #include "screens/common/messages.h"
 #include "screens/record_panel/recordpanel.h"
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 #include "store/statement.h"
 
 #include <QComboBox>
@@ -14,15 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace {
-
-const QString &tableSource()
-{
-    static const QString source = QStringLiteral("tabel");
-    return source;
-}
-
-} // namespace
+namespace screens {
 
 Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
 {
@@ -38,7 +29,7 @@ Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
     // is made first and placed with the frame below.
     Frame4 = ui::frame(c, "Frame4", QStringLiteral("データ操作"), {5760, 2520, 3015, 2295});
     Frame4->setFont(ui::font(12));
-    Data1 = new store::DataControl(Frame4);
+    Data1 = new common::DataControl(Frame4);
     Data1->setObjectName(QStringLiteral("Data1"));
     Data1->setGeometry(ui::toPixels({1080, 1800, 1815, 375}));
 
@@ -81,8 +72,8 @@ Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
     panel->TitleBox->setFocus();
 
     // A newly opened record set has no position until a book becomes current.
-    connect(Data1, &store::DataControl::recordsetChanged, this, [this] { Data1->setCaption(QString()); });
-    connect(Data1, &store::DataControl::Reposition, this, &Main2::Data1_Reposition);
+    connect(Data1, &common::DataControl::recordsetChanged, this, [this] { Data1->setCaption(QString()); });
+    connect(Data1, &common::DataControl::Reposition, this, &Main2::Data1_Reposition);
     connect(Command2, &QPushButton::clicked, this, &Main2::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, &Main2::Command1_Click);
     connect(Command5, &QPushButton::clicked, this, &Main2::Command5_Click);
@@ -95,7 +86,7 @@ void Main2::load()
 {
     Module1::computeDatabasePath();
     Data1->setDatabaseName(Module1::databasePath());
-    Data1->setRecordSource(tableSource());
+    Data1->setRecordSource(store::tableName());
     Data1->refresh();
     Data1->recordset()->moveLast();
     m_bookCount = Data1->recordset()->recordCount();
@@ -130,16 +121,13 @@ void Main2::Command2_Click()
     // correct, and nothing may be written.
     if (!hasCurrentBook())
         return;
-    const auto answer = common::showMessage({this, QMessageBox::Question, QStringLiteral("データ修正"),
-                                             QStringLiteral("このデータを修正します。\r\nよろしいですか？"),
-                                             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
-    if (answer != QMessageBox::Yes)
+    if (!common::confirm(this, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。")))
         return;
     // A refused write leaves the corrections in the panel to try again.
     guarded([this] {
         store::RecordSet *rs = Data1->recordset();
         rs->edit();
-        rs->update();
+        Data1->updateRecord();
     });
 }
 
@@ -149,10 +137,8 @@ void Main2::Command2_Click()
 void Main2::Command1_Click()
 {
     if (m_bookCount > 1 && hasCurrentBook()) {
-        const auto answer = common::showMessage({this, QMessageBox::Question, QStringLiteral("データ削除"),
-                                                 QStringLiteral("このデータを削除します。\r\nよろしいですか？"),
-                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
-        if (answer == QMessageBox::Yes && guarded([this] { Data1->recordset()->deleteCurrent(); })) {
+        if (common::confirm(this, QStringLiteral("データ削除"), QStringLiteral("このデータを削除します。"))
+            && guarded([this] { Data1->recordset()->deleteCurrent(); })) {
             // The book is gone from the file: the count follows at once,
             // whatever happens to the reopening below.
             --m_bookCount;
@@ -180,23 +166,10 @@ void Main2::Command5_Click()
         Data1->setRecordSource(previous); // the open record set is still the previous one
         return;
     }
-    const store::RecordSet *rs = Data1->recordset();
-    if (rs->recordCount() > 0) {
-        auto field = [rs](const char *name) { return rs->fieldText(QString::fromUtf8(name)); };
-        panel->Text6->setText(field("蔵書番号"));
-        panel->TitleBox->setText(field("書名"));
-        panel->Text8->setText(field("著者名"));
-        panel->Text9->setText(field("出版社"));
-        panel->Text3->setText(field("出版年"));
-        panel->Combo1->setEditText(field("分類"));
-        panel->Text1->setText(field("保管場所"));
-        panel->Label5->setText(field("貸出"));
-        panel->Text2->setText(field("キーワード"));
-    } else {
-        // The empty result stays open.
-        common::showMessage({this, QMessageBox::Warning, QStringLiteral("検索失敗"),
-                             QStringLiteral("データが見つかりませんでした。"), QMessageBox::Ok, QMessageBox::Ok});
-    }
+    // The refresh has shown the first book found in the panel; an empty
+    // result stays open.
+    if (Data1->recordset()->recordCount() == 0)
+        common::notifyNotFound(this);
 }
 
 // "検索リセット": searches with an empty number, which finds every book
@@ -207,8 +180,7 @@ void Main2::Command6_Click()
     Command5->click();
 }
 
-// Drops what was typed into the panel for the current book; nothing is written.
-void Main2::dropPendingChanges()
+void Main2::dropPending()
 {
     if (!hasCurrentBook())
         return;
@@ -219,20 +191,13 @@ void Main2::dropPendingChanges()
     });
 }
 
-void Main2::cmdadd_Click()
-{
-    dropPendingChanges();
-    returnToMenu();
-}
+void Main2::cmdadd_Click() { returnToMenu(); }
 
+// Straight on to the list: what was typed goes with the screen, unwritten.
 void Main2::cmdrep_Click()
 {
     unload();
-    app::showList();
+    emit listRequested();
 }
 
-void Main2::queryUnload()
-{
-    dropPendingChanges();
-    returnToMenu();
-}
+} // namespace screens

@@ -5,11 +5,14 @@
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
-class RecordPanel;
 
-namespace store {
+namespace common {
 class DataControl;
 }
+
+namespace screens {
+
+class RecordPanel;
 
 // The edit and delete screen: shows the books one at a time in the record
 // panel, steps through them with the data control, finds a book by its
@@ -25,10 +28,8 @@ public:
     // Opens the whole table on its first book and counts it; throws store::Error.
     void load() override;
 
-    int bookCount() const { return m_bookCount; }
-
     RecordPanel *panel;
-    store::DataControl *Data1;
+    common::DataControl *Data1;
     QGroupBox *Frame4;     // "データ操作"
     QGroupBox *Frame11;    // the box around the search group
     QPushButton *Command2; // "修正"
@@ -42,7 +43,8 @@ public:
     QWidget *Line1, *Line2;
 
 protected:
-    void queryUnload() override;
+    // Drops what was typed into the panel for the current book.
+    void dropPending() override;
 
 private:
     void Data1_Reposition();
@@ -55,7 +57,8 @@ private:
 
     bool hasCurrentBook() const;
     void showBookCount();
-    void dropPendingChanges();
 
     int m_bookCount = 0;
 };
+
+} // namespace screens

@@ -1,16 +1,18 @@
 #include "screens/list/booktablemodel.h"
 
 #include "store/connection.h"
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 #include "store/error.h"
 #include "store/recordset.h"
 
-BookTableModel::BookTableModel(store::DataControl *data, QObject *parent)
+namespace screens {
+
+BookTableModel::BookTableModel(common::DataControl *data, QObject *parent)
     : QAbstractTableModel(parent), m_data(data)
 {
     // The data control has already replaced its record set when it tells us;
     // nothing reads the model in between, so a plain reset is enough.
-    connect(m_data, &store::DataControl::recordsetChanged, this, [this] {
+    connect(m_data, &common::DataControl::recordsetChanged, this, [this] {
         beginResetModel();
         endResetModel();
     });
@@ -71,3 +73,5 @@ Qt::ItemFlags BookTableModel::flags(const QModelIndex &index) const
 {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
+
+} // namespace screens

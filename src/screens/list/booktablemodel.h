@@ -3,10 +3,14 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 
-namespace store {
+namespace common {
 class DataControl;
+}
+namespace store {
 class RecordSet;
 }
+
+namespace screens {
 
 // The rows of a data control's open record set as a read-only table: one
 // column per field of the book table, in the table's order, headed by the
@@ -17,7 +21,7 @@ class RecordSet;
 class BookTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit BookTableModel(store::DataControl *data, QObject *parent = nullptr);
+    explicit BookTableModel(common::DataControl *data, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -28,5 +32,7 @@ public:
 private:
     store::RecordSet *recordset() const;
 
-    QPointer<store::DataControl> m_data; // gone first when the screen closes
+    QPointer<common::DataControl> m_data; // gone first when the screen closes
 };
+
+} // namespace screens

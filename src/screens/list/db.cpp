@@ -1,18 +1,19 @@
 #include "screens/list/db.h"
 
-#include "app/module1.h"
-#include "app/navigation.h"
-#include "export/listexport.h"
+#include "store/module1.h"
 #include "screens/common/messages.h"
 #include "screens/list/booktablemodel.h"
 #include "screens/list/grid.h"
-#include "store/datacontrol.h"
+#include "screens/list/listexport.h"
+#include "screens/common/datacontrol.h"
 #include "store/statement.h"
 
 #include <QGroupBox>
 #include <QIcon>
 #include <QLineEdit>
 #include <QPushButton>
+
+namespace screens {
 
 namespace {
 
@@ -34,8 +35,8 @@ db::db() : common::DataScreen("db", {0, 0, 11910, 7800})
     Line1_0 = ui::line(c, "Line1_0", 0, 11880, 0, QPalette::Mid);
     Line1_1 = ui::line(c, "Line1_1", 0, 11880, 15, QPalette::Base);
 
-    // Hidden beneath the grid, as on the form.
-    Data1 = new store::DataControl(c);
+    // The data control and the count box are never shown.
+    Data1 = new common::DataControl(c);
     Data1->setObjectName(QStringLiteral("Data1"));
     Data1->setGeometry(ui::toPixels(ui::Twips{180, 4065, 1755, 375}));
     Data1->setCaption(QStringLiteral("Data1"));
@@ -73,8 +74,8 @@ db::db() : common::DataScreen("db", {0, 0, 11910, 7800})
     Command4 = ui::button(Frame3, "Command4", QStringLiteral("Excelデータ変換"), {120, 360, 1695, 495});
     Command1 = ui::button(c, "Command1", QStringLiteral("メニュー"), {9960, 7200, 1695, 495});
 
-    // The focus order of the form; the search box comes first and holds the
-    // focus when the screen opens.
+    // The focus order: the search box comes first and holds the focus when
+    // the screen opens.
     const QList<QWidget *> order = {Text1,    Command14, Command12, Command13, Command6,  Command8,
                                     Command10, Command7, Command9,  Command11, Command4,  fg,
                                     Text2,    Command2,  Command3,  Command5,  Command15, Command1};
@@ -129,9 +130,7 @@ void db::fieldSearch(const QString &prefix)
         Data1->setRecordSource(Module1::lastSearch());
         Data1->refresh();
         if (Data1->recordset()->recordCount() < 1) {
-            common::showMessage({this, QMessageBox::Warning, QStringLiteral("検索失敗"),
-                                 QStringLiteral("データが見つかりませんでした。"), QMessageBox::Ok,
-                                 QMessageBox::NoButton});
+            common::notifyNotFound(this);
         }
     });
 }
@@ -169,14 +168,9 @@ void db::Command5_Click()
 void db::Command4_Click()
 {
     if (const store::RecordSet *rs = Data1->recordset())
-        guarded([&] { xls::exportList(this, *rs); });
+        guarded([&] { exportList(this, *rs); });
 }
 
 void db::Command1_Click() { returnToMenu(); }
 
-void db::queryUnload()
-{
-    // The user's close: the window closes in any case; the start menu returns.
-    // A close made by the program (the exit command) does not come here.
-    app::showMenu();
-}
+} // namespace screens

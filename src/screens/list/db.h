@@ -2,11 +2,18 @@
 
 #include "screens/common/datascreen.h"
 
-class BookTableModel;
-class Grid;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
+
+namespace common {
+class DataControl;
+}
+
+namespace screens {
+
+class BookTableModel;
+class Grid;
 
 // The list screen: the whole collection in a grid, searched by one field
 // with one keyword, sorted by collection number or year, and counted.
@@ -31,13 +38,10 @@ public:
     QPushButton *Command15, *Command5;
     QPushButton *Command1; // "メニュー"
     QLineEdit *Text2;      // hidden: the book count
-    store::DataControl *Data1;
+    common::DataControl *Data1;
     QWidget *Line1_0, *Line1_1;
 
     int bookCount = 0;
-
-protected:
-    void queryUnload() override;
 
 private:
     void Command1_Click();
@@ -62,3 +66,5 @@ private:
     // Lists every book in the order of a fixed statement.
     void sortBy(const QString &statement);
 };
+
+} // namespace screens

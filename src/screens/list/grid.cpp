@@ -11,9 +11,11 @@
 
 #include <algorithm>
 
+namespace screens {
+
 namespace {
 
-// One row height for every row, as the classic grid draws 9 pt text.
+// One row height for every row: 16 pixels, room for one line of 9 pt text.
 constexpr int RowHeightTwips = 240;
 
 // Merges [first, last] intervals into sorted, disjoint ones.
@@ -60,8 +62,7 @@ Grid::Grid(QWidget *parent) : QTableView(parent)
     rows->setDefaultSectionSize(rowHeight);
     rows->setSectionResizeMode(QHeaderView::Fixed);
 
-    // Like the classic grid, the user does not resize the columns; the
-    // screen sets their widths.
+    // The user does not resize the columns; the screen sets their widths.
     QHeaderView *columns = horizontalHeader();
     columns->setSectionResizeMode(QHeaderView::Fixed);
     columns->setStretchLastSection(false);
@@ -87,12 +88,6 @@ void Grid::setColWidth(int column, int twips)
 {
     m_colWidths[column] = twips;
     applyColWidth(column, twips);
-}
-
-int Grid::colWidth(int column) const
-{
-    const auto it = m_colWidths.find(column);
-    return it == m_colWidths.end() ? -1 : it->second;
 }
 
 void Grid::applyColWidth(int column, int twips)
@@ -178,3 +173,5 @@ void Grid::contextMenuEvent(QContextMenuEvent *event)
     copy->setEnabled(selectionModel() && selectionModel()->hasSelection());
     menu.exec(event->globalPos());
 }
+
+} // namespace screens

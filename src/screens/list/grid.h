@@ -3,10 +3,12 @@
 #include <QTableView>
 #include <map>
 
+namespace screens {
+
 // The list's grid: a read-only table view whose row headers form an empty
 // fixed column and whose column headers form the heading row.
 //
-// Grid columns are counted as on the form: column 0 is the fixed column,
+// Grid columns are counted with the fixed column: column 0 is the fixed column,
 // columns 1 to 9 show the model's columns 0 to 8. Widths are given in twips
 // and kept by the grid, so they hold after every reset of the model (each
 // search and sort opens a new record set).
@@ -21,8 +23,6 @@ public:
     void setModel(QAbstractItemModel *model) override;
 
     void setColWidth(int column, int twips);
-    // The width last set for a grid column, in twips; -1 when never set.
-    int colWidth(int column) const;
 
     // The selected cells as tab-separated rows; empty without a selection.
     QString selectedText() const;
@@ -38,3 +38,5 @@ private:
 
     std::map<int, int> m_colWidths; // grid column -> twips
 };
+
+} // namespace screens

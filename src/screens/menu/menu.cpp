@@ -1,6 +1,5 @@
 #include "screens/menu/menu.h"
 
-#include "app/navigation.h"
 #include "screens/common/shell.h"
 
 #include <QComboBox>
@@ -8,13 +7,10 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
-Menu *g_menu = nullptr;
-}
+namespace screens {
 
 Menu::Menu(QWidget *parent) : common::Form("Menu", {0, 0, 4980, 2235}, parent)
 {
-    g_menu = this;
     setWindowTitle(QStringLiteral("Menu"));
     setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
 
@@ -42,31 +38,25 @@ Menu::Menu(QWidget *parent) : common::Form("Menu", {0, 0, 4980, 2235}, parent)
     connect(Command3, &QPushButton::clicked, this, &Menu::Command3_Click);
 }
 
-Menu::~Menu()
-{
-    if (g_menu == this)
-        g_menu = nullptr;
-}
-
-Menu *Menu::instance() { return g_menu; }
-
 void Menu::Command1_Click()
 {
     // Each choice is compared exactly, reading the box again every time.
     if (Combo1->currentText() == QStringLiteral("新規登録")) {
         hide();
-        app::showRegistration();
+        emit registrationRequested();
     }
     if (Combo1->currentText() == QStringLiteral("修正・削除")) {
         hide();
-        app::showEdit();
+        emit editRequested();
     }
     if (Combo1->currentText() == QStringLiteral("データ一覧")) {
         hide();
-        app::showList();
+        emit listRequested();
     }
     if (Combo1->currentText() == QStringLiteral("終了"))
         unload();
 }
 
 void Menu::Command3_Click() { common::shell::openHelp(this); }
+
+} // namespace screens

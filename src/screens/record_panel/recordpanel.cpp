@@ -1,12 +1,14 @@
 #include "screens/record_panel/recordpanel.h"
 
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+namespace screens {
 
 namespace {
 
@@ -21,7 +23,7 @@ struct BoxDesign {
     Ime ime;
 };
 
-QLineEdit *boundBox(QGroupBox *frame, const char *name, int width, const BoxDesign &d, store::DataControl *data)
+QLineEdit *boundBox(QGroupBox *frame, const char *name, int width, const BoxDesign &d, common::DataControl *data)
 {
     QLineEdit *box = ui::textBox(frame, name, {120, 360, width, 375});
     ui::setBackground(box, d.background);
@@ -47,7 +49,7 @@ const QStringList &RecordPanel::categories()
     return items;
 }
 
-RecordPanel::RecordPanel(QWidget *client, store::DataControl *data, const Placement &placement) : QObject(client)
+RecordPanel::RecordPanel(QWidget *client, common::DataControl *data, const Placement &placement) : QObject(client)
 {
     auto frame = [client](const char *name, const char *caption, ui::Twips at) {
         QGroupBox *f = ui::frame(client, name, QString::fromUtf8(caption), at);
@@ -96,7 +98,7 @@ RecordPanel::RecordPanel(QWidget *client, store::DataControl *data, const Placem
     ui::setBackground(Label4, availableColor());
     Label5 = ui::label(Frame2, "Label5", QString(), placement.lendingLabelAt);
     Label5->hide();
-    data->bind(Label5, QStringLiteral("貸出"));
+    data->bind(Label5, QStringLiteral("貸出"), "text");
 
     const QList<QWidget *> order = {TitleBox, Text8, Text9, Text3, Combo1, Text6, Text2, Command3, Command4, Text1};
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -128,3 +130,5 @@ void RecordPanel::showLendingState()
     else if (value == QStringLiteral("中"))
         ui::setBackground(Label4, lentOutColor());
 }
+
+} // namespace screens

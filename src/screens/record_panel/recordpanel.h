@@ -10,9 +10,11 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace store {
+namespace common {
 class DataControl;
 }
+
+namespace screens {
 
 // The book record panel shared by the registration and the edit screens:
 // a frame per field with its bound box, the category list, and the lending
@@ -26,7 +28,7 @@ public:
         int yearLabelWidth;       // twips
         ui::Twips lendingLabelAt; // the hidden bound label inside its frame
     };
-    RecordPanel(QWidget *client, store::DataControl *data, const Placement &placement);
+    RecordPanel(QWidget *client, common::DataControl *data, const Placement &placement);
 
     static QColor availableColor() { return {128, 128, 255}; }
     static QColor lentOutColor() { return {255, 128, 128}; }
@@ -58,3 +60,5 @@ private:
     void Command3_Click();
     void Command4_Click();
 };
+
+} // namespace screens

@@ -1,14 +1,16 @@
 #include "screens/registration/main.h"
 
-#include "app/module1.h"
+#include "store/module1.h"
 #include "screens/record_panel/recordpanel.h"
-#include "store/datacontrol.h"
+#include "screens/common/datacontrol.h"
 
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+namespace screens {
 
 Main::Main() : common::DataScreen("Main", {0, 0, 8910, 4950})
 {
@@ -23,7 +25,7 @@ Main::Main() : common::DataScreen("Main", {0, 0, 8910, 4950})
     Command2 = ui::button(Frame4, "Command2", QStringLiteral("キャンセル"), {120, 1200, 2775, 435});
     for (QPushButton *b : {Command1, Command2})
         b->setFont(ui::font(12));
-    Data1 = new store::DataControl(Frame4);
+    Data1 = new common::DataControl(Frame4);
     Data1->setObjectName(QStringLiteral("Data1"));
     Data1->setGeometry(ui::toPixels({120, 1800, 2775, 375}));
     Data1->setFont(ui::font(9));
@@ -41,7 +43,7 @@ Main::Main() : common::DataScreen("Main", {0, 0, 8910, 4950})
     panel->TitleBox->setFocus();
 
     connect(Command1, &QPushButton::clicked, this, &Main::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Main::Command2_Click);
+    connect(Command2, &QPushButton::clicked, this, &Main::returnToMenu);
 }
 
 void Main::load()
@@ -59,7 +61,7 @@ void Main::Command1_Click()
 {
     // A refused write keeps the screen open with everything typed, so the
     // user can put it right and try again, or cancel.
-    if (!guarded([this] { Data1->recordset()->update(); }))
+    if (!guarded([this] { Data1->updateRecord(); }))
         return;
     // The book is written now: a failure to reopen the table is reported,
     // but the screen still closes, so the same book cannot be entered twice.
@@ -67,13 +69,10 @@ void Main::Command1_Click()
     returnToMenu();
 }
 
-void Main::Command2_Click() { cancelAndReturn(); }
-
-void Main::queryUnload() { cancelAndReturn(); }
-
-void Main::cancelAndReturn()
+void Main::dropPending()
 {
     if (store::RecordSet *rs = Data1->recordset())
         rs->cancelUpdate();
-    returnToMenu();
 }
+
+} // namespace screens

@@ -4,6 +4,13 @@
 
 class QGroupBox;
 class QPushButton;
+
+namespace common {
+class DataControl;
+}
+
+namespace screens {
+
 class RecordPanel;
 
 // The registration screen: enters one new book. Every opening starts a new
@@ -22,14 +29,15 @@ public:
     QGroupBox *Frame4;     // "データ操作"
     QPushButton *Command1; // "新規登録"
     QPushButton *Command2; // "キャンセル"
-    store::DataControl *Data1;
+    common::DataControl *Data1;
     QWidget *Line1, *Line2;
 
 protected:
-    void queryUnload() override;
+    // Drops the new record; nothing is written.
+    void dropPending() override;
 
 private:
     void Command1_Click();
-    void Command2_Click();
-    void cancelAndReturn();
 };
+
+} // namespace screens

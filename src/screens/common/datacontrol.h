@@ -10,7 +10,7 @@
 class QLabel;
 class QToolButton;
 
-namespace store {
+namespace common {
 
 // The data control of a screen (`Data1`): it opens a record source of the
 // book database and shows its current row in the controls bound to it by
@@ -23,7 +23,6 @@ public:
     ~DataControl() override;
 
     void setDatabaseName(const QString &path) { m_databaseName = path; }
-    const QString &databaseName() const { return m_databaseName; }
     void setRecordSource(const QString &source) { m_recordSource = source; }
     const QString &recordSource() const { return m_recordSource; }
     void setCaption(const QString &text);
@@ -34,11 +33,17 @@ public:
     // store::Error; the record set open before stays open then.
     void refresh();
     // The open record set; null before the first successful refresh.
-    RecordSet *recordset() const { return m_recordset.get(); }
+    store::RecordSet *recordset() const { return m_recordset.get(); }
 
-    // Binds a QLineEdit or editable QComboBox (its text) or a QLabel (its
-    // text, the caption) to a field.
-    void bind(QWidget *control, const QString &field);
+    // Binds a control to a field through one of its properties: by default
+    // the control's user property (the text of a line edit, the current
+    // text of an editable combo box), else the property named (a label's
+    // "text").
+    void bind(QWidget *control, const QString &field, const char *property = nullptr);
+
+    // Writes the pending row (store::RecordSet::update) with the bound
+    // controls' contents.
+    void updateRecord();
 
 signals:
     void Reposition();
@@ -49,16 +54,20 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    struct Binding {
+        QPointer<QWidget> control;
+        QString field;
+        QByteArray property;
+    };
     void showCurrentRow();
-    QHash<QString, QString> boundValues() const;
 
     QString m_databaseName;
     QString m_recordSource;
-    std::shared_ptr<Connection> m_connection;
-    std::unique_ptr<RecordSet> m_recordset;
-    std::vector<std::pair<QPointer<QWidget>, QString>> m_bindings;
+    std::shared_ptr<store::Connection> m_connection;
+    std::unique_ptr<store::RecordSet> m_recordset;
+    std::vector<Binding> m_bindings;
     QLabel *m_caption;
     std::vector<QToolButton *> m_buttons;
 };
 
-} // namespace store
+} // namespace common

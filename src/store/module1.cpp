@@ -1,4 +1,4 @@
-#include "app/module1.h"
+#include "store/module1.h"
 
 #include <QCoreApplication>
 

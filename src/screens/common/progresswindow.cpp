@@ -1,0 +1,36 @@
+#include "screens/common/progresswindow.h"
+
+#include "screens/common/ui.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+
+namespace common {
+
+ProgressWindow::ProgressWindow(QWidget *parent, const char *name, const QString &title, const QString &path,
+                               qint64 total)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_total(std::max<qint64>(total, 1))
+{
+    setObjectName(QLatin1String(name));
+    setWindowTitle(title);
+    setWindowModality(Qt::ApplicationModal);
+    setFixedSize(ui::toPixels({0, 0, 5400, 1200}).size());
+    auto *where = ui::label(this, "path", path, {120, 120, 5160, 375});
+    where->setTextFormat(Qt::PlainText);
+    where->setToolTip(path);
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("progress"));
+    m_bar->setGeometry(ui::toPixels({120, 600, 5160, 375}));
+    // The bar counts in thousandths, so that any total fits its int range.
+    m_bar->setRange(0, 1000);
+    m_bar->setValue(0);
+}
+
+void ProgressWindow::setDone(qint64 done)
+{
+    m_bar->setValue(int(std::clamp<qint64>(done, 0, m_total) * 1000 / m_total));
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+} // namespace common

@@ -1,0 +1,38 @@
+#include "screens/list/listexport.h"
+
+#include "export/workbook.h"
+#include "screens/common/messages.h"
+#include "screens/common/progresswindow.h"
+#include "store/recordset.h"
+
+#include <QFileInfo>
+
+namespace screens {
+
+bool exportList(QWidget *parent, const store::RecordSet &rs)
+{
+    const QString title = QStringLiteral("Excelデータ変換");
+    const QString path = xls::exportPath();
+    if (QFileInfo::exists(path)) {
+        const auto answer = common::showMessage(
+            {parent, QMessageBox::Question, title,
+             QStringLiteral("この場所に '%1' という名前のファイルが既にあります。\r\n置き換えますか?")
+                 .arg(QFileInfo(path).fileName()),
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
+        if (answer != QMessageBox::Yes)
+            return false;
+    }
+
+    common::ProgressWindow progress(parent, "exportProgress", title, path, rs.recordCount());
+    progress.show();
+    progress.setDone(0);
+    xls::Workbook book;
+    const bool written = book.copyFromRecordset(rs, [&](int done, int) { progress.setDone(done); })
+                         && book.saveAs(path);
+    progress.close();
+    if (!written)
+        common::showMessage({parent, QMessageBox::Critical, title, book.error(), QMessageBox::Ok, QMessageBox::Ok});
+    return written;
+}
+
+} // namespace screens
