@@ -2,7 +2,8 @@
 # A backup of a large collection beside cp of the same file, in the same run.
 #
 # Usage (from the repository root, after building bench_backup and bukurea):
-#   bench/run_backup.sh BUILD_DIR [BOOKS]        default: 1000000 books
+#   bench/run_backup.sh BUILD_DIR [BOOKS [SAVE_BOOKS]]
+#                       defaults: 1000000 books, 100000 for the first save
 #
 # Makes the collection with ../shared/tools/make_books.py (kept in
 # $BENCH_DATA, default /tmp/bukurea-bench, and reused), then times, run by
@@ -12,11 +13,13 @@
 #   sqlite3       the sqlite3 command's .backup into a new file
 #   --backup      `bukurea --backup`, the whole process
 # and then bench_backup in-process: the program's backup beside SQLite's
-# online backup alone, without and with the sync.
+# online backup alone, without and with the sync. Last, on SAVE_BOOKS books,
+# the time the first save of a day adds on the registration screen.
 set -euo pipefail
 
 build=${1:?usage: bench/run_backup.sh BUILD_DIR [BOOKS]}
 books=${2:-1000000}
+save_books=${3:-100000}
 root=$(cd "$(dirname "$0")/.." && pwd)
 maker=$root/../shared/tools/make_books.py
 data=${BENCH_DATA:-/tmp/bukurea-bench}
@@ -27,12 +30,15 @@ for t in bench_backup bukurea; do
     [ -x "$build/$t" ] || { echo "build $t first: cmake --build $build --target $t" >&2; exit 1; }
 done
 
-dir=$data/$books
-db=$dir/BR.mdb
-if [ ! -f "$db" ]; then
-    mkdir -p "$dir"
-    /usr/bin/python3 "$maker" "$db" "$books" >/dev/null
-fi
+collection() {
+    local db=$data/$1/BR.mdb
+    if [ ! -f "$db" ]; then
+        mkdir -p "$data/$1"
+        /usr/bin/python3 "$maker" "$db" "$1" >/dev/null
+    fi
+    echo "$db"
+}
+db=$(collection "$books")
 # The program backs up the BR.mdb beside it: a scratch application directory
 # holds a copy of it and of the collection.
 app=$(mktemp -d "$data/backup-bench.XXXXXX")
@@ -68,3 +74,13 @@ row "$(median "${ours[@]}")" "bukurea --backup (whole process)"
 row "${r[backup_ms]}" "backup in-process (online backup, sync, rename, retention)"
 row "${r[sqlite_copy_ms]}" "SQLite online backup alone, not synced"
 row "${r[sqlite_copy_sync_ms]}" "SQLite online backup alone, synced"
+
+# The first save of a day: the saves go into a scratch copy of the collection.
+rm -rf "$app"/*
+cp "$(collection "$save_books")" "$app/BR.mdb"
+declare -A f=()
+while read -r key value; do f[$key]=$value; done < <("$build/bench_backup" first-save "$app" $runs 2>/dev/null)
+printf '\n%s books, "新規登録" on the registration screen (median of %s days):\n' "$save_books" $runs
+printf '%10s   %s\n' "${f[first_save_ms]}" "first save of a day (makes the backup)"
+printf '%10s   %s\n' "${f[later_save_ms]}" "later save the same day"
+printf '%10s   %s\n' "${f[added_ms]}" "added by the backup"

@@ -258,13 +258,15 @@ private slots:
     }
 
     // A collection that is lost or damaged can still be restored: a damaged
-    // one is kept in the backup folder byte for byte.
+    // one, like an Access file not yet converted, is kept in the backup
+    // folder byte for byte.
     void restoreOverLostCollection_data()
     {
         QTest::addColumn<QByteArray>("current"); // empty: no file
         QTest::newRow("no collection") << QByteArray();
         QTest::newRow("damaged collection") << QByteArray("SQLite format 3\0 and then garbage", 34);
         QTest::newRow("not a database") << QByteArray(5000, 'x');
+        QTest::newRow("Access file") << QByteArray("\0\1\0\0Standard Jet DB\0\0", 21) + QByteArray(8171, '\x5c');
     }
     void restoreOverLostCollection()
     {
