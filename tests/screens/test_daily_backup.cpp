@@ -41,12 +41,23 @@ public:
     virtual void make(const QString &title) = 0;
 };
 
-// Saving closes the registration screen: each save opens it again.
-class Save : public Change {
+// A change made on a screen of class T, opened on the shelf.
+template <typename T> class OnScreen : public Change {
 public:
     AppDir &dir() override { return o.dir; }
-    QWidget *screen() override { return visibleWindow(QStringLiteral("Main")); }
+    QWidget *screen() override
+    {
+        return visibleWindow(QString::fromLatin1(T::staticMetaObject.className()).section(QStringLiteral("::"), -1));
+    }
     RecordPanel *panel() override { return o.screen->panel; }
+
+protected:
+    Opened<T> o{shelf()};
+};
+
+// Saving closes the registration screen: each save opens it again.
+class Save : public OnScreen<Main> {
+public:
     void make(const QString &title) override
     {
         if (!screen())
@@ -54,25 +65,16 @@ public:
         typeText(o.screen->panel->TitleBox, title);
         click(o.screen->Command1);
     }
-
-private:
-    Opened<Main> o{shelf()};
 };
 
-class Correct : public Change {
+class Correct : public OnScreen<Main2> {
 public:
-    AppDir &dir() override { return o.dir; }
-    QWidget *screen() override { return visibleWindow(QStringLiteral("Main2")); }
-    RecordPanel *panel() override { return o.screen->panel; }
     void make(const QString &title) override
     {
         o.screen->panel->TitleBox->clear();
         typeText(o.screen->panel->TitleBox, title);
         click(o.screen->Command2);
     }
-
-protected:
-    Opened<Main2> o{shelf()};
 };
 
 class Delete : public Correct {
