@@ -306,8 +306,10 @@ public:
         // of it lies in a side file that the new file could be taken to own.
         for (const char *sql : {"PRAGMA journal_mode = DELETE", "BEGIN IMMEDIATE"}) {
             const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
-            if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+            if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
+                sqlite3_close_v2(m_db);
                 fail(restoreFailed(), path, busyCause());
+            }
         }
     }
     ~WriterLock() { sqlite3_close_v2(m_db); } // closing ends the transaction; nothing was written
@@ -447,7 +449,9 @@ void Backups::prune(const QString &made, const QString &spared) const
     // clock may have been set back); a spared one does not count.
     QStringList others = files();
     others.removeAll(made);
-    others.removeAll(spared);
+    // The spared file may be named through another path (a link, "..").
+    const QString sparedFile = spared.isEmpty() ? QString() : QFileInfo(spared).canonicalFilePath();
+    others.removeIf([&](const QString &f) { return !sparedFile.isEmpty() && QFileInfo(f).canonicalFilePath() == sparedFile; });
     // A backup that cannot be removed stays; the new one is complete anyway.
     for (qsizetype i = 0; i < others.size() + 1 - m_options.kept; ++i)
         QFile::remove(others[i]);
