@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "app/backupcommands.h"
 #include "app/convertaccess.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,8 @@ namespace app {
 const std::vector<Command> &commands()
 {
     static const std::vector<Command> all = {
+        {QStringLiteral("--backup"), 0, QStringLiteral("bukurea --backup"), backupCommand},
+        {QStringLiteral("--restore"), 1, QStringLiteral("bukurea --restore FILE"), restoreCommand},
         {QStringLiteral("--convert-access"), 2, QStringLiteral("bukurea --convert-access OLD.mdb NEW.mdb"),
          convertAccessCommand},
     };

@@ -2,6 +2,7 @@
 #include "screens/record_panel/recordpanel.h"
 #include "screens/registration/main.h"
 #include "screens/common/datacontrol.h"
+#include "store/backup.h"
 #include "support/testsupport.h"
 
 #include <QComboBox>
@@ -291,8 +292,10 @@ private slots:
         fill(form, aBook);
         click(form, "Command4");
         std::optional<Lock> locked;
-        if (lock)
+        if (lock) {
+            store::Backups(o.dir.dbPath()).make(); // today's backup is made: the save goes to the write
             locked.emplace(o.dir.dbPath());
+        }
         click(form, "Command1");
         settle();
         QCOMPARE(o.messages.shown.size(), 1);

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <optional>
 
+struct sqlite3;
+
 // Test data beside the application: a temporary application directory with
 // a book database, prepared and checked directly in the file.
 namespace testsupport {
@@ -31,6 +33,48 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// Every row of the book table of any collection file, in rowid order.
+QList<Book> rowsOf(const QString &dbPath);
+// Runs SQL on any database file, making it where there is none.
+void execOn(const QString &dbPath, const QString &sql);
+
+// Another connection holding a collection file locked, as another program
+// would: no one else can read or write it until the lock is dropped.
+class FileLock {
+public:
+    explicit FileLock(const QString &path);
+    ~FileLock();
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+private:
+    sqlite3 *m_db = nullptr;
+};
+
+// A folder where writing fails as it does on a real disk: one that is full,
+// or one that cannot be written to. As root (who may write anywhere) it is a
+// small tmpfs mounted in a mount namespace of the test process's own; else
+// the folder's permissions make it read-only, and a full one cannot be made.
+class FaultyFolder {
+public:
+    enum Kind { Full, ReadOnly };
+    // Makes the folder; files can still be put into it until seal().
+    FaultyFolder(const QString &path, Kind kind);
+    ~FaultyFolder();
+    FaultyFolder(const FaultyFolder &) = delete;
+    FaultyFolder &operator=(const FaultyFolder &) = delete;
+    // False where this system cannot make such a folder (skip the case).
+    bool available() const { return m_available; }
+    // From now on writing fails.
+    void seal();
+
+private:
+    QString m_path;
+    Kind m_kind;
+    bool m_mounted = false;
+    bool m_available = false;
 };
 
 } // namespace testsupport

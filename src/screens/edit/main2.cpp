@@ -1,6 +1,7 @@
 #include "screens/edit/main2.h"
 
 #include "store/module1.h"
+#include "screens/common/backupstep.h"
 #include "screens/common/messages.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/common/datacontrol.h"
@@ -121,7 +122,8 @@ void Main2::Command2_Click()
     // correct, and nothing may be written.
     if (!hasCurrentBook())
         return;
-    if (!common::confirm(this, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。")))
+    if (!common::confirm(this, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"))
+        || !common::backupBeforeChange(this, Module1::databasePath()))
         return;
     // A refused write leaves the corrections in the panel to try again.
     guarded([this] {
@@ -138,6 +140,7 @@ void Main2::Command1_Click()
 {
     if (m_bookCount > 1 && hasCurrentBook()) {
         if (common::confirm(this, QStringLiteral("データ削除"), QStringLiteral("このデータを削除します。"))
+            && common::backupBeforeChange(this, Module1::databasePath())
             && guarded([this] { Data1->recordset()->deleteCurrent(); })) {
             // The book is gone from the file: the count follows at once,
             // whatever happens to the reopening below.

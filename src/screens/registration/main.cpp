@@ -2,6 +2,7 @@
 
 #include "store/module1.h"
 #include "screens/record_panel/recordpanel.h"
+#include "screens/common/backupstep.h"
 #include "screens/common/datacontrol.h"
 
 #include <QGroupBox>
@@ -59,6 +60,10 @@ void Main::load()
 
 void Main::Command1_Click()
 {
+    // The first change of a day is preceded by a backup; a user who will not
+    // go on without one keeps everything typed, as after a refused write.
+    if (!common::backupBeforeChange(this, Module1::databasePath()))
+        return;
     // A refused write keeps the screen open with everything typed, so the
     // user can put it right and try again, or cancel.
     if (!guarded([this] { Data1->updateRecord(); }))
