@@ -422,6 +422,12 @@ QString keepOriginal(const QString &path)
     const auto copy = std::make_unique<QTemporaryFile>(path + QStringLiteral(".access-XXXXXX"));
     if (!copy->open())
         throw ConversionError(QFileInfo(path).absolutePath(), QStringLiteral("フォルダーに書き込めません"));
+    // Written straight to the descriptor, so that a failure names its cause.
+    const auto failCopy = [&](int error) {
+        throw ConversionError(path, error == ENOSPC ? QStringLiteral("ディスクの空き容量が足りません")
+                                                    : QStringLiteral("元のファイルの控えを書き込めません: %1")
+                                                          .arg(QString::fromLocal8Bit(std::strerror(error))));
+    };
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 n = in.read(buffer.data(), buffer.size());
@@ -429,11 +435,17 @@ QString keepOriginal(const QString &path)
             throw ConversionError(path, QStringLiteral("ファイルを読めません"));
         if (n == 0)
             break;
-        if (copy->write(buffer.constData(), n) != n)
-            throw ConversionError(path, QStringLiteral("元のファイルの控えを書き込めません: %1").arg(copy->errorString()));
+        for (qint64 done = 0; done < n;) {
+            const ssize_t w = ::write(copy->handle(), buffer.constData() + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                failCopy(w < 0 ? errno : ENOSPC);
+            done += w;
+        }
     }
-    if (!copy->flush() || ::fsync(copy->handle()) != 0)
-        throw ConversionError(path, QStringLiteral("元のファイルの控えを書き込めません: %1").arg(copy->errorString()));
+    if (::fsync(copy->handle()) != 0)
+        failCopy(errno);
     copy->setPermissions(in.permissions());
     copy->setFileTime(in.fileTime(QFileDevice::FileModificationTime), QFileDevice::FileModificationTime);
     for (int attempt = 0; attempt < 1000; ++attempt) {

@@ -1,9 +1,11 @@
-// convert_helper PATH KILL_AT [nobody]
+// convert_helper PATH KILL_AT [nobody | limit=BYTES]
 //
 // Converts the Access file PATH in place, as the program does, and kills
 // itself with SIGKILL at KILL_AT: "reading" (the first news of progress),
 // "written", "kept" or "replaced" (after those steps), or "never". With
-// "nobody" it first gives up root, so that a folder's permissions apply.
+// "nobody" it first gives up root, so that a folder's permissions apply;
+// with "limit=BYTES" no file it writes may grow beyond BYTES, as on a full
+// disk.
 // Exit status 0 when converted, 1 with the reason on standard output when not.
 #include "store/accessconversion.h"
 
@@ -11,6 +13,7 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 int main(int argc, char **argv)
@@ -21,6 +24,13 @@ int main(int argc, char **argv)
         return 2;
     if (args.value(3) == QLatin1String("nobody") && geteuid() == 0) {
         if (setgid(65534) != 0 || setuid(65534) != 0)
+            return 3;
+    }
+    if (args.value(3).startsWith(QLatin1String("limit="))) {
+        const rlim_t bytes = args.value(3).mid(6).toULongLong();
+        const rlimit limit{bytes, bytes};
+        std::signal(SIGXFSZ, SIG_IGN); // a write beyond the limit then fails instead
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             return 3;
     }
     const QString killAt = args.at(2);

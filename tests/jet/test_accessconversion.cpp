@@ -74,12 +74,12 @@ QString quietReader() { return program(QStringLiteral("bukurea-jet")) + QStringL
 
 // Runs convert_helper on the collection at `path`; returns its exit code,
 // -1 when it was killed.
-int runHelper(const QString &path, const QString &killAt, QString *reason = nullptr, bool asNobody = false)
+int runHelper(const QString &path, const QString &killAt, QString *reason = nullptr, const QString &how = {})
 {
     QProcess helper;
     QStringList args{path, killAt};
-    if (asNobody)
-        args << QStringLiteral("nobody");
+    if (!how.isEmpty())
+        args << how;
     helper.start(program(QStringLiteral("convert_helper")), args);
     if (!helper.waitForFinished(60000))
         qFatal("the helper did not finish");
@@ -273,10 +273,31 @@ private slots:
         QFile::setPermissions(dir.path(), readOnly);
         QString reason;
         // Root writes anywhere: the conversion then runs as nobody.
-        QCOMPARE(runHelper(path, QStringLiteral("never"), &reason, true), 1);
+        QCOMPARE(runHelper(path, QStringLiteral("never"), &reason, QStringLiteral("nobody")), 1);
         QFile::setPermissions(dir.path(), readOnly | QFile::WriteOwner);
         QCOMPARE(reason, QStringLiteral("フォルダーに書き込めません"));
         QCOMPARE(readFile(path), readFile(fixture(QStringLiteral("jet4_tabel.mdb"))));
+        QCOMPARE(entries(dir.path()), QStringList{brMdb});
+    }
+
+    void diskFull_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::newRow("while the new file is written") << 4 * 1024;
+        QTest::newRow("while the original is copied") << 64 * 1024; // the new file has 20 books, the original 112 KB
+    }
+    // No room on the disk at any step: BR.mdb as it was, nothing beside it.
+    void diskFull()
+    {
+        QFETCH(int, limit);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(brMdb);
+        const QByteArray original = readFile(fixture(QStringLiteral("jet4_tabel.mdb")));
+        writeFile(path, original);
+        QString reason;
+        QCOMPARE(runHelper(path, QStringLiteral("never"), &reason, QStringLiteral("limit=%1").arg(limit)), 1);
+        QVERIFY2(!reason.isEmpty(), "no reason given");
+        QCOMPARE(readFile(path), original);
         QCOMPARE(entries(dir.path()), QStringList{brMdb});
     }
 
