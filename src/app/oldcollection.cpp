@@ -1,5 +1,6 @@
 #include "app/oldcollection.h"
 
+#include "screens/common/backupstep.h"
 #include "screens/common/messages.h"
 #include "screens/common/progresswindow.h"
 #include "store/accessconversion.h"
@@ -21,6 +22,9 @@ bool convertOldCollection(const QString &path)
     if (common::showMessage({nullptr, QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
                              QMessageBox::Yes})
         != QMessageBox::Yes)
+        return false;
+    // The conversion is a change like any other: the day's backup comes first.
+    if (!common::backupBeforeChange(nullptr, path))
         return false;
 
     common::ProgressWindow progress(nullptr, "conversionProgress", title, path, 0);

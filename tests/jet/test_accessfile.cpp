@@ -78,7 +78,11 @@ private slots:
         QCOMPARE(column(list, 1), QStringList{"𠮷野家の歴史"});
         QCOMPARE(c.messages.shown.size(), 1);
         QCOMPARE(jettest::readFile(c.dir.path() + "/BR.mdb.access"), c.original);
-        QCOMPARE(c.files(), (QStringList{"BR.mdb", "BR.mdb.access"}));
+        QCOMPARE(c.files(), (QStringList{"BR.mdb", "BR.mdb.access", "backup"}));
+        // The day's backup was made before the conversion: the old file as it was.
+        const QStringList backups = jettest::entries(c.dir.path() + "/backup");
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(jettest::readFile(c.dir.path() + "/backup/" + backups[0]), c.original);
     }
 
     // Numbers the old file declared as text stay text and sort as text.
@@ -114,7 +118,8 @@ private slots:
                                             << "読み取りプログラム bukurea-jet が異常終了しました";
     }
     // A file that cannot be converted: a message naming it and why, the
-    // start menu back, the file as it was and nothing beside it.
+    // start menu back, the file as it was and nothing beside it but the
+    // day's backup made before the attempt.
     void failures()
     {
         QFETCH(QString, fixture);
@@ -132,7 +137,10 @@ private slots:
         QCOMPARE(describe(c.messages.shown[1]), describe(failed));
         QVERIFY(c.navigator.menu().isVisible());
         QCOMPARE(jettest::readFile(c.dir.dbPath()), c.original);
-        QCOMPARE(c.files(), QStringList{"BR.mdb"});
+        QCOMPARE(c.files(), (QStringList{"BR.mdb", "backup"}));
+        const QStringList backups = jettest::entries(c.dir.path() + "/backup");
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(jettest::readFile(c.dir.path() + "/backup/" + backups[0]), c.original);
     }
 
     // While a slow reader works, the progress window is up and the
