@@ -274,7 +274,7 @@ private slots:
         QTest::addColumn<bool>("retry");
         QTest::newRow("locked file, retry") << true << "使用中" << true;
         QTest::newRow("locked file, cancel") << true << "使用中" << false;
-        QTest::newRow("duplicate number, retry") << false << "UNIQUE" << true;
+        QTest::newRow("duplicate number, retry") << false << "重複" << true;
     }
     void refusedWrite()
     {

@@ -3,7 +3,12 @@
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+#include <chrono>
+#include <functional>
 #include <optional>
+#include <thread>
+
+struct sqlite3;
 
 // Test data beside the application: a temporary application directory with
 // a book database, prepared and checked directly in the file.
@@ -29,8 +34,30 @@ public:
     QList<Book> rows(const QString &where = QString()) const;
     int count() const;
 
+    // Damages the file as a failing disk or a careless program would.
+    int pageSize() const;
+    void truncateFile(qint64 size) const;
+    // Overwrites `size` bytes at `offset` with bytes of a fixed random sequence.
+    void scramble(qint64 offset, qint64 size, quint32 seed = 1) const;
+
 private:
     QTemporaryDir m_dir;
+};
+
+// Another program holding the database file locked for writing
+// (`BEGIN EXCLUSIVE`) until it is released or destroyed.
+class FileLock {
+public:
+    explicit FileLock(const QString &path);
+    ~FileLock();
+    void release();
+    // Releases the lock from another thread after `delay`; `atRelease`
+    // runs there just before (to look at the program while it waits).
+    void releaseAfter(std::chrono::milliseconds delay, std::function<void()> atRelease = {});
+
+private:
+    sqlite3 *m_db = nullptr;
+    std::thread m_releaser;
 };
 
 } // namespace testsupport
