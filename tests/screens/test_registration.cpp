@@ -10,7 +10,6 @@
 #include <QMenuBar>
 #include <QTest>
 #include <limits>
-#include <sqlite3.h>
 
 using namespace testsupport;
 using namespace screens;
@@ -54,18 +53,6 @@ Book expectedRow(const QStringList &typed, const QString &lending)
 
 QColor indicator(Main *form) { return ui::backgroundOf(child<QLabel>(form, "Label4")); }
 QColor buttonFace() { return ui::systemColor(QPalette::Button); }
-
-// Another connection holding the file locked, as another program would.
-struct Lock {
-    sqlite3 *db = nullptr;
-    explicit Lock(const QString &path)
-    {
-        sqlite3_open(path.toUtf8().constData(), &db);
-        if (sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
-            qFatal("cannot lock %s", qPrintable(path));
-    }
-    ~Lock() { sqlite3_close_v2(db); } // closing rolls the lock back
-};
 
 } // namespace
 
@@ -290,7 +277,7 @@ private slots:
         const QList<Book> before = o.dir.rows();
         fill(form, aBook);
         click(form, "Command4");
-        std::optional<Lock> locked;
+        std::optional<FileLock> locked;
         if (lock)
             locked.emplace(o.dir.dbPath());
         click(form, "Command1");
