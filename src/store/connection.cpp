@@ -117,7 +117,10 @@ int busyHandler(void *, int count)
         setWaiting(false);
         return 0;
     }
-    setWaiting(true);
+    // Only an operation tells when its waiting is over, so only its waits
+    // are shown.
+    if (t_operation)
+        setWaiting(true);
     // The time really spent counts, however long the system let us sleep.
     const milliseconds step = std::min(left, milliseconds(10));
     const auto before = std::chrono::steady_clock::now();

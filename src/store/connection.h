@@ -40,9 +40,9 @@ public:
     // The allowance of an operation: 1.5 seconds unless shortened (tests).
     static std::chrono::milliseconds limit();
     static void setLimit(std::chrono::milliseconds limit);
-    // Told true when a wait for a locked file begins and false when the
-    // waiting is over (given up, or the operation ended): the screens show
-    // a wait cursor meanwhile.
+    // Told true when an operation begins to wait for a locked file and
+    // false when the waiting is over (given up, or the operation ended):
+    // the screens show a wait cursor meanwhile.
     static void setObserver(std::function<void(bool waiting)> observer);
 
 private:

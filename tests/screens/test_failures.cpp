@@ -181,7 +181,10 @@ private slots:
         FileLock lock(dir.dbPath());
         std::atomic<int> cursor{-1};
         std::atomic<bool> menuShown{false};
-        lock.releaseAfter(std::chrono::milliseconds(400), [&] {
+        lock.releaseAfter(std::chrono::milliseconds(200), [&] {
+            // Looks while the screen waits, however slowly it got there.
+            for (int i = 0; i < 400 && !QGuiApplication::overrideCursor(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             const QCursor *c = QGuiApplication::overrideCursor();
             cursor = c ? int(c->shape()) : -1;
             menuShown = navigator.menu().isVisible();
