@@ -1,6 +1,5 @@
 #include "screens/common/datacontrol.h"
 
-#include "screens/common/messages.h"
 #include "screens/common/storefeedback.h"
 #include "store/connection.h"
 
