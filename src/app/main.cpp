@@ -2,7 +2,10 @@
 #include "app/fonts.h"
 #include "app/navigation.h"
 #include "screens/common/form.h"
+#include "screens/common/messages.h"
 #include "screens/menu/menu.h"
+#include "store/error.h"
+#include "store/module1.h"
 
 #include <QApplication>
 
@@ -14,6 +17,14 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("bukurea"));
     app::installFontSubstitutions();
+    // Every file of the application lies in its directory: without a name
+    // for it there is nothing to open, and nothing is looked for elsewhere.
+    try {
+        Module1::applicationDirectory();
+    } catch (const store::Error &e) {
+        common::reportError(nullptr, e);
+        return 1;
+    }
     // The application ends when its start menu is unloaded, not when the
     // last visible window closes: the menu is hidden while a screen is shown.
     app.setQuitOnLastWindowClosed(false);

@@ -3,6 +3,7 @@
 #include "app/oldcollection.h"
 
 #include "screens/common/messages.h"
+#include "screens/common/storefeedback.h"
 #include "screens/edit/main2.h"
 #include "screens/list/db.h"
 #include "screens/menu/menu.h"
@@ -13,6 +14,7 @@ namespace app {
 
 Navigator::Navigator() : m_menu(std::make_unique<screens::Menu>())
 {
+    common::showWaitCursorWhileBusy();
     connect(m_menu.get(), &screens::Menu::registrationRequested, this, &Navigator::open<screens::Main>);
     connect(m_menu.get(), &screens::Menu::editRequested, this, &Navigator::open<screens::Main2>);
     connect(m_menu.get(), &screens::Menu::listRequested, this, &Navigator::open<screens::db>);
@@ -26,7 +28,10 @@ template <typename Screen> void Navigator::open()
     auto *screen = new Screen;
     screen->setAttribute(Qt::WA_DeleteOnClose);
     follow(screen);
+    // The window that asked stays on view while the screen loads, which may
+    // wait for a file locked by another program (with the wait cursor).
     try {
+        store::BusyWait operation;
         screen->load();
     } catch (const store::AccessFormatError &e) {
         // A collection from the older program: converted once on the
@@ -43,6 +48,7 @@ template <typename Screen> void Navigator::open()
         m_menu->show();
         return;
     }
+    m_menu->hide();
     screen->show();
     screen->activateWindow();
 }

@@ -29,9 +29,10 @@ signals:
     void ended();
 
 private:
-    // Creates a data screen and runs its load; a load that fails is
-    // reported, the screen is dropped and the start menu comes back, so the
-    // user is never left without a window.
+    // Creates a data screen and runs its load, then hides the start menu and
+    // shows the screen; a load that fails is reported, the screen is dropped
+    // and the start menu comes back, so the user is never left without a
+    // window.
     template <typename Screen> void open();
     void follow(common::DataScreen *screen);
 

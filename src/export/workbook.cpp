@@ -1,9 +1,9 @@
 #include "export/workbook.h"
 
+#include "export/safefile.h"
+#include "store/error.h"
 #include "store/module1.h"
 #include "store/recordset.h"
-
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -44,7 +44,18 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
     auto fresh = std::make_unique<Biff8Writer>();
     std::vector<Cell> cells(store::FieldCount);
     for (int i = 0; i < total; ++i) {
-        const store::RecordSet::Row &row = rs.row(i);
+        // A row that cannot be read ends the export: a workbook with a gap
+        // or an empty row in place of a book would look complete.
+        const store::RecordSet::Row *read = nullptr;
+        try {
+            read = &rs.row(i);
+        } catch (const store::Error &e) {
+            m_error = QStringLiteral("一覧の %1 件目のデータを読めないため、書き出しを中止しました。何も書き出していません。\n\n%2")
+                          .arg(i + 1)
+                          .arg(e.message());
+            return false;
+        }
+        const store::RecordSet::Row &row = *read;
         for (int c = 0; c < store::FieldCount; ++c) {
             cells[c] = cellOf(row[c]);
             if (cells[c].kind == Cell::Kind::Text && cells[c].text.size() > Biff8Writer::MaxTextLength) {
@@ -57,7 +68,9 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
             }
         }
         if (!fresh->appendRow(cells)) {
-            m_error = fresh->error();
+            // The checks above leave only the size of the whole file.
+            m_error = QStringLiteral("一覧が大きすぎて、1 つのワークブックに入りきりません（ファイル形式の上限は 2 GiB です）。\n"
+                                     "検索で件数を絞ってから書き出してください。");
             return false;
         }
         if (progress && (i % 1024 == 0 || i + 1 == total))
@@ -69,18 +82,22 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
 
 bool Workbook::saveAs(const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        m_error = QStringLiteral("ファイルを作れません。\n%1\n(%2)").arg(path, file.errorString());
+    SafeFile file(path);
+    if (!file.open()) {
+        m_error = store::fileError(QStringLiteral("ファイルを作れません。"), path, store::systemReason(file.systemError())).message();
         return false;
     }
     if (!m_writer->write(file)) {
-        file.cancelWriting();
-        m_error = QStringLiteral("ファイルに書き込めません。\n%1\n(%2)").arg(path, m_writer->error());
+        // Without a system error the workbook itself was too large.
+        m_error = store::fileError(QStringLiteral("ファイルに書き込めません。"), path,
+                                   file.systemError() ? store::systemReason(file.systemError())
+                                                      : QStringLiteral("ワークブックがファイル形式の上限 (2 GiB) を超えます"))
+                      .message();
         return false;
     }
     if (!file.commit()) {
-        m_error = QStringLiteral("ファイルに書き込めません。\n%1\n(%2)").arg(path, file.errorString());
+        m_error = store::fileError(QStringLiteral("ファイルに書き込めません。"), path, store::systemReason(file.systemError()))
+                      .message();
         return false;
     }
     return true;

@@ -27,13 +27,14 @@ public:
     // worksheet from cell (1, 1): one row per record, one column per field,
     // no heading. Reads the rows by position, so neither the record set's
     // current row nor anything shown from it moves. Returns false, with
-    // error(), when the rows cannot fit a worksheet of this format; then
-    // nothing is kept.
+    // error(), when a row cannot be read (the file is locked or damaged) or
+    // the rows cannot fit a worksheet of this format; then nothing is kept.
     bool copyFromRecordset(const store::RecordSet &rs, const Progress &progress = {});
 
     // Writes the workbook to `path` through a temporary file beside it that
     // replaces the target only once complete: a failure never leaves a
-    // half-written or destroyed workbook. Returns false with error().
+    // half-written or destroyed workbook. Returns false with error(), which
+    // names the file and the system's reason.
     bool saveAs(const QString &path);
 
     QString error() const { return m_error; }

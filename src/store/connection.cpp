@@ -1,17 +1,38 @@
 #include "store/connection.h"
 
-#include "store/error.h"
 #include "store/fileformat.h"
 #include "store/like.h"
 
 #include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <sqlite3.h>
+#include <thread>
 
 namespace store {
 
 namespace {
 
-QString sqliteMessage(sqlite3 *db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
+QByteArray toUtf8(QStringView text)
+{
+    // Stateless: a lone surrogate at the end is written as U+FFFD too,
+    // instead of being kept back for a next call that never comes.
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    return encoder.encode(text);
+}
+
+QString fromUtf8(const char *bytes, qsizetype size)
+{
+    // A leading U+FEFF is a character of the text, not a byte order mark.
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes, size));
+}
+
+QString valueText(sqlite3_value *v)
+{
+    return fromUtf8(reinterpret_cast<const char *>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
+}
 
 // like(pattern, value): the store's LIKE, in place of SQLite's own. A NULL
 // on either side never matches; numbers match as their decimal text.
@@ -21,29 +42,121 @@ void likeFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
         sqlite3_result_null(ctx);
         return;
     }
-    auto text = [](sqlite3_value *v) {
-        return QStringView(static_cast<const char16_t *>(sqlite3_value_text16(v)),
-                           sqlite3_value_bytes16(v) / 2);
-    };
     // The pattern is the same for every row of a statement: compile it once
     // and keep it with the statement.
     auto *pattern = static_cast<LikePattern *>(sqlite3_get_auxdata(ctx, 0));
     std::unique_ptr<LikePattern> fresh;
     if (!pattern) {
-        fresh = std::make_unique<LikePattern>(text(argv[0]));
+        fresh = std::make_unique<LikePattern>(valueText(argv[0]));
         pattern = fresh.get();
     }
-    sqlite3_result_int(ctx, pattern->matches(text(argv[1])));
+    sqlite3_result_int(ctx, pattern->matches(valueText(argv[1])));
     if (fresh)
         sqlite3_set_auxdata(ctx, 0, fresh.release(), [](void *d) { delete static_cast<LikePattern *>(d); });
 }
 
+using std::chrono::milliseconds;
+
+milliseconds g_limit{1500};
+std::function<void(bool)> g_observer;
+thread_local BusyWait *t_operation = nullptr;
+thread_local milliseconds t_statementLeft{0}; // a statement outside any operation
+thread_local bool t_waiting = false;
+
+void setWaiting(bool waiting)
+{
+    if (t_waiting == waiting)
+        return;
+    t_waiting = waiting;
+    if (g_observer)
+        g_observer(waiting);
+}
+
 } // namespace
+
+Affinity affinityOf(const QString &declaredType)
+{
+    // The engine's own rules, in their order.
+    const QString t = declaredType.toUpper();
+    if (t.contains(QLatin1String("INT")))
+        return Affinity::Integer;
+    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) || t.contains(QLatin1String("TEXT")))
+        return Affinity::Text;
+    if (t.isEmpty() || t.contains(QLatin1String("BLOB")))
+        return Affinity::None;
+    if (t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("FLOA")) || t.contains(QLatin1String("DOUB")))
+        return Affinity::Real;
+    return Affinity::Numeric;
+}
+
+BusyWait::BusyWait(milliseconds allowance) : m_outer(t_operation), m_left(allowance)
+{
+    if (!m_outer)
+        t_operation = this;
+}
+
+BusyWait::~BusyWait()
+{
+    if (!m_outer) {
+        t_operation = nullptr;
+        setWaiting(false);
+    }
+}
+
+milliseconds BusyWait::limit() { return g_limit; }
+void BusyWait::setLimit(milliseconds limit) { g_limit = limit; }
+void BusyWait::setObserver(std::function<void(bool)> observer) { g_observer = std::move(observer); }
+
+// Called by the engine while the file is locked; `count` is 0 on the first
+// call for a statement. Returns nonzero to try again.
+int busyHandler(void *, int count)
+{
+    if (count == 0 && !t_operation)
+        t_statementLeft = g_limit;
+    milliseconds &left = t_operation ? t_operation->m_left : t_statementLeft;
+    if (left <= milliseconds::zero()) {
+        setWaiting(false);
+        return 0;
+    }
+    // Only an operation tells when its waiting is over, so only its waits
+    // are shown.
+    if (t_operation)
+        setWaiting(true);
+    // The time really spent counts, however long the system let us sleep.
+    const milliseconds step = std::min(left, milliseconds(10));
+    const auto before = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(step);
+    left -= std::max(step, std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - before));
+    return 1;
+}
+
+void bindText(sqlite3_stmt *statement, int index, const QString &text)
+{
+    const QByteArray utf8 = toUtf8(text);
+    sqlite3_bind_text64(statement, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+}
+
+QString columnText(sqlite3_stmt *statement, int column)
+{
+    return fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
+                    sqlite3_column_bytes(statement, column));
+}
 
 std::shared_ptr<Connection> Connection::open(const QString &path)
 {
-    if (!QFileInfo(path).isFile())
+    const QString what = QStringLiteral("データベース ファイルを開けません。");
+    // A folder, a device or a pipe in place of the file would be opened by
+    // the engine as something else, or block: only a regular file is tried.
+    const QFileInfo info(path);
+    if (!info.exists())
         throw Error(QStringLiteral("データベース ファイルが見つかりません。\n%1").arg(path));
+    if (info.isDir())
+        throw fileError(what, path, QStringLiteral("ファイルではなくフォルダーです"));
+    if (!info.isFile())
+        throw fileError(what, path, QStringLiteral("通常のファイルではありません"));
+    // The engine takes an empty file for an empty database.
+    if (info.size() == 0)
+        throw fileError(what, path, QStringLiteral("ファイルが空です（0 バイト）"));
     // An Access file is recognised before SQLite touches it.
     const FileFormat format = detectFileFormat(path);
     if (isAccessFormat(format))
@@ -53,35 +166,83 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
     // Without SQLITE_OPEN_CREATE: the store never makes a database file.
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
     std::shared_ptr<Connection> c(new Connection(db, path));
+    sqlite3_extended_result_codes(db, 1);
     if (rc != SQLITE_OK)
-        c->fail(QStringLiteral("データベース ファイルを開けません。"));
-    sqlite3_busy_timeout(db, 2000);
+        c->fail(what);
+    sqlite3_busy_handler(db, busyHandler, nullptr);
     // Lists read rows by rowid in their shown order, which jumps about the
     // file: a page cache of 32 MB keeps a large collection in memory.
     sqlite3_exec(db, "PRAGMA cache_size = -32768", nullptr, nullptr, nullptr);
-    sqlite3_extended_result_codes(db, 1);
-    if (sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
-                                   likeFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
-        c->fail(QStringLiteral("データベース ファイルを開けません。"));
-
-    // Reading the schema tells a database from any other file and finds the
-    // book table and its fields.
-    QStringList columns;
-    {
-        Prepared st(c->prepare(QStringLiteral("PRAGMA table_info(%1)").arg(tableName())));
-        int step;
-        while ((step = sqlite3_step(st.get())) == SQLITE_ROW)
-            columns << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st.get(), 1)));
-        if (step != SQLITE_DONE)
-            c->fail(QStringLiteral("データベース ファイルを読めません。"));
-    }
-    if (columns.isEmpty())
-        throw Error(QStringLiteral("データベースに表 %1 がありません。\n%2").arg(tableName(), path));
-    for (const QString &f : fieldNames()) {
-        if (!columns.contains(f, Qt::CaseInsensitive))
-            throw missingFieldError(f, path);
-    }
+    if (sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeFunction, nullptr,
+                                   nullptr, nullptr)
+        != SQLITE_OK)
+        c->fail(what);
+    c->readSchema();
     return c;
+}
+
+// Reading the schema tells a database from any other file, finds the book
+// table and its fields, and how its rows are told apart.
+void Connection::readSchema()
+{
+    const QString unreadable = QStringLiteral("データベース ファイルを読めません。");
+    ReadTransaction read(*this, unreadable);
+    QString type, sql;
+    {
+        Prepared st(prepare(QStringLiteral("SELECT type, sql FROM sqlite_master WHERE name = '%1' COLLATE NOCASE "
+                                           "AND type IN ('table', 'view')")
+                                .arg(tableName())));
+        const int step = sqlite3_step(st.get());
+        if (step == SQLITE_ROW) {
+            type = columnText(st.get(), 0);
+            sql = columnText(st.get(), 1);
+        } else if (step != SQLITE_DONE) {
+            fail(unreadable);
+        }
+    }
+    if (type.isEmpty())
+        throw Error(QStringLiteral("データベースに表 %1 がありません。\n%2").arg(tableName(), m_path));
+    // The store reaches every row by its row number; a view and a table
+    // without row numbers have none.
+    const QString cannot = QStringLiteral("データベース ファイルを開けません。");
+    if (type == QLatin1String("view"))
+        throw fileError(cannot, m_path, QStringLiteral("%1 が表ではなくビューです").arg(tableName()));
+    if (sql.simplified().contains(QLatin1String("WITHOUT ROWID"), Qt::CaseInsensitive))
+        throw fileError(cannot, m_path, QStringLiteral("表 %1 に行番号 (rowid) がありません").arg(tableName()));
+
+    QStringList columns, types;
+    {
+        Prepared st(prepare(QStringLiteral("PRAGMA table_info(%1)").arg(tableName())));
+        int step;
+        while ((step = sqlite3_step(st.get())) == SQLITE_ROW) {
+            columns << columnText(st.get(), 1);
+            types << columnText(st.get(), 2);
+        }
+        if (step != SQLITE_DONE)
+            fail(unreadable);
+    }
+    read.commit();
+    for (int f = 0; f < FieldCount; ++f) {
+        qsizetype at = columns.size();
+        while (--at >= 0 && columns[at].compare(fieldNames()[f], Qt::CaseInsensitive) != 0) {
+        }
+        if (at < 0)
+            throw missingFieldError(fieldNames()[f], m_path);
+        m_affinity[f] = affinityOf(types[at]);
+    }
+    // A field of the table's own may take the name of the row number; the
+    // row number then answers to one of its other names.
+    m_rowid.clear();
+    for (const char *name : {"rowid", "_rowid_", "oid"}) {
+        if (!columns.contains(QLatin1String(name), Qt::CaseInsensitive)) {
+            m_rowid = QLatin1String(name);
+            break;
+        }
+    }
+    if (m_rowid.isEmpty())
+        throw fileError(cannot, m_path,
+                        QStringLiteral("表 %1 に rowid、_rowid_、oid という名前の項目がすべてあり、行を区別できません")
+                            .arg(tableName()));
 }
 
 Connection::~Connection() { sqlite3_close_v2(m_db); }
@@ -94,17 +255,12 @@ sqlite3_stmt *Connection::prepare(const QString &sql) const
     return st;
 }
 
-void Connection::fail(const QString &what) const
+Error Connection::error(const QString &what) const
 {
-    QString reason = m_db ? sqliteMessage(m_db) : QString();
-    const int code = m_db ? sqlite3_errcode(m_db) : SQLITE_CANTOPEN;
-    if (code == SQLITE_NOTADB)
-        reason = QStringLiteral("データベース ファイルではありません");
-    else if (code == SQLITE_READONLY || (code & 0xff) == SQLITE_READONLY)
-        reason = QStringLiteral("ファイルに書き込めません");
-    else if (code == SQLITE_BUSY || (code & 0xff) == SQLITE_BUSY)
-        reason = QStringLiteral("ファイルは他のプログラムが使用中です");
-    throw Error(QStringLiteral("%1\n%2\n(%3)").arg(what, m_path, reason));
+    const QString reason = m_db ? engineReason(sqlite3_extended_errcode(m_db), sqlite3_system_errno(m_db),
+                                               QString::fromUtf8(sqlite3_errmsg(m_db)))
+                                : QStringLiteral("メモリが足りません");
+    return fileError(what, m_path, reason);
 }
 
 void Connection::exec(const char *sql, const QString &what) const
@@ -116,6 +272,27 @@ void Connection::exec(const char *sql, const QString &what) const
 void Connection::rollback() const noexcept
 {
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+ReadTransaction::ReadTransaction(const Connection &connection, const QString &what)
+    : m_connection(connection), m_what(what), m_open(sqlite3_get_autocommit(connection.handle()) != 0)
+{
+    if (m_open)
+        m_connection.exec("BEGIN", m_what);
+}
+
+ReadTransaction::~ReadTransaction()
+{
+    if (m_open)
+        m_connection.rollback();
+}
+
+void ReadTransaction::commit()
+{
+    if (!m_open)
+        return;
+    m_connection.exec("COMMIT", m_what);
+    m_open = false;
 }
 
 Prepared::~Prepared() { sqlite3_finalize(m_stmt); }

@@ -37,6 +37,13 @@ private:
     FileFormat m_format;
 };
 
+// The message of every failure that concerns a file: what failed, the file,
+// and the reason in parentheses.
+inline Error fileError(const QString &what, const QString &path, const QString &reason)
+{
+    return Error(QStringLiteral("%1\n%2\n(%3)").arg(what, path, reason));
+}
+
 // The book table lacks a field that a statement or a screen names; `where`
 // is the file or the statement involved.
 inline Error missingFieldError(const QString &field, const QString &where = QString())
@@ -46,5 +53,13 @@ inline Error missingFieldError(const QString &field, const QString &where = QStr
         text += u'\n' + where;
     return Error(text);
 }
+
+// The reason, in Japanese, for a failure of the database engine: its
+// extended result code, the system's error number behind it (0 when none)
+// and its own English message, which only tells apart some generic errors.
+QString engineReason(int extendedCode, int systemError, const QString &engineMessage);
+
+// The reason, in Japanese, for a failed system call (an errno value).
+QString systemReason(int systemError);
 
 } // namespace store

@@ -1,6 +1,7 @@
 #include "store/recordset.h"
 
 #include "store/error.h"
+#include "store/fieldvalue.h"
 
 #include <sqlite3.h>
 
@@ -20,27 +21,43 @@ QString checkedField(const QString &name, const QString &source)
     throw missingFieldError(name, source);
 }
 
-QString selectRowids(const Statement &st, const QString &source)
+QString selectRowids(const Statement &st, const QString &source, const QString &rowid)
 {
-    QString sql = QStringLiteral("SELECT rowid FROM ") + tableName();
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(rowid, tableName());
     if (!st.filterField.isEmpty())
         sql += QStringLiteral(" WHERE %1 LIKE ?1").arg(quotedField(checkedField(st.filterField, source)));
     if (!st.orderField.isEmpty()) {
         // Ties keep the table's own order, so the same statement always
         // lists the same rows the same way.
-        sql += QStringLiteral(" ORDER BY %1 %2, rowid")
+        sql += QStringLiteral(" ORDER BY %1 %2, %3")
                    .arg(quotedField(checkedField(st.orderField, source)),
-                        st.descending ? QStringLiteral("DESC") : QStringLiteral("ASC"));
+                        st.descending ? QStringLiteral("DESC") : QStringLiteral("ASC"), rowid);
     }
     return sql;
 }
 
-void bindText(sqlite3_stmt *st, int index, const QString &text)
+// A field's value as typed: empty text is NULL; a number is written as the
+// number it is where the column converts numbers, and refused where the
+// column could not hold it exactly.
+void bindField(sqlite3_stmt *st, int index, const QString &text, int field, const Connection &connection,
+               const QString &what)
 {
-    if (text.isEmpty())
+    if (text.isEmpty()) {
         sqlite3_bind_null(st, index);
-    else
-        sqlite3_bind_text16(st, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+        return;
+    }
+    const std::optional<FieldValue> v = fieldValue(text, connection.affinity(field));
+    if (!v) {
+        const QString shown = text.size() > 40 ? text.left(40) + u'…' : text;
+        throw fileError(what, connection.path(),
+                        QStringLiteral("「%1」は項目「%2」に正確に入れられない数値です。範囲を超えているか、桁が多すぎます")
+                            .arg(shown, fieldNames()[field]));
+    }
+    switch (v->kind) {
+    case FieldValue::Kind::Integer: sqlite3_bind_int64(st, index, v->integer); break;
+    case FieldValue::Kind::Real: sqlite3_bind_double(st, index, v->real); break;
+    case FieldValue::Kind::Text: bindText(st, index, text); break;
+    }
 }
 
 QVariant columnValue(sqlite3_stmt *st, int column)
@@ -49,9 +66,7 @@ QVariant columnValue(sqlite3_stmt *st, int column)
     case SQLITE_NULL: return {};
     case SQLITE_INTEGER: return qlonglong(sqlite3_column_int64(st, column));
     case SQLITE_FLOAT: return sqlite3_column_double(st, column);
-    default:
-        return QString(reinterpret_cast<const QChar *>(sqlite3_column_text16(st, column)),
-                       sqlite3_column_bytes16(st, column) / 2);
+    default: return columnText(st, column);
     }
 }
 
@@ -61,14 +76,18 @@ RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &sour
     : m_connection(std::move(connection))
 {
     const Statement st = parseRecordSource(source);
-    Prepared q(m_connection->prepare(selectRowids(st, source)));
+    Prepared q(m_connection->prepare(selectRowids(st, source, m_connection->rowid())));
     if (!st.filterField.isEmpty())
-        sqlite3_bind_text16(q.get(), 1, st.pattern.utf16(), int(st.pattern.size() * 2), SQLITE_TRANSIENT);
+        bindText(q.get(), 1, st.pattern);
+    const QString what = QStringLiteral("データベースを読めません。");
     int rc;
-    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW)
+    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
+        if (sqlite3_column_type(q.get(), 0) != SQLITE_INTEGER)
+            throw fileError(what, m_connection->path(), QStringLiteral("行番号のない行があります"));
         m_rowids.push_back(sqlite3_column_int64(q.get(), 0));
+    }
     if (rc != SQLITE_DONE)
-        m_connection->fail(QStringLiteral("データベースを読めません。"));
+        m_connection->fail(what);
     m_current = m_rowids.empty() ? -1 : 0;
 }
 
@@ -94,7 +113,7 @@ const RecordSet::Row &RecordSet::row(int position) const
     static const Row empty{};
     if (position < 0 || position >= recordCount())
         return empty;
-    const int blockNo = position / BlockRows;
+    const int blockNo = position / BlockRows, first = blockNo * BlockRows;
     auto it = m_cache.find(blockNo);
     if (it == m_cache.end()) {
         if (m_cache.size() >= MaxBlocks) {
@@ -103,39 +122,57 @@ const RecordSet::Row &RecordSet::row(int position) const
             });
             m_cache.erase(oldest);
         }
-        if (!m_fetch) {
-            QStringList cols;
-            for (const QString &f : fieldNames())
-                cols << quotedField(f);
-            m_fetch = std::make_unique<Prepared>(m_connection->prepare(
-                QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?1").arg(cols.join(u','), tableName())));
-        }
-        Block block;
-        const int first = blockNo * BlockRows;
-        const int last = std::min(recordCount(), first + BlockRows);
-        block.rows.resize(last - first);
-        sqlite3_stmt *q = m_fetch->get();
-        // One read transaction for the block: the file is locked and checked
-        // once, not once per row.
-        sqlite3 *db = m_connection->handle();
-        const bool ownTransaction = sqlite3_get_autocommit(db);
-        if (ownTransaction)
-            sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-        for (int i = first; i < last; ++i) {
-            sqlite3_bind_int64(q, 1, m_rowids[i]);
-            // A row deleted by another program meanwhile reads as empty.
-            if (sqlite3_step(q) == SQLITE_ROW) {
-                for (int c = 0; c < FieldCount; ++c)
-                    block.rows[i - first][c] = columnValue(q, c);
-            }
-            sqlite3_reset(q);
-        }
-        if (ownTransaction)
-            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        it = m_cache.emplace(blockNo, std::move(block)).first;
+        Block fresh;
+        fresh.rows.resize(std::min(recordCount() - first, BlockRows));
+        fresh.read.resize(fresh.rows.size());
+        it = m_cache.emplace(blockNo, std::move(fresh)).first;
     }
-    it->second.lastUse = ++m_useClock;
-    return it->second.rows[position - blockNo * BlockRows];
+    Block &block = it->second;
+    block.lastUse = ++m_useClock;
+    if (!block.read[position - first])
+        readRows(block, first, position);
+    return block.rows[position - first];
+}
+
+void RecordSet::readRows(Block &block, int first, int from) const
+{
+    if (!m_fetch) {
+        QStringList cols;
+        for (const QString &f : fieldNames())
+            cols << quotedField(f);
+        m_fetch = std::make_unique<Prepared>(m_connection->prepare(
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(cols.join(u','), tableName(), m_connection->rowid())));
+    }
+    const QString what = QStringLiteral("データを読めません。");
+    sqlite3_stmt *q = m_fetch->get();
+    // One read transaction for the row asked for and the rest of its block:
+    // the file is locked and checked once, not once per row. A row that
+    // cannot be read (the file is locked, damaged or gone) ends the reading;
+    // the rows read before it are kept, it and the rows after it are read
+    // again when asked for. When it is the row asked for, its error is
+    // thrown. Only a row that another program deleted meanwhile is found
+    // missing, and reads as empty.
+    ReadTransaction read(*m_connection, what);
+    for (int i = from - first; i < int(block.rows.size()); ++i) {
+        if (block.read[i])
+            continue;
+        sqlite3_bind_int64(q, 1, m_rowids[first + i]);
+        const int rc = sqlite3_step(q);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            const Error failure = m_connection->error(what);
+            sqlite3_reset(q);
+            if (first + i == from)
+                throw failure;
+            return; // the transaction is rolled back: after a failure it cannot always be committed
+        }
+        if (rc == SQLITE_ROW) {
+            for (int c = 0; c < FieldCount; ++c)
+                block.rows[i][c] = columnValue(q, c);
+        }
+        block.read[i] = true;
+        sqlite3_reset(q);
+    }
+    read.commit();
 }
 
 QString RecordSet::text(int position, int column) const
@@ -159,6 +196,18 @@ void RecordSet::requireCurrent(const QString &what) const
 }
 
 void RecordSet::forgetCache() const { m_cache.clear(); }
+
+void RecordSet::checkOneRowChanged(const QString &what) const
+{
+    // A write is meant for exactly the current book; anything else is rolled
+    // back by the caller's transaction.
+    const qint64 changed = sqlite3_changes64(m_connection->handle());
+    if (changed == 0)
+        throw fileError(what, m_connection->path(), QStringLiteral("このデータは他のプログラムで削除されています"));
+    if (changed != 1)
+        throw fileError(what, m_connection->path(),
+                        QStringLiteral("%1 件のデータが変わるところでした。何も変えていません").arg(changed));
+}
 
 void RecordSet::addNew()
 {
@@ -200,7 +249,7 @@ void RecordSet::update(const QHash<QString, QString> &values)
         m_connection->writeTransaction(what, [&] {
             Prepared q(m_connection->prepare(sql));
             for (int i = 0; i < fields.size(); ++i)
-                bindText(q.get(), i + 1, values.value(fields[i]));
+                bindField(q.get(), i + 1, values.value(fields[i]), fieldNames().indexOf(fields[i]), *m_connection, what);
             if (sqlite3_step(q.get()) != SQLITE_DONE)
                 m_connection->fail(what);
         });
@@ -214,16 +263,16 @@ void RecordSet::update(const QHash<QString, QString> &values)
                 sets << QStringLiteral("%1 = ?%2").arg(quotedField(fields[i])).arg(i + 1);
             const QString what = QStringLiteral("データを修正できませんでした。");
             m_connection->writeTransaction(what, [&] {
-                Prepared q(m_connection->prepare(
-                    QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?%3").arg(tableName(), sets.join(u',')).arg(fields.size() + 1)));
+                Prepared q(m_connection->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+                                                     .arg(tableName(), sets.join(u','), m_connection->rowid())
+                                                     .arg(fields.size() + 1)));
                 for (int i = 0; i < fields.size(); ++i)
-                    bindText(q.get(), i + 1, values.value(fields[i]));
+                    bindField(q.get(), i + 1, values.value(fields[i]), fieldNames().indexOf(fields[i]), *m_connection,
+                              what);
                 sqlite3_bind_int64(q.get(), fields.size() + 1, m_rowids[m_current]);
                 if (sqlite3_step(q.get()) != SQLITE_DONE)
                     m_connection->fail(what);
-                if (sqlite3_changes(m_connection->handle()) != 1)
-                    throw Error(QStringLiteral("%1\n%2\n(このデータは他のプログラムで削除されています)")
-                                    .arg(what, m_connection->path()));
+                checkOneRowChanged(what);
             });
             forgetCache();
         }
@@ -238,10 +287,12 @@ void RecordSet::deleteCurrent()
     requireCurrent(QStringLiteral("削除"));
     const QString what = QStringLiteral("データを削除できませんでした。");
     m_connection->writeTransaction(what, [&] {
-        Prepared q(m_connection->prepare(QStringLiteral("DELETE FROM %1 WHERE rowid = ?1").arg(tableName())));
+        Prepared q(m_connection->prepare(
+            QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(tableName(), m_connection->rowid())));
         sqlite3_bind_int64(q.get(), 1, m_rowids[m_current]);
         if (sqlite3_step(q.get()) != SQLITE_DONE)
             m_connection->fail(what);
+        checkOneRowChanged(what);
     });
     m_rowids.erase(m_rowids.begin() + m_current);
     m_current = -1;

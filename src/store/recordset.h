@@ -44,10 +44,14 @@ public:
     void moveTo(int position);
 
     // A field of any row: a null QVariant for NULL, qlonglong or double for
-    // numbers, QString for text.
+    // numbers, QString for text. A row that cannot be read (the file is
+    // locked by another program, damaged or gone) throws store::Error and
+    // is tried again on the next call; a row that another program deleted
+    // since the record set opened reads as empty.
     const Row &row(int position) const;
     QString text(int position, int column) const;
     // A field of the current row by name; NULL and no current row read "".
+    // Throws like row().
     QString fieldText(const QString &name) const;
 
     EditMode editMode() const { return m_mode; }
@@ -58,12 +62,13 @@ public:
     // Writes the pending row (new or edited) with the values given by
     // field name, as one transaction: when it returns the change is on
     // disk. Fields not given keep their value (a new row: NULL); empty
-    // texts are stored as NULL.
+    // texts are stored as NULL; a number the column cannot hold exactly is
+    // refused (see fieldValue()). A refused write leaves the row pending.
     void update(const QHash<QString, QString> &values);
     // Drops the pending row; nothing is written.
     void cancelUpdate();
     // Removes the current row from the table; afterwards there is no
-    // current row until the next move.
+    // current row until the next move. Exactly that row or nothing.
     void deleteCurrent();
 
 signals:
@@ -73,6 +78,9 @@ signals:
     void pendingChanged();
 
 private:
+    struct Block;
+    void readRows(Block &block, int first, int from) const;
+    void checkOneRowChanged(const QString &what) const;
     void requireCurrent(const QString &what) const;
     void setCurrent(int position);
     void forgetCache() const;
@@ -86,6 +94,7 @@ private:
     static constexpr size_t MaxBlocks = 64;
     struct Block {
         std::vector<Row> rows;
+        std::vector<bool> read; // rows not read yet, or not readable, are false
         quint64 lastUse = 0;
     };
     mutable std::unordered_map<int, Block> m_cache;

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace testsupport;
 using namespace screens;
@@ -215,6 +217,36 @@ private slots:
         QVERIFY(o.messages.shown.isEmpty());
     }
 
+    // A save the system refuses (here: files may not grow past a few
+    // kilobytes, as on a disk that is full) names the file and the cause in
+    // Japanese, keeps the earlier workbook and leaves no file behind.
+    void refusedSaveKeepsTheEarlierFile()
+    {
+        ListOpen o({book({"1", "本"})});
+        QList<Book> many;
+        for (int i = 0; i < 2000; ++i)
+            many << book({"1", "ずっと続く書名", "著者"});
+        o.dir.insert(many);
+        store::RecordSet rs(store::Connection::open(o.dir.dbPath()), QStringLiteral("tabel"));
+        xls::Workbook book;
+        QVERIFY(book.copyFromRecordset(rs));
+        QVERIFY(writeFile(xls::exportPath(), "kept"));
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit small = before;
+        small.rlim_cur = 8192;
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool saved = book.saveAs(xls::exportPath());
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(!saved);
+        QVERIFY2(book.error().contains(xls::exportPath()) && book.error().contains(QStringLiteral("ファイルが大きすぎます")),
+                 qPrintable(book.error()));
+        QCOMPARE(contents(xls::exportPath()), QByteArray("kept"));
+        QCOMPARE(QDir(o.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"BR.mdb", "ブクレア.xls"}));
+    }
+
     void failureNamesThePath()
     {
         ListOpen o({book({"1", "本"})});
@@ -224,8 +256,9 @@ private slots:
         QCOMPARE(o.messages.shown.size(), 2);
         QCOMPARE(o.messages.shown[1].icon, QMessageBox::Critical);
         QVERIFY2(o.messages.shown[1].text.contains(xls::exportPath()), qPrintable(o.messages.shown[1].text));
+        QVERIFY2(o.messages.shown[1].text.contains(QStringLiteral("ファイルではなくフォルダーです")), qPrintable(o.messages.shown[1].text));
         QVERIFY(QFileInfo(xls::exportPath()).isDir());
-        QCOMPARE(QDir(o.dir.path()).entryList(QDir::Files), QStringList({"BR.mdb"}));
+        QCOMPARE(QDir(o.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"BR.mdb"}));
         QVERIFY(o.screen->isVisible()); // still usable
     }
 };

@@ -11,7 +11,6 @@
 #include <QMenuBar>
 #include <QTest>
 #include <limits>
-#include <sqlite3.h>
 
 using namespace testsupport;
 using namespace screens;
@@ -55,18 +54,6 @@ Book expectedRow(const QStringList &typed, const QString &lending)
 
 QColor indicator(Main *form) { return ui::backgroundOf(child<QLabel>(form, "Label4")); }
 QColor buttonFace() { return ui::systemColor(QPalette::Button); }
-
-// Another connection holding the file locked, as another program would.
-struct Lock {
-    sqlite3 *db = nullptr;
-    explicit Lock(const QString &path)
-    {
-        sqlite3_open(path.toUtf8().constData(), &db);
-        if (sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
-            qFatal("cannot lock %s", qPrintable(path));
-    }
-    ~Lock() { sqlite3_close_v2(db); } // closing rolls the lock back
-};
 
 } // namespace
 
@@ -275,7 +262,7 @@ private slots:
         QTest::addColumn<bool>("retry");
         QTest::newRow("locked file, retry") << true << "使用中" << true;
         QTest::newRow("locked file, cancel") << true << "使用中" << false;
-        QTest::newRow("duplicate number, retry") << false << "UNIQUE" << true;
+        QTest::newRow("duplicate number, retry") << false << "重複" << true;
     }
     void refusedWrite()
     {
@@ -291,7 +278,7 @@ private slots:
         const QList<Book> before = o.dir.rows();
         fill(form, aBook);
         click(form, "Command4");
-        std::optional<Lock> locked;
+        std::optional<FileLock> locked;
         if (lock) {
             store::Backups(o.dir.dbPath()).make(); // today's backup is made: the save goes to the write
             locked.emplace(o.dir.dbPath());

@@ -1,12 +1,16 @@
 #include "store/module1.h"
 #include "store/error.h"
+#include "store/fieldvalue.h"
 #include "store/recordset.h"
 #include "support/appdir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <charconv>
 #include <csignal>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -29,6 +33,97 @@ QStringList column(store::RecordSet &rs, int col)
     return out;
 }
 
+QString errorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const store::Error &e) {
+        return e.message();
+    }
+    return QStringLiteral("(no error)");
+}
+
+// A collection whose second book has a title long enough to spill over into
+// pages of its own; the first of those pages is then damaged, so that this
+// book alone cannot be read.
+void damageOneBook(const AppDir &dir)
+{
+    dir.insert({book({"1", "前の本"}), book({"2", QByteArray(20000, 'x').constData()}), book({"3", "後の本"})});
+    // Page 1 holds the schema, page 2 the table's rows, pages 3 on the
+    // title of book 2.
+    dir.scramble(2 * dir.pageSize(), 16, 7);
+}
+
+QString hexOf(const AppDir &dir, const QString &sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(dir.dbPath().toUtf8().constData(), &db);
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr);
+    QString out;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        out += QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0))) + u' ';
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return out.trimmed();
+}
+
+// What the engine makes of a text written into a column of a declared
+// type: its storage class and its value as the engine writes it out, and
+// the value as the store shows it.
+struct Stored {
+    QString type, value;
+    QVariant shown;
+};
+Stored engineStores(sqlite3 *db, const QString &text)
+{
+    sqlite3_exec(db, "DELETE FROM probe", nullptr, nullptr, nullptr);
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO probe VALUES (?1)", -1, &st, nullptr);
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(st, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    sqlite3_step(st);
+    sqlite3_finalize(st);
+    sqlite3_prepare_v2(db, "SELECT typeof(v), v FROM probe", -1, &st, nullptr);
+    sqlite3_step(st);
+    Stored s{QString::fromLatin1(reinterpret_cast<const char *>(sqlite3_column_text(st, 0))), {}, {}};
+    if (sqlite3_column_type(st, 1) == SQLITE_FLOAT)
+        s.shown = sqlite3_column_double(st, 1);
+    else if (sqlite3_column_type(st, 1) == SQLITE_INTEGER)
+        s.shown = qlonglong(sqlite3_column_int64(st, 1));
+    s.value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 1)));
+    sqlite3_finalize(st);
+    return s;
+}
+
+// The exact value of a decimal text (blanks, sign, digits, point,
+// exponent), as digits and a power of ten, for comparing numbers exactly.
+std::pair<QString, int> exactDecimal(QString t)
+{
+    t = t.trimmed();
+    bool negative = t.startsWith(u'-');
+    if (t.startsWith(u'-') || t.startsWith(u'+'))
+        t.remove(0, 1);
+    int exponent = 0;
+    if (const qsizetype e = t.indexOf(QRegularExpression(QStringLiteral("[eE]"))); e >= 0) {
+        exponent = t.mid(e + 1).toInt();
+        t.truncate(e);
+    }
+    if (const qsizetype point = t.indexOf(u'.'); point >= 0) {
+        exponent -= int(t.size() - point - 1);
+        t.remove(point, 1);
+    }
+    while (t.startsWith(u'0'))
+        t.remove(0, 1);
+    while (t.endsWith(u'0')) {
+        t.chop(1);
+        ++exponent;
+    }
+    if (t.isEmpty())
+        return {QStringLiteral("0"), 0};
+    return {(negative ? QStringLiteral("-") : QString()) + t, exponent};
+}
+
 } // namespace
 
 class TestRecordSet : public QObject {
@@ -42,6 +137,13 @@ private slots:
         QTest::newRow("not a database") << "garbage" << "データベース ファイルではありません";
         QTest::newRow("no book table") << "notable" << "tabel がありません";
         QTest::newRow("missing field") << "nofield" << "キーワード";
+        QTest::newRow("a folder") << "folder" << "ファイルではなくフォルダーです";
+        QTest::newRow("a device") << "device" << "通常のファイルではありません";
+        QTest::newRow("zero length") << "empty" << "ファイルが空です";
+        QTest::newRow("a view") << "view" << "tabel が表ではなくビューです";
+        QTest::newRow("without row numbers") << "withoutrowid" << "行番号 (rowid) がありません";
+        QTest::newRow("every row number name taken") << "rowidnames" << "行を区別できません";
+        QTest::newRow("schema page damaged") << "damaged" << "ファイルが壊れています";
     }
     void openFailures()
     {
@@ -57,6 +159,27 @@ private slots:
             dir.exec(QStringLiteral("CREATE TABLE other (a)"));
         } else if (setup == QLatin1String("nofield")) {
             dir.exec(QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出)"));
+        } else if (setup == QLatin1String("folder")) {
+            QVERIFY(QDir().mkdir(dir.dbPath()));
+        } else if (setup == QLatin1String("device")) {
+            QVERIFY(QFile::link(QStringLiteral("/dev/null"), dir.dbPath()));
+        } else if (setup == QLatin1String("empty")) {
+            QFile f(dir.dbPath());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (setup == QLatin1String("view")) {
+            dir.exec(QStringLiteral("CREATE TABLE books (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード);"
+                                    "INSERT INTO books (書名) VALUES ('本');"
+                                    "CREATE VIEW tabel AS SELECT * FROM books"));
+        } else if (setup == QLatin1String("withoutrowid")) {
+            dir.exec(QStringLiteral("CREATE TABLE tabel (蔵書番号 PRIMARY KEY, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, "
+                                    "キーワード) WITHOUT ROWID"));
+        } else if (setup == QLatin1String("rowidnames")) {
+            dir.exec(QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, "
+                                    "RowId, _ROWID_, oid)"));
+        } else if (setup == QLatin1String("damaged")) {
+            dir.exec(store::createTableStatement());
+            // The first page's tree of tables, past the file's header.
+            dir.scramble(100, 4000);
         }
         try {
             store::Connection::open(dir.dbPath());
@@ -196,6 +319,290 @@ private slots:
         QCOMPARE(rs->editMode(), store::RecordSet::EditMode::Adding);
         rs->update(values);
         QCOMPARE(dir.count(), 2);
+    }
+
+    // A locked file: a row not read yet is an error naming the file and the
+    // cause, never an empty row; one operation waits once, not once per
+    // block or row; rows already read stay readable; nothing failed is
+    // kept, so the same rows read right once the lock is gone.
+    void lockedFileIsAnErrorAndWaitedForOnce()
+    {
+        AppDir dir;
+        QList<Book> books;
+        for (int i = 1; i <= 1100; ++i)
+            books << book({QByteArray::number(i).constData(), "本"});
+        dir.insert(books);
+        auto rs = openSet(dir, QStringLiteral("tabel"));
+        QCOMPARE(rs->text(0, 0), QStringLiteral("1"));
+        FileLock lock(dir.dbPath());
+        QElapsedTimer timer;
+        timer.start();
+        {
+            store::BusyWait operation;
+            for (int row : {300, 550, 800, 1050}) {
+                const QString message = errorOf([&] { rs->row(row); });
+                QVERIFY2(message.contains(QStringLiteral("データを読めません")) && message.contains(dir.dbPath())
+                             && message.contains(QStringLiteral("他のプログラムが使用中")),
+                         qPrintable(message));
+            }
+        }
+        // Four blocks waiting each would take four allowances; 256 rows each
+        // over a minute.
+        QVERIFY2(timer.elapsed() < 3.5 * store::BusyWait::limit().count(), qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(rs->text(255, 0), QStringLiteral("256"));
+        QVERIFY(!errorOf([&] { rs->fieldText(QStringLiteral("書名")); }).contains(QStringLiteral("使用中")));
+        lock.release();
+        QCOMPARE(rs->text(300, 0), QStringLiteral("301"));
+        QCOMPARE(rs->text(1050, 0), QStringLiteral("1051"));
+    }
+
+    // A damaged book is an error ("壊れています"), again on every try; the
+    // books around it read as they are. A book another program deleted
+    // since the rows were listed reads as empty: it is really gone.
+    void damagedAndDeletedRows()
+    {
+        AppDir dir;
+        damageOneBook(dir);
+        auto rs = openSet(dir, QStringLiteral("tabel"));
+        QCOMPARE(rs->recordCount(), 3);
+        QCOMPARE(rs->text(0, 1), QStringLiteral("前の本"));
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const QString message = errorOf([&] { rs->row(1); });
+            QVERIFY2(message.contains(QStringLiteral("ファイルが壊れています")) && message.contains(dir.dbPath()),
+                     qPrintable(message));
+        }
+        QCOMPARE(rs->text(2, 1), QStringLiteral("後の本"));
+
+        AppDir other;
+        other.insert({book({"1", "a"}), book({"2", "b"})});
+        auto listed = openSet(other, QStringLiteral("tabel"));
+        other.exec(QStringLiteral("DELETE FROM tabel WHERE 蔵書番号 = 1"));
+        QCOMPARE(listed->row(0), store::RecordSet::Row{});
+        QCOMPARE(listed->text(1, 1), QStringLiteral("b"));
+    }
+
+    // A field of the table's own named like the row number cannot take a
+    // write elsewhere: the correction and the deletion reach exactly the
+    // current book. A book deleted meanwhile by another program is reported
+    // and nothing changes.
+    void writesReachExactlyTheCurrentRow_data()
+    {
+        QTest::addColumn<QString>("ownField");
+        QTest::newRow("no field of its own") << "";
+        QTest::newRow("rowid") << "rowid";
+        QTest::newRow("ROWID and _rowid_") << "ROWID, _rowid_";
+    }
+    void writesReachExactlyTheCurrentRow()
+    {
+        QFETCH(QString, ownField);
+        AppDir dir;
+        if (!ownField.isEmpty()) {
+            dir.exec(QStringLiteral("DROP TABLE tabel"));
+            dir.exec(QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, %1)")
+                         .arg(ownField));
+        }
+        dir.insert({book({"1", "一"}), book({"2", "二"}), book({"3", "三"}), book({"4", "四"})});
+        if (!ownField.isEmpty()) // every book claims the second book's row number
+            dir.exec(QStringLiteral("UPDATE tabel SET %1 = 2").arg(ownField.section(u',', 0, 0)));
+        auto rs = openSet(dir, QStringLiteral("tabel"));
+        rs->moveTo(2);
+        rs->edit();
+        rs->update({{QStringLiteral("書名"), QStringLiteral("三の改")}});
+        rs->moveTo(0);
+        rs->deleteCurrent();
+        QStringList titles;
+        for (const Book &b : dir.rows())
+            titles << *b[1];
+        QCOMPARE(titles, QStringList({"二", "三の改", "四"}));
+
+        dir.exec(QStringLiteral("DELETE FROM tabel WHERE 書名 = '四'"));
+        rs->moveLast();
+        const QString deleted = errorOf([&] { rs->deleteCurrent(); });
+        QVERIFY2(deleted.contains(QStringLiteral("データを削除できませんでした")) && deleted.contains(QStringLiteral("他のプログラムで削除されています")),
+                 qPrintable(deleted));
+        rs->edit();
+        QVERIFY(errorOf([&] { rs->update({{QStringLiteral("書名"), QStringLiteral("x")}}); })
+                    .contains(QStringLiteral("他のプログラムで削除されています")));
+        QCOMPARE(dir.count(), 2);
+    }
+
+    // What a number typed into a field becomes, by the column's declared
+    // type: the same number, or refused (the row stays pending, the file
+    // unchanged); text columns keep every text as typed.
+    void numbersAreStoredExactlyOrRefused_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored"); // typeof and value; "refused"
+        QTest::newRow("007") << "INTEGER" << "007" << "integer 7";
+        QTest::newRow("+5") << "INTEGER" << "+5" << "integer 5";
+        QTest::newRow("1.0") << "INTEGER" << "1.0" << "integer 1";
+        QTest::newRow("blanks around") << "INTEGER" << " 12 " << "integer 12";
+        QTest::newRow("largest") << "INTEGER" << "9223372036854775807" << "integer 9223372036854775807";
+        QTest::newRow("smallest") << "INTEGER" << "-9223372036854775808" << "integer -9223372036854775808";
+        QTest::newRow("2^63") << "INTEGER" << "9223372036854775808" << "refused";
+        QTest::newRow("below the smallest") << "INTEGER" << "-9223372036854775809" << "refused";
+        QTest::newRow("1e400") << "INTEGER" << "1e400" << "refused";
+        QTest::newRow("1.5e-400") << "INTEGER" << "1.5e-400" << "refused";
+        QTest::newRow("20 digits") << "INTEGER" << "12.345678901234567890" << "refused";
+        QTest::newRow("0.1") << "INTEGER" << "0.1" << "real 0.1";
+        QTest::newRow("1e17") << "INTEGER" << "1e17" << "integer 100000000000000000";
+        QTest::newRow("1e20") << "INTEGER" << "1e20" << "real 1.0e+20";
+        QTest::newRow("0x10 stays text") << "INTEGER" << "0x10" << "text 0x10";
+        QTest::newRow("1e stays text") << "INTEGER" << "1e" << "text 1e";
+        QTest::newRow("full-width digits stay text") << "INTEGER" << "１２" << "text １２";
+        QTest::newRow("inf stays text") << "INTEGER" << "inf" << "text inf";
+        QTest::newRow("real column, 2^63-1") << "REAL" << "9223372036854775807" << "refused";
+        QTest::newRow("real column, 7") << "REAL" << "7" << "real 7.0";
+        QTest::newRow("numeric column, 2^63") << "NUMERIC" << "9223372036854775808" << "refused";
+        QTest::newRow("text column, 2^63") << "TEXT" << "9223372036854775808" << "text 9223372036854775808";
+        QTest::newRow("untyped column, 1e400") << "" << "1e400" << "text 1e400";
+    }
+    void numbersAreStoredExactlyOrRefused()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        AppDir dir;
+        dir.exec(QStringLiteral("DROP TABLE tabel; CREATE TABLE tabel (蔵書番号 %1, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード)")
+                     .arg(type));
+        auto rs = openSet(dir, QStringLiteral("tabel"));
+        rs->addNew();
+        const QString message = errorOf([&] { rs->update({{QStringLiteral("蔵書番号"), typed}}); });
+        if (stored == QLatin1String("refused")) {
+            QVERIFY2(message.contains(QStringLiteral("「%1」は項目「蔵書番号」に正確に入れられない数値です").arg(typed))
+                         && message.contains(dir.dbPath()),
+                     qPrintable(message));
+            QCOMPARE(dir.count(), 0);
+            QCOMPARE(rs->editMode(), store::RecordSet::EditMode::Adding);
+        } else {
+            QCOMPARE(message, QStringLiteral("(no error)"));
+            QCOMPARE(hexOf(dir, QStringLiteral("SELECT typeof(蔵書番号) || ' ' || 蔵書番号 FROM tabel")), stored);
+        }
+    }
+
+    // The store's verdict on a number beside the engine's own conversion,
+    // over many made-up texts: what the engine would turn into a number the
+    // store writes as the number typed, exactly (where the engine itself
+    // might be off in the last digits), or refuses where the engine would
+    // change it; what the engine keeps as text the store keeps as text.
+    void numberVerdictsAgreeWithTheEngine()
+    {
+        sqlite3 *db = nullptr;
+        sqlite3_open(":memory:", &db);
+        sqlite3_exec(db, "CREATE TABLE probe (v INTEGER)", nullptr, nullptr, nullptr);
+        QStringList texts = {"0", "-0", "-0.0", "00.000e5", ".5", "5.", ".", "+", "-", "e5", "1e+", "1e-5", "1E5",
+                             " \t7\n", "1 2", "1e19", "1e18", "9.999999999999999e22", "123456789012345678",
+                             "1234567890123456789", "12345678901234567890", "0.30000000000000004", "4.9e-324",
+                             "1.7976931348623157e308", "1.7976931348623159e308"};
+        QRandomGenerator random(42);
+        const QString alphabet = QStringLiteral("0123456789012345678901234567890.+-eE ");
+        for (int i = 0; i < 3000; ++i) {
+            QString t;
+            const int length = 1 + random.bounded(24);
+            for (int k = 0; k < length; ++k)
+                t += alphabet[random.bounded(int(alphabet.size()))];
+            texts << t;
+        }
+        for (const QString &t : std::as_const(texts)) {
+            const std::optional<store::FieldValue> verdict = store::fieldValue(t, store::Affinity::Integer);
+            const Stored engine = engineStores(db, t);
+            const QByteArray what = t.toUtf8();
+            if (verdict && verdict->kind == store::FieldValue::Kind::Text) {
+                QVERIFY2(engine.type == QLatin1String("text"), what.constData());
+            } else if (verdict) {
+                QVERIFY2(engine.type != QLatin1String("text"), what.constData());
+                const QVariant mine = verdict->kind == store::FieldValue::Kind::Integer ? QVariant(qlonglong(verdict->integer))
+                                                                                         : QVariant(verdict->real);
+                QVERIFY2(exactDecimal(mine.toString()) == exactDecimal(t), what.constData());
+            } else {
+                QVERIFY2(engine.type != QLatin1String("text"), what.constData());
+                QVERIFY2(exactDecimal(engine.shown.toString()) != exactDecimal(t), what.constData());
+            }
+        }
+        sqlite3_close(db);
+    }
+
+    // Text reaches the file exactly as typed and reads back the same: a
+    // leading U+FEFF, U+FFFE and U+FFFF, a pair outside the basic plane; a
+    // lone surrogate, which no encoding holds, becomes one U+FFFD without
+    // taking its neighbour. A keyword starting with U+FEFF finds its book.
+    void textIsStoredExactly()
+    {
+        AppDir dir;
+        const QString tricky = QString(QChar(0xFEFF)) + u'a' + QChar(0xFFFE) + QChar(0xFFFF) + QStringLiteral("𠮷");
+        const QString lone = QStringLiteral("x") + QChar(0xD800) + u'y' + QChar(0xDC00) + u'z';
+        auto rs = openSet(dir, QStringLiteral("tabel"));
+        rs->addNew();
+        rs->update({{QStringLiteral("書名"), tricky}, {QStringLiteral("著者名"), lone}});
+        QCOMPARE(hexOf(dir, QStringLiteral("SELECT hex(書名) || ' ' || hex(著者名) FROM tabel")),
+                 QStringLiteral("EFBBBF61EFBFBEEFBFBFF0A0AEB7 78EFBFBD79EFBFBD7A"));
+        auto again = openSet(dir, QStringLiteral("tabel"));
+        QCOMPARE(again->text(0, 1), tricky);
+        QCOMPARE(again->text(0, 2), QStringLiteral("x\uFFFDy\uFFFDz"));
+        auto found = openSet(dir, QStringLiteral("select * from tabel where 書名 like '*%1*';").arg(QChar(0xFEFF) + u'a' + QChar(0xFFFE)));
+        QCOMPARE(found->recordCount(), 1);
+        auto notFound = openSet(dir, QStringLiteral("select * from tabel where 書名 like '*%1*';").arg(QChar(0xFFFD)));
+        QCOMPARE(notFound->recordCount(), 0);
+    }
+
+    // The reasons name the real cause in Japanese: a full disk, a file
+    // the user may not write.
+    void reasonsNameTheCause()
+    {
+        AppDir dir;
+        dir.insert({book({"1", "本"})});
+        auto connection = store::Connection::open(dir.dbPath());
+        store::RecordSet rs(connection, QStringLiteral("tabel"));
+        // The file may not grow: the disk is full as far as the engine knows.
+        sqlite3_exec(connection->handle(), "PRAGMA max_page_count = 2", nullptr, nullptr, nullptr);
+        rs.addNew();
+        const QString full = errorOf([&] { rs.update({{QStringLiteral("書名"), QString(30000, u'x')}}); });
+        QVERIFY2(full.contains(QStringLiteral("ディスクがいっぱいです")) && full.contains(dir.dbPath()), qPrintable(full));
+        QCOMPARE(dir.count(), 1);
+
+        // Read-only for anyone but its owner, run as another user (root may
+        // write anything).
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(dir.dbPath(), QFile::ReadOwner | QFile::ReadOther));
+        if (geteuid() == 0) {
+            int pipeFd[2];
+            QVERIFY(pipe(pipeFd) == 0);
+            const pid_t child = fork();
+            if (child == 0) {
+                close(pipeFd[0]);
+                QByteArray result = "setuid failed";
+                if (setgid(65534) == 0 && setuid(65534) == 0) {
+                    result = errorOf([&] {
+                                 store::RecordSet ro(store::Connection::open(dir.dbPath()), QStringLiteral("tabel"));
+                                 ro.addNew();
+                                 ro.update({{QStringLiteral("書名"), QStringLiteral("x")}});
+                             }).toUtf8();
+                }
+                (void)!write(pipeFd[1], result.constData(), result.size());
+                _exit(0);
+            }
+            close(pipeFd[1]);
+            QByteArray result;
+            char buffer[4096];
+            ssize_t n;
+            while ((n = read(pipeFd[0], buffer, sizeof buffer)) > 0)
+                result.append(buffer, n);
+            close(pipeFd[0]);
+            waitpid(child, nullptr, 0);
+            const QString message = QString::fromUtf8(result);
+            QVERIFY2(message.contains(QStringLiteral("書き込む許可がありません")) && message.contains(dir.dbPath()),
+                     qPrintable(message));
+        } else {
+            const QString message = errorOf([&] {
+                store::RecordSet ro(store::Connection::open(dir.dbPath()), QStringLiteral("tabel"));
+                ro.addNew();
+                ro.update({{QStringLiteral("書名"), QStringLiteral("x")}});
+            });
+            QVERIFY2(message.contains(QStringLiteral("書き込む許可がありません")), qPrintable(message));
+        }
+        QCOMPARE(dir.count(), 1);
+        QFile::setPermissions(dir.dbPath(), QFile::ReadOwner | QFile::WriteOwner);
     }
 
     void killedWriterLeavesFileIntact()

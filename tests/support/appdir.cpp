@@ -1,16 +1,25 @@
 #include "support/appdir.h"
 
 #include "store/booktable.h"
+#include "store/connection.h"
 #include "store/module1.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <sqlite3.h>
+#include <QRandomGenerator>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <sched.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <unistd.h>
+
+// A locked file is waited for briefly in the tests: long enough to see a
+// wait, short enough to keep every test quick.
+static void shortenBusyWait() { store::BusyWait::setLimit(std::chrono::milliseconds(250)); }
+Q_COREAPP_STARTUP_FUNCTION(shortenBusyWait)
 
 namespace testsupport {
 
@@ -42,11 +51,30 @@ struct Db {
     sqlite3 *db = nullptr;
 };
 
+// Text in and out as UTF-8 bytes, character for character (the engine's
+// UTF-16 interface changes some characters).
+void bindExactly(sqlite3_stmt *st, int index, const QString &text)
+{
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QByteArray utf8 = encoder.encode(text);
+    sqlite3_bind_text(st, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+QString exactText(sqlite3_stmt *st, int column)
+{
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(reinterpret_cast<const char *>(sqlite3_column_text(st, column)),
+                                         sqlite3_column_bytes(st, column)));
+}
+
 QList<Book> readRows(sqlite3 *db, const QString &where)
 {
     QList<Book> out;
     sqlite3_stmt *st = nullptr;
-    const QString sql = QStringLiteral("SELECT * FROM %1 %2 ORDER BY rowid").arg(store::tableName(), where.isEmpty() ? QString() : QStringLiteral("WHERE ") + where);
+    const QString sql = QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY _rowid_")
+                            .arg(store::fieldNames().join(u','), store::tableName(),
+                                 where.isEmpty() ? QString() : QStringLiteral("WHERE ") + where);
     if (sqlite3_prepare16_v2(db, sql.utf16(), -1, &st, nullptr) != SQLITE_OK)
         qFatal("%s", sqlite3_errmsg(db));
     while (sqlite3_step(st) == SQLITE_ROW) {
@@ -55,7 +83,7 @@ QList<Book> readRows(sqlite3 *db, const QString &where)
             if (sqlite3_column_type(st, i) == SQLITE_NULL)
                 b << std::nullopt;
             else
-                b << QString(reinterpret_cast<const QChar *>(sqlite3_column_text16(st, i)), sqlite3_column_bytes16(st, i) / 2);
+                b << exactText(st, i);
         }
         out << b;
     }
@@ -80,12 +108,13 @@ void AppDir::insert(const QList<Book> &books) const
     Db d(dbPath());
     d.exec(QStringLiteral("BEGIN"));
     sqlite3_stmt *st = nullptr;
-    const QString insert = QStringLiteral("INSERT INTO %1 VALUES (?,?,?,?,?,?,?,?,?)").arg(store::tableName());
+    const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (?,?,?,?,?,?,?,?,?)")
+                               .arg(store::tableName(), store::fieldNames().join(u','));
     sqlite3_prepare16_v2(d.db, insert.utf16(), -1, &st, nullptr);
     for (const Book &b : books) {
         for (int i = 0; i < 9; ++i) {
             if (b.value(i))
-                sqlite3_bind_text16(st, i + 1, b[i]->utf16(), int(b[i]->size() * 2), SQLITE_TRANSIENT);
+                bindExactly(st, i + 1, *b[i]);
             else
                 sqlite3_bind_null(st, i + 1);
         }
@@ -111,6 +140,35 @@ void execOn(const QString &dbPath, const QString &sql) { Db(dbPath).exec(sql); }
 
 int AppDir::count() const { return int(rows().size()); }
 
+int AppDir::pageSize() const
+{
+    Db d(dbPath());
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(d.db, "PRAGMA page_size", -1, &st, nullptr);
+    sqlite3_step(st);
+    const int size = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    return size;
+}
+
+void AppDir::truncateFile(qint64 size) const
+{
+    if (!QFile::resize(dbPath(), size))
+        qFatal("cannot truncate %s", qPrintable(dbPath()));
+}
+
+void AppDir::scramble(qint64 offset, qint64 size, quint32 seed) const
+{
+    QFile f(dbPath());
+    if (!f.open(QIODevice::ReadWrite) || !f.seek(offset))
+        qFatal("cannot open %s", qPrintable(dbPath()));
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &b : bytes)
+        b = char(random.bounded(256));
+    f.write(bytes);
+}
+
 FileLock::FileLock(const QString &path)
 {
     sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
@@ -118,7 +176,28 @@ FileLock::FileLock(const QString &path)
         qFatal("cannot lock %s", qPrintable(path));
 }
 
-FileLock::~FileLock() { sqlite3_close_v2(m_db); } // closing drops the lock
+FileLock::~FileLock()
+{
+    if (m_releaser.joinable())
+        m_releaser.join();
+    release();
+}
+
+void FileLock::release()
+{
+    sqlite3_close_v2(m_db); // closing rolls the lock back
+    m_db = nullptr;
+}
+
+void FileLock::releaseAfter(std::chrono::milliseconds delay, std::function<void()> atRelease)
+{
+    m_releaser = std::thread([this, delay, atRelease] {
+        std::this_thread::sleep_for(delay);
+        if (atRelease)
+            atRelease();
+        release();
+    });
+}
 
 namespace {
 

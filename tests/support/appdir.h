@@ -3,7 +3,10 @@
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+#include <chrono>
+#include <functional>
 #include <optional>
+#include <thread>
 
 struct sqlite3;
 
@@ -31,6 +34,12 @@ public:
     QList<Book> rows(const QString &where = QString()) const;
     int count() const;
 
+    // Damages the file as a failing disk or a careless program would.
+    int pageSize() const;
+    void truncateFile(qint64 size) const;
+    // Overwrites `size` bytes at `offset` with bytes of a fixed random sequence.
+    void scramble(qint64 offset, qint64 size, quint32 seed = 1) const;
+
 private:
     QTemporaryDir m_dir;
 };
@@ -40,17 +49,22 @@ QList<Book> rowsOf(const QString &dbPath);
 // Runs SQL on any database file, making it where there is none.
 void execOn(const QString &dbPath, const QString &sql);
 
-// Another connection holding a collection file locked, as another program
-// would: no one else can read or write it until the lock is dropped.
+// Another program holding the database file locked (`BEGIN EXCLUSIVE`): no
+// one else can read or write it until it is released or destroyed.
 class FileLock {
 public:
     explicit FileLock(const QString &path);
     ~FileLock();
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
+    void release();
+    // Releases the lock from another thread after `delay`; `atRelease`
+    // runs there just before (to look at the program while it waits).
+    void releaseAfter(std::chrono::milliseconds delay, std::function<void()> atRelease = {});
 
 private:
     sqlite3 *m_db = nullptr;
+    std::thread m_releaser;
 };
 
 // A folder where writing fails as it does on a real disk: one that is full,

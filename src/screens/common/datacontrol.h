@@ -12,10 +12,18 @@ class QToolButton;
 
 namespace common {
 
+class ReadFailures;
+
 // The data control of a screen (`Data1`): it opens a record source of the
 // book database and shows its current row in the controls bound to it by
 // field name. Its face is a caption between first/previous and next/last
 // buttons.
+//
+// A current row that cannot be read (the file is locked by another program,
+// or damaged) leaves the bound controls empty, marked "読み込めませんでした"
+// where they can show it; the failure is reported once after the handler
+// (common::ReadFailures), and the row may not be written over: what the
+// controls hold is not that book.
 class DataControl : public QWidget {
     Q_OBJECT
 public:
@@ -41,8 +49,15 @@ public:
     // "text").
     void bind(QWidget *control, const QString &field, const char *property = nullptr);
 
+    // Whether the bound controls show the current row: false when it could
+    // not be read.
+    bool currentRowShown() const { return !m_unreadable; }
+    // Throws store::Error saying why `what` (a write or a deletion) is
+    // refused when the current row could not be read.
+    void requireCurrentRowShown(const QString &what) const;
+
     // Writes the pending row (store::RecordSet::update) with the bound
-    // controls' contents.
+    // controls' contents. An edited row that could not be read is refused.
     void updateRecord();
 
 signals:
@@ -60,6 +75,7 @@ private:
         QByteArray property;
     };
     void showCurrentRow();
+    void move(void (store::RecordSet::*to)());
 
     QString m_databaseName;
     QString m_recordSource;
@@ -68,6 +84,8 @@ private:
     std::vector<Binding> m_bindings;
     QLabel *m_caption;
     std::vector<QToolButton *> m_buttons;
+    ReadFailures *m_failures;
+    bool m_unreadable = false;
 };
 
 } // namespace common

@@ -65,8 +65,10 @@ void reportStoreError(QWidget *parent, const std::exception_ptr &error)
         std::rethrow_exception(error);
     } catch (const store::Error &e) {
         reportError(parent, e);
+    } catch (const std::bad_alloc &) {
+        reportError(parent, store::Error(QStringLiteral("メモリが足りません。")));
     } catch (const std::exception &e) {
-        reportError(parent, store::Error(QString::fromLocal8Bit(e.what())));
+        reportError(parent, store::Error(QStringLiteral("予期しないエラーが起きました。\n(%1)").arg(QString::fromLocal8Bit(e.what()))));
     }
 }
 

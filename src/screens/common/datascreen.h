@@ -1,6 +1,7 @@
 #pragma once
 
 #include "screens/common/form.h"
+#include "store/connection.h"
 
 class QAction;
 class QMenu;
@@ -52,8 +53,10 @@ protected:
     void returnToMenu();
     // The close box: back to the start menu, like returnToMenu().
     void queryUnload() override;
-    // Runs a handler's body; a failure of the book store is reported to the
-    // user and ends the handler. Returns false when it failed.
+    // Runs a handler's body as one operation of the store (a file locked by
+    // another program is waited for once in all); a failure of the book
+    // store is reported to the user and ends the handler. Returns false when
+    // it failed.
     template <typename F> bool guarded(F &&body);
 
 private:
@@ -66,6 +69,7 @@ void reportStoreError(QWidget *parent, const std::exception_ptr &error);
 
 template <typename F> bool DataScreen::guarded(F &&body)
 {
+    store::BusyWait operation;
     try {
         body();
         return true;

@@ -1,5 +1,7 @@
 #include "screens/common/shell.h"
 
+#include "screens/common/messages.h"
+#include "store/error.h"
 #include "store/module1.h"
 
 #include <QDesktopServices>
@@ -26,6 +28,13 @@ void open(QWidget *, const QString &file, const QString &directory)
         QDesktopServices::openUrl(url);
 }
 
-void openHelp(QWidget *window) { open(window, QStringLiteral("index.htm"), Module1::applicationDirectory()); }
+void openHelp(QWidget *window)
+{
+    try {
+        open(window, QStringLiteral("index.htm"), Module1::applicationDirectory());
+    } catch (const store::Error &e) {
+        reportError(window, e);
+    }
+}
 
 } // namespace common::shell

@@ -62,12 +62,7 @@ QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twip
     return place(new QGroupBox(caption, parent), name, at);
 }
 
-QLineEdit *textBox(QWidget *parent, const char *name, Twips at)
-{
-    auto *e = place(new QLineEdit(parent), name, at);
-    e->setMaxLength(std::numeric_limits<int>::max()); // no length limit
-    return e;
-}
+TextBox *textBox(QWidget *parent, const char *name, Twips at) { return place(new TextBox(parent), name, at); }
 
 QLabel *label(QWidget *parent, const char *name, const QString &text, Twips at)
 {
@@ -78,9 +73,9 @@ QComboBox *comboBox(QWidget *parent, const char *name, Twips at)
 {
     auto *c = place(new QComboBox(parent), name, at);
     c->setEditable(true);
+    c->setLineEdit(new TextBox(c));
     c->setInsertPolicy(QComboBox::NoInsert); // the list is fixed; typed text stays text
     c->setCompleter(nullptr);                // and is never completed into an item
-    c->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     return c;
 }
 

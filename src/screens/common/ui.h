@@ -1,5 +1,7 @@
 #pragma once
 
+#include "screens/common/textbox.h"
+
 #include <QColor>
 #include <QFont>
 #include <QPalette>
@@ -35,8 +37,9 @@ void setInputMethod(QWidget *w, bool on);
 
 QPushButton *button(QWidget *parent, const char *name, const QString &caption, Twips at);
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips at);
-QLineEdit *textBox(QWidget *parent, const char *name, Twips at);
+TextBox *textBox(QWidget *parent, const char *name, Twips at);
 QLabel *label(QWidget *parent, const char *name, const QString &text, Twips at);
+// An editable combo box whose line edit is a TextBox (its lineEdit()).
 QComboBox *comboBox(QWidget *parent, const char *name, Twips at);
 // A horizontal one-pixel line from (x1, y) to (x2, y), in a palette colour.
 QWidget *line(QWidget *parent, const char *name, int x1, int x2, int y, QPalette::ColorRole role);

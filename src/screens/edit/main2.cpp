@@ -122,6 +122,10 @@ void Main2::Command2_Click()
     // correct, and nothing may be written.
     if (!hasCurrentBook())
         return;
+    // A book that could not be read shows empty boxes: writing them would
+    // empty the book.
+    if (!guarded([this] { Data1->requireCurrentRowShown(QStringLiteral("データを修正しません。")); }))
+        return;
     if (!common::confirm(this, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"))
         || !common::backupBeforeChange(this, Module1::databasePath()))
         return;
@@ -139,7 +143,9 @@ void Main2::Command2_Click()
 void Main2::Command1_Click()
 {
     if (m_bookCount > 1 && hasCurrentBook()) {
-        if (common::confirm(this, QStringLiteral("データ削除"), QStringLiteral("このデータを削除します。"))
+        // A book that could not be read is not deleted unseen.
+        if (guarded([this] { Data1->requireCurrentRowShown(QStringLiteral("データを削除しません。")); })
+            && common::confirm(this, QStringLiteral("データ削除"), QStringLiteral("このデータを削除します。"))
             && common::backupBeforeChange(this, Module1::databasePath())
             && guarded([this] { Data1->recordset()->deleteCurrent(); })) {
             // The book is gone from the file: the count follows at once,
@@ -162,7 +168,7 @@ void Main2::Command5_Click()
     // The typed text is taken as it is; apostrophes are doubled so that they
     // are searched for instead of ending the pattern.
     const QString statement = QStringLiteral("select * from tabel where 蔵書番号 like '*")
-        + store::quoteText(Text5->text()) + QStringLiteral("*';");
+        + store::quoteText(Text5->value()) + QStringLiteral("*';");
     const QString previous = Data1->recordSource();
     Data1->setRecordSource(statement);
     if (!guarded([this] { Data1->refresh(); })) {
@@ -199,8 +205,10 @@ void Main2::cmdadd_Click() { returnToMenu(); }
 // Straight on to the list: what was typed goes with the screen, unwritten.
 void Main2::cmdrep_Click()
 {
-    unload();
+    // The list loads while this screen is still on view (it may have to wait
+    // for a locked file); then this screen goes.
     emit listRequested();
+    unload();
 }
 
 } // namespace screens

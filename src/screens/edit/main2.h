@@ -36,7 +36,7 @@ public:
     QPushButton *Command1; // "削除"
     QPushButton *cmdrep;   // "データ一覧"
     QPushButton *cmdadd;   // "メニュー"
-    QLineEdit *Text5;      // the number box of the search
+    ui::TextBox *Text5;    // the number box of the search
     QPushButton *Command5; // "蔵書番号検索"
     QPushButton *Command6; // "検索リセット"
     QLineEdit *Text7;      // hidden copy of the book count

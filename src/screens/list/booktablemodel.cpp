@@ -1,22 +1,28 @@
 #include "screens/list/booktablemodel.h"
 
-#include "store/connection.h"
 #include "screens/common/datacontrol.h"
+#include "screens/common/storefeedback.h"
 #include "store/error.h"
 #include "store/recordset.h"
+
+#include <QBrush>
+#include <QColor>
 
 namespace screens {
 
 BookTableModel::BookTableModel(common::DataControl *data, QObject *parent)
-    : QAbstractTableModel(parent), m_data(data)
+    : QAbstractTableModel(parent), m_data(data), m_failures(new common::ReadFailures(data))
 {
     // The data control has already replaced its record set when it tells us;
     // nothing reads the model in between, so a plain reset is enough.
     connect(m_data, &common::DataControl::recordsetChanged, this, [this] {
         beginResetModel();
+        m_unread.clear();
         endResetModel();
     });
 }
+
+std::chrono::milliseconds BookTableModel::readAllowance() const { return m_failures->allowance(); }
 
 store::RecordSet *BookTableModel::recordset() const { return m_data ? m_data->recordset() : nullptr; }
 
@@ -38,24 +44,45 @@ QVariant BookTableModel::data(const QModelIndex &index, int role) const
     const store::RecordSet *rs = recordset();
     if (!rs || !index.isValid())
         return {};
-    // Cells are read while the grid paints, where a failure cannot be
-    // reported: a row that cannot be read (the file changed under the list)
-    // shows empty instead.
-    try {
-        switch (role) {
-        case Qt::DisplayRole:
-            return rs->text(index.row(), index.column());
-        case Qt::TextAlignmentRole: {
-            // Like a grid's general alignment: numbers right, text left.
-            const QVariant &v = rs->row(index.row())[index.column()];
-            const bool number = v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double;
-            return int(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
-        }
-        default:
-            return {};
-        }
-    } catch (const store::Error &) {
+    const int row = index.row();
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+    case Qt::TextAlignmentRole:
+        break;
+    case Qt::BackgroundRole:
+        return m_unread.contains(row) ? QVariant(QBrush(QColor(160, 160, 160), Qt::BDiagPattern)) : QVariant();
+    case Qt::ToolTipRole:
+        return m_unread.contains(row) ? QVariant(m_failures->standingMessage()) : QVariant();
+    default:
         return {};
+    }
+    // Cells are read while the grid paints, where a failure cannot stop for
+    // a message: the row shows empty and marked, and the failure is told
+    // after the paint.
+    const QVariant *value = nullptr;
+    try {
+        value = &rs->row(row)[index.column()];
+        // A row that failed before reads now: the cause is gone.
+        if (m_unread.remove(row))
+            m_failures->succeeded();
+    } catch (const store::Error &e) {
+        m_unread.insert(row);
+        m_failures->failed(e);
+        return {};
+    }
+    switch (role) {
+    case Qt::TextAlignmentRole: {
+        // Like a grid's general alignment: numbers right, text left.
+        const bool number = value->typeId() == QMetaType::LongLong || value->typeId() == QMetaType::Double;
+        return int(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
+    }
+    case Qt::DisplayRole: {
+        const QString text = value->isNull() ? QString() : value->toString();
+        return text.size() > DisplayLength ? text.left(DisplayLength) + u'…' : text;
+    }
+    default:
+        return value->isNull() ? QString() : value->toString();
     }
 }
 

@@ -2,9 +2,12 @@
 
 #include <QAbstractTableModel>
 #include <QPointer>
+#include <QSet>
+#include <chrono>
 
 namespace common {
 class DataControl;
+class ReadFailures;
 }
 namespace store {
 class RecordSet;
@@ -18,9 +21,20 @@ namespace screens {
 // reads every cell from the record set when it is shown, so it holds no
 // copy of the data; the record set keeps the recently shown rows in blocks.
 // A fresh record set (every refresh of the data control) resets the model.
+//
+// A row that cannot be read while the grid paints (the file is locked by
+// another program, or damaged) shows as empty cells marked with a hatched
+// background and the reason as their tooltip; the failure is reported once
+// after the paint (common::ReadFailures), and the row is read again the
+// next time it is painted.
+//
+// The display text of a cell stops after DisplayLength characters, all a
+// cell can show; Qt::EditRole gives the whole text (for copying).
 class BookTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
+    static constexpr int DisplayLength = 1000;
+
     explicit BookTableModel(common::DataControl *data, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -29,10 +43,15 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+    // How long the reads of the next paint may wait for a locked file.
+    std::chrono::milliseconds readAllowance() const;
+
 private:
     store::RecordSet *recordset() const;
 
     QPointer<common::DataControl> m_data; // gone first when the screen closes
+    common::ReadFailures *m_failures;
+    mutable QSet<int> m_unread; // rows that failed at their last reading
 };
 
 } // namespace screens

@@ -126,7 +126,7 @@ void db::fieldSearch(const QString &prefix)
         // The keyword is taken as typed; its apostrophes are doubled so that
         // they are searched for instead of ending the pattern. Wildcards keep
         // their meaning.
-        Module1::lastSearch() = prefix + store::quoteText(Text1->text()) + QStringLiteral("*';");
+        Module1::lastSearch() = prefix + store::quoteText(Text1->value()) + QStringLiteral("*';");
         Data1->setRecordSource(Module1::lastSearch());
         Data1->refresh();
         if (Data1->recordset()->recordCount() < 1) {

@@ -27,7 +27,7 @@ public:
     Grid *fg;
     BookTableModel *fgModel;
     QGroupBox *Frame2; // search
-    QLineEdit *Text1;  // the search box
+    ui::TextBox *Text1; // the search box
     QPushButton *Command14, *Command12, *Command13, *Command6, *Command8, *Command10, *Command7, *Command9,
         *Command11; // the nine field searches
     QGroupBox *Frame3; // "データ操作"

@@ -1,6 +1,8 @@
 #include "screens/list/grid.h"
 
 #include "screens/common/ui.h"
+#include "screens/list/booktablemodel.h"
+#include "store/connection.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -139,7 +141,9 @@ QString Grid::selectedText() const
             QStringList cells;
             for (const auto &[left, right] : columnSpans) {
                 for (int column = left; column <= right; ++column)
-                    cells << (selected(row, column) ? cellText(model()->index(row, column).data().toString()) : QString());
+                    cells << (selected(row, column)
+                                  ? cellText(model()->index(row, column).data(Qt::EditRole).toString())
+                                  : QString());
             }
             lines << cells.join(u'\t');
         }
@@ -152,6 +156,16 @@ void Grid::copySelection() const
     const QString text = selectedText();
     if (!text.isEmpty())
         QApplication::clipboard()->setText(text);
+}
+
+void Grid::paintEvent(QPaintEvent *event)
+{
+    // One paint is one operation of the store: a file locked by another
+    // program is waited for once, however many rows the paint reads, and
+    // not at all while an earlier failure stands.
+    const auto *books = qobject_cast<const BookTableModel *>(model());
+    store::BusyWait operation(books ? books->readAllowance() : store::BusyWait::limit());
+    QTableView::paintEvent(event);
 }
 
 void Grid::keyPressEvent(QKeyEvent *event)

@@ -41,18 +41,14 @@ Menu::Menu(QWidget *parent) : common::Form("Menu", {0, 0, 4980, 2235}, parent)
 void Menu::Command1_Click()
 {
     // Each choice is compared exactly, reading the box again every time.
-    if (Combo1->currentText() == QStringLiteral("新規登録")) {
-        hide();
+    // The menu stays on view while the screen chosen loads; it is hidden
+    // when the screen appears.
+    if (Combo1->currentText() == QStringLiteral("新規登録"))
         emit registrationRequested();
-    }
-    if (Combo1->currentText() == QStringLiteral("修正・削除")) {
-        hide();
+    if (Combo1->currentText() == QStringLiteral("修正・削除"))
         emit editRequested();
-    }
-    if (Combo1->currentText() == QStringLiteral("データ一覧")) {
-        hide();
+    if (Combo1->currentText() == QStringLiteral("データ一覧"))
         emit listRequested();
-    }
     if (Combo1->currentText() == QStringLiteral("終了"))
         unload();
 }

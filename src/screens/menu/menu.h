@@ -10,7 +10,8 @@ namespace screens {
 
 // The start menu: the first window and the hub between the screens. It is
 // hidden, never destroyed, while a data screen is shown. It opens no screen
-// itself: "OK" hides it and asks for the chosen screen through a signal.
+// itself: "OK" asks for the chosen screen through a signal, and the
+// application hides the menu once that screen has loaded and appears.
 class Menu : public common::Form {
     Q_OBJECT
 public:

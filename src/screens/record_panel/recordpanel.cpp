@@ -81,7 +81,8 @@ RecordPanel::RecordPanel(QWidget *client, common::DataControl *data, const Place
     Combo1->setEditText(QString());
     ui::setBackground(Combo1, QColor(192, 255, 192));
     Combo1->setFont(ui::font(9.75));
-    data->bind(Combo1, QStringLiteral("分類"));
+    // Bound through its text box, which keeps a long value whole.
+    data->bind(Combo1->lineEdit(), QStringLiteral("分類"));
 
     Text6 = boundBox(Frame5, "Text6", 1215, {"蔵書番号", lilac, 12, true, centre, Ime::Untouched}, data);
     Text2 = boundBox(Frame1, "Text2", 3615, {"キーワード", QColor(255, 255, 192), 12, false, left, Ime::On}, data);
