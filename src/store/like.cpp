@@ -594,12 +594,19 @@ std::size_t LikePattern::findOneBlock(const Segment &seg, const char32_t *s, std
 // every text character would cost a search per block and character; instead
 // the text goes in chunks: the chunk's distinct characters are sorted once,
 // and each block's masks for all of them come from one merge with the
-// block's sorted steps. Each block then runs over the whole chunk, handing
-// its top bit at each step on to the next block. Time per chunk: sorting
-// it, plus (chunk + distinct characters + steps) per block.
+// block's sorted steps. Each block then runs over the chunk, handing its top
+// bit at each step on to the next block.
+//
+// Block b holds pattern positions 64b to 64b + 63. Its bits can be set only
+// from step pos + 64b on, and they can still lead to a match that ends
+// before `end` only up to step end - length + 64b + 63; so each block runs
+// over a window of (end - pos) - length + 64 steps, and the whole search
+// costs blocks x that window, at most (text length)^2 / 256 for a piece of
+// half the text's length.
 std::size_t LikePattern::findBlocks(const Segment &seg, const char32_t *s, std::size_t pos, std::size_t end) const
 {
     const std::uint32_t blocks = seg.blocks;
+    const std::size_t slack = end - pos - seg.length; // the caller made sure end - pos >= length
     const std::uint64_t hit = std::uint64_t(1) << ((seg.length - 1) % 64);
     std::uint64_t *state = m_state.data();
     std::fill(state, state + blocks, 0);
@@ -618,32 +625,70 @@ std::size_t LikePattern::findBlocks(const Segment &seg, const char32_t *s, std::
                 chars[distinct++] = c;
             ids[order[i] & 0xFFFFFFFF] = std::uint32_t(distinct - 1);
         }
+        // carryIn[i] / carryOut[i]: a block's top bit before step a + i;
+        // carriesIn: whether any of them is set.
         std::uint8_t *carryIn = m_carryIn.data(), *carryOut = m_carryOut.data();
+        bool carriesIn = true;
         for (std::uint32_t b = 0; b < blocks; ++b) {
+            // The block's window, in chunk steps [lo, hi).
+            const std::size_t windowLo = pos + 64 * std::size_t(b), windowHi = windowLo + slack + 64;
+            if (windowLo >= a + w)
+                break; // neither this block nor the ones after it have begun
+            const std::size_t lo = windowLo > a ? windowLo - a : 0, hi = std::min(w, windowHi - std::min(windowHi, a));
+            // Steps past the window hand on nothing; the next block's window
+            // ends 64 steps later.
+            const auto clearCarries = [&](std::size_t first) {
+                std::fill(carryOut + first, carryOut + std::min(w, hi + 64) + 1, 0);
+            };
+            std::uint64_t st = state[b];
+            if (lo >= hi || (st == 0 && !carriesIn)) {
+                // Outside the window, or nothing set and nothing coming in: the
+                // block stays as it is. Its last step before the chunk may
+                // still hand a bit on.
+                carryOut[lo] = std::uint8_t(st >> 63);
+                carriesIn = carryOut[lo];
+                clearCarries(lo + 1);
+                std::swap(carryIn, carryOut);
+                continue;
+            }
             const std::uint32_t from = m_blockSteps[seg.firstBlock + b], to = m_blockSteps[seg.firstBlock + b + 1];
             const char32_t *steps = m_stepFrom.data() + from;
             const std::uint64_t *masks = m_stepMask.data() + from;
-            for (std::size_t d = 0, k = 0; d < distinct; ++d) {
-                while (from + k + 1 < to && steps[k + 1] <= chars[d])
-                    ++k;
-                chunkMasks[d] = masks[k];
-            }
-            std::uint64_t st = state[b];
-            if (b + 1 < blocks) {
-                // carryOut[i]: the block's top bit before step i of the chunk.
-                carryOut[0] = std::uint8_t(st >> 63);
-                for (std::size_t i = 0; i < w; ++i) {
-                    st = ((st << 1) | (b == 0 ? 1 : carryIn[i])) & chunkMasks[ids[i]];
-                    carryOut[i + 1] = std::uint8_t(st >> 63);
+            const auto run = [&](auto maskAt) {
+                if (b + 1 < blocks) {
+                    carryOut[lo] = std::uint8_t(st >> 63);
+                    std::uint8_t any = carryOut[lo];
+                    for (std::size_t i = lo; i < hi; ++i) {
+                        st = ((st << 1) | (b == 0 ? 1 : carryIn[i])) & maskAt(i);
+                        carryOut[i + 1] = std::uint8_t(st >> 63);
+                        any |= carryOut[i + 1];
+                    }
+                    carriesIn = any;
+                    clearCarries(hi + 1);
+                    std::swap(carryIn, carryOut);
+                    return npos;
                 }
-                std::swap(carryIn, carryOut);
-            } else {
-                for (std::size_t i = 0; i < w; ++i) {
-                    st = ((st << 1) | carryIn[i]) & chunkMasks[ids[i]];
+                for (std::size_t i = lo; i < hi; ++i) {
+                    st = ((st << 1) | carryIn[i]) & maskAt(i);
                     if (st & hit)
                         return a + i + 1;
                 }
+                return npos;
+            };
+            std::size_t found;
+            if (to - from == 1) {
+                // One mask for every character (a block of '?' only).
+                found = run([mask = masks[0]](std::size_t) { return mask; });
+            } else {
+                for (std::size_t d = 0, k = 0; d < distinct; ++d) {
+                    while (from + k + 1 < to && steps[k + 1] <= chars[d])
+                        ++k;
+                    chunkMasks[d] = masks[k];
+                }
+                found = run([&](std::size_t i) { return chunkMasks[ids[i]]; });
             }
+            if (found != npos)
+                return found;
             state[b] = st;
         }
     }

@@ -302,6 +302,52 @@ private slots:
         QVERIFY2(viaRegex > pairs / 3, qPrintable(QString::number(viaRegex)));
     }
 
+    // Pieces of several 64-bit blocks placed anywhere in texts a little
+    // longer than the chunks the search goes in: matches that start and end
+    // near chunk boundaries and near the ends of the blocks' windows.
+    void longPiecesAcrossChunks()
+    {
+        QRandomGenerator rng(11u);
+        gPoolSize = int(kPool.size());
+        const QStringList tokens = {"a", "b", "A", "?", "#", "[ab]", "[!a]", "1"};
+        const auto piece = [&](int length) {
+            QString p;
+            for (int i = 0; i < length; ++i)
+                p += tokens[int(rng.bounded(tokens.size()))];
+            return p;
+        };
+        const auto filler = [&](int length) {
+            QString t;
+            for (int i = 0; i < length; ++i)
+                t += QChar(u"ab1"[rng.bounded(3)]);
+            return t;
+        };
+        int hits = 0;
+        for (int i = 0; i < 400; ++i) {
+            const int length = 65 + int(rng.bounded(200));
+            const QString pre = piece(int(rng.bounded(3))), middle = piece(length), post = piece(int(rng.bounded(3)));
+            QString p = pre + u'*' + middle + u'*' + post, t;
+            if (i % 2) {
+                t = instantiate(rng, pre) + filler(1700 + int(rng.bounded(700))) + instantiate(rng, middle)
+                    + filler(int(rng.bounded(80))) + instantiate(rng, post);
+            } else {
+                // The match at the very end, so that a block's window ends
+                // where a chunk does.
+                const int block = int(rng.bounded((length + 63) / 64 - 1));
+                p = u'*' + middle + u'*';
+                t = filler(2048 - 64 * (block + 1)) + instantiate(rng, middle);
+            }
+            const bool expected = likeref::Pattern(p).matches(t);
+            hits += expected;
+            const store::LikePattern like(p);
+            const QByteArray utf8 = t.toUtf8();
+            if (like.matches(t) != expected || like.matchesUtf8(utf8.constData(), size_t(utf8.size())) != expected)
+                QFAIL(qPrintable(QStringLiteral("pattern %1 text %2").arg(p, t)));
+        }
+        QVERIFY2(hits > 40 && hits < 360, qPrintable(QString::number(hits)));
+        gPoolSize = 0;
+    }
+
     // Stored bytes that are not valid UTF-8 match as SQLite's UTF-16 of them.
     void readsBytesAsSqliteDoes()
     {
