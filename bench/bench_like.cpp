@@ -120,9 +120,11 @@ void runWorst(int runs)
 
 // ---- searches over a collection ----------------------------------------
 
-// The previous matcher, registered as it was: UTF-16, text folded into a
-// new string per row.
-void previousLike(sqlite3_context *ctx, int, sqlite3_value **argv)
+// A LIKE through UTF-16 only, so that SQLite converts every value: with
+// likeref::Pattern the previous matcher as it was registered (text folded
+// into a new string per row), with store::LikePattern what registering
+// today's matcher for UTF-16 alone would cost.
+template <typename Pattern> void utf16Like(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
@@ -131,37 +133,15 @@ void previousLike(sqlite3_context *ctx, int, sqlite3_value **argv)
     auto text = [](sqlite3_value *v) {
         return QStringView(static_cast<const char16_t *>(sqlite3_value_text16(v)), sqlite3_value_bytes16(v) / 2);
     };
-    auto *pattern = static_cast<likeref::Pattern *>(sqlite3_get_auxdata(ctx, 0));
-    std::unique_ptr<likeref::Pattern> fresh;
+    auto *pattern = static_cast<Pattern *>(sqlite3_get_auxdata(ctx, 0));
+    std::unique_ptr<Pattern> fresh;
     if (!pattern) {
-        fresh = std::make_unique<likeref::Pattern>(text(argv[0]));
+        fresh = std::make_unique<Pattern>(text(argv[0]));
         pattern = fresh.get();
     }
     sqlite3_result_int(ctx, pattern->matches(text(argv[1])));
     if (fresh)
-        sqlite3_set_auxdata(ctx, 0, fresh.release(), [](void *d) { delete static_cast<likeref::Pattern *>(d); });
-}
-
-// Today's matcher through its UTF-16 entry only, so that SQLite converts
-// every value: what registering it for UTF-16 alone would cost.
-void utf16Like(sqlite3_context *ctx, int, sqlite3_value **argv)
-{
-    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    auto text = [](sqlite3_value *v) {
-        return QStringView(static_cast<const char16_t *>(sqlite3_value_text16(v)), sqlite3_value_bytes16(v) / 2);
-    };
-    auto *pattern = static_cast<store::LikePattern *>(sqlite3_get_auxdata(ctx, 0));
-    std::unique_ptr<store::LikePattern> fresh;
-    if (!pattern) {
-        fresh = std::make_unique<store::LikePattern>(text(argv[0]));
-        pattern = fresh.get();
-    }
-    sqlite3_result_int(ctx, pattern->matches(text(argv[1])));
-    if (fresh)
-        sqlite3_set_auxdata(ctx, 0, fresh.release(), [](void *d) { delete static_cast<store::LikePattern *>(d); });
+        sqlite3_set_auxdata(ctx, 0, fresh.release(), [](void *d) { delete static_cast<Pattern *>(d); });
 }
 
 sqlite3 *openPlain(const QString &path)
@@ -195,10 +175,10 @@ void runSearch(const QString &path, int runs)
 {
     const auto store = store::Connection::open(path);
     sqlite3 *utf16 = openPlain(path), *previous = openPlain(path), *plain = openPlain(path);
-    sqlite3_create_function_v2(utf16, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr, utf16Like, nullptr,
-                               nullptr, nullptr);
-    sqlite3_create_function_v2(previous, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr, previousLike,
-                               nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(utf16, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
+                               utf16Like<store::LikePattern>, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(previous, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
+                               utf16Like<likeref::Pattern>, nullptr, nullptr, nullptr);
     struct Search {
         const char *field, *keyword, *what;
     };

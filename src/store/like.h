@@ -30,7 +30,14 @@ QString foldForMatch(QStringView text);
 // plain characters is searched with Knuth-Morris-Pratt, time linear in the
 // text; a piece with '?', '#' or classes is searched bit-parallel
 // (Shift-And), 64 pattern characters per machine word, time proportional to
-// text length x piece length / 64. Memory is linear in pattern and text.
+// piece length / 64 x (text length - piece length + 64), so at most
+// (text length)^2 / 256. Memory is linear in pattern and text.
+//
+// Plain patterns (no '?', '#' or classes) skip the folding of UTF-8 text
+// where it cannot change the answer: when the text is valid UTF-8 and either
+// none of its characters changes when folded or every character of the
+// pattern is one that only itself folds to (kanji, hiragana...), the
+// pattern's UTF-8 bytes are searched in the stored bytes directly.
 //
 // A pattern keeps scratch space (the folded text and the search's working
 // arrays) between calls, so matching a row allocates nothing once the
@@ -78,9 +85,7 @@ private:
     std::vector<std::uint64_t> m_stepMask;
     std::vector<std::uint32_t> m_blockSteps; // where each block's steps begin (+1 end)
 
-    // Plain patterns (no '?', '#' or classes) are also kept in UTF-8, to be
-    // searched in the stored bytes directly when the text needs no folding
-    // (or the pattern's characters can only match themselves).
+    // Plain patterns are also kept in UTF-8, for the stored bytes (see above).
     bool m_plain = true;
     bool m_onlySelfMatching = true;
     std::vector<char> m_utf8;
