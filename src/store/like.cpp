@@ -201,22 +201,33 @@ bool isPlainUtf8(const unsigned char *z, std::size_t n, bool unfolded)
     const FoldTables &t = foldTables();
     std::size_t i = 0;
     while (i < n) {
-        if (n - i >= 8) {
-            std::uint64_t w;
-            std::memcpy(&w, z + i, 8);
-            if (!(w & kHigh)) {
-                // Eight ASCII bytes; any from 'A' to 'Z'?
-                if (unfolded && ((w + (0x80 - 'A') * kOnes) & ~(w + (0x80 - 'Z' - 1) * kOnes) & kHigh))
-                    return false;
-                i += 8;
-                continue;
-            }
-        }
         const unsigned b = z[i];
         if (b < 0x80) {
+            if (n - i >= 8) {
+                std::uint64_t w;
+                std::memcpy(&w, z + i, 8);
+                if (!(w & kHigh)) {
+                    // Eight ASCII bytes; any from 'A' to 'Z'?
+                    if (unfolded && ((w + (0x80 - 'A') * kOnes) & ~(w + (0x80 - 'Z' - 1) * kOnes) & kHigh))
+                        return false;
+                    i += 8;
+                    continue;
+                }
+            }
             if (unfolded && b - 'A' < 26u)
                 return false;
             ++i;
+            continue;
+        }
+        if ((b & 0xF0) == 0xE0 && n - i >= 3) {
+            // Three bytes, as most of a Japanese text.
+            const unsigned b1 = z[i + 1], b2 = z[i + 2];
+            if (((b1 ^ 0x80) | (b2 ^ 0x80)) & 0xC0)
+                return false;
+            const char32_t c = (b & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F);
+            if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF) || c >= 0xFFFE || (unfolded && t.fold[c] != c))
+                return false;
+            i += 3;
             continue;
         }
         std::size_t len;
@@ -272,6 +283,28 @@ void appendUtf8(std::vector<char> &out, char32_t c)
         out.push_back(char(0x80 | (c >> 6 & 0x3F)));
         out.push_back(char(0x80 | (c & 0x3F)));
     }
+}
+
+// The leftmost place of `needle` in `s`, or null. A short needle is found
+// by its last byte (memchr) and a comparison at each place that byte is,
+// at most 16 bytes of work per byte of text; a longer one with glibc's
+// memmem (Two-Way), linear in the text. For texts of a few dozen bytes this
+// is faster than memmem, whose set-up dominates there.
+const char *findBytes(const char *s, std::size_t n, const char *needle, std::size_t m)
+{
+    if (m > 16)
+        return static_cast<const char *>(memmem(s, n, needle, m));
+    if (m > n)
+        return nullptr;
+    const char *end = s + n;
+    for (const char *p = s + m - 1; p < end; ++p) {
+        p = static_cast<const char *>(std::memchr(p, needle[m - 1], std::size_t(end - p)));
+        if (!p)
+            return nullptr;
+        if (std::memcmp(p - (m - 1), needle, m - 1) == 0)
+            return p - (m - 1);
+    }
+    return nullptr;
 }
 
 std::vector<char32_t> foldToVector(QStringView text)
@@ -379,6 +412,22 @@ LikePattern::LikePattern(QStringView pattern)
     flushLiterals();
     addSegment(segmentStart, m_positions.size());
     m_blockSteps.push_back(std::uint32_t(m_stepFrom.size()));
+
+    if (!m_plain) {
+        std::size_t best = 0, bestLength = 0;
+        for (const Segment &seg : m_segments) {
+            for (std::size_t q = seg.first, run = 0; q < std::size_t(seg.first) + seg.length; ++q) {
+                const Position &p = m_positions[q];
+                run = p.kind == Position::Literal && foldTables().isSelfOnly(p.ch) ? run + 1 : 0;
+                if (run > bestLength) {
+                    bestLength = run;
+                    best = q + 1 - run;
+                }
+            }
+        }
+        for (std::size_t q = best; q < best + bestLength; ++q)
+            appendUtf8(m_required, m_positions[q].ch);
+    }
 
     std::uint32_t mostBlocks = 0;
     for (const Segment &seg : m_segments)
@@ -741,11 +790,10 @@ bool LikePattern::matchBytes(const char *s, std::size_t n) const
             continue;
         if (end - pos < seg.utf8Size)
             return false;
-        // glibc's memmem is linear in the text (Two-Way for long needles).
-        const void *at = memmem(s + pos, end - pos, utf8 + seg.utf8First, seg.utf8Size);
+        const char *at = findBytes(s + pos, end - pos, utf8 + seg.utf8First, seg.utf8Size);
         if (!at)
             return false;
-        pos = std::size_t(static_cast<const char *>(at) - s) + seg.utf8Size;
+        pos = std::size_t(at - s) + seg.utf8Size;
     }
     return true;
 }
@@ -771,6 +819,9 @@ bool LikePattern::matchesUtf8(const char *text, std::size_t size) const
     const auto *z = reinterpret_cast<const unsigned char *>(text);
     if (m_plain && isPlainUtf8(z, size, !m_onlySelfMatching))
         return matchBytes(text, size);
+    if (!m_required.empty() && !findBytes(text, size, m_required.data(), m_required.size())
+        && isPlainUtf8(z, size, false))
+        return false;
     char32_t *s = textSpace(size);
     return matchFolded(s, foldUtf8(z, size, s));
 }

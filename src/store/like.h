@@ -37,7 +37,9 @@ QString foldForMatch(QStringView text);
 // where it cannot change the answer: when the text is valid UTF-8 and either
 // none of its characters changes when folded or every character of the
 // pattern is one that only itself folds to (kanji, hiragana...), the
-// pattern's UTF-8 bytes are searched in the stored bytes directly.
+// pattern's UTF-8 bytes are searched in the stored bytes directly. Other
+// patterns first look for their longest run of such characters in the
+// stored bytes: valid UTF-8 text without it is no match, unfolded.
 //
 // A pattern keeps scratch space (the folded text and the search's working
 // arrays) between calls, so matching a row allocates nothing once the
@@ -89,6 +91,9 @@ private:
     bool m_plain = true;
     bool m_onlySelfMatching = true;
     std::vector<char> m_utf8;
+    // Other patterns: the longest run of characters that only themselves
+    // fold to, in UTF-8. Valid UTF-8 text without these bytes cannot match.
+    std::vector<char> m_required;
 
     // Scratch space, see above.
     mutable std::unique_ptr<char32_t[]> m_text;
