@@ -23,7 +23,10 @@ cmake --build "$build" -j2 --target fuzz
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/bukurea-fuzz.XXXXXX")
 failed=()
-for run in "$build"/fuzz/*.run; do
+shopt -s nullglob
+runs=("$build"/fuzz/*.run)
+[ ${#runs[@]} -gt 0 ] || { echo "fuzz.sh: no fuzz targets in $build/fuzz" >&2; exit 1; }
+for run in "${runs[@]}"; do
     mapfile -t spec < "$run"
     program=${spec[0]} seeds=${spec[1]} options=${spec[2]:-}
     name=$(basename "$program")
