@@ -10,6 +10,8 @@ packages=(
   fonts-ipafont-gothic fonts-noto-cjk xdg-utils
   # tests: an independent reader of the exported workbooks
   libfreexl-dev python3-xlrd
+  # fuzzing (tools/fuzz.sh): clang's libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()

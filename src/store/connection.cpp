@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <charconv>
 #include <sqlite3.h>
 #include <thread>
 
@@ -35,24 +37,59 @@ QString valueText(sqlite3_value *v)
 }
 
 // like(pattern, value): the store's LIKE, in place of SQLite's own. A NULL
-// on either side never matches; numbers match as their decimal text.
+// on either side never matches; numbers match as their decimal text. Two
+// entry points, UTF-8 and UTF-16: SQLite calls the one in its database's
+// own text encoding, so values reach the matcher without being converted.
+template <bool Utf8>
 void likeFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
         return;
     }
-    // The pattern is the same for every row of a statement: compile it once
-    // and keep it with the statement.
-    auto *pattern = static_cast<LikePattern *>(sqlite3_get_auxdata(ctx, 0));
-    std::unique_ptr<LikePattern> fresh;
-    if (!pattern) {
-        fresh = std::make_unique<LikePattern>(valueText(argv[0]));
-        pattern = fresh.get();
+    try {
+        // The pattern is the same for every row of a statement: compile it
+        // once and keep it with the statement. It is read from its UTF-8
+        // bytes, the form the store binds it in, character for character.
+        auto *pattern = static_cast<LikePattern *>(sqlite3_get_auxdata(ctx, 0));
+        std::unique_ptr<LikePattern> fresh;
+        if (!pattern) {
+            if (!sqlite3_value_text(argv[0])) {
+                sqlite3_result_error_nomem(ctx);
+                return;
+            }
+            fresh = std::make_unique<LikePattern>(valueText(argv[0]));
+            pattern = fresh.get();
+        }
+        sqlite3_value *value = argv[1];
+        bool hit;
+        if (sqlite3_value_type(value) == SQLITE_INTEGER) {
+            // The decimal text SQLite would make, without converting the value.
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, sqlite3_value_int64(value)).ptr;
+            hit = pattern->matchesUtf8(digits, std::size_t(end - digits));
+        } else if constexpr (Utf8) {
+            const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(value));
+            if (!text) {
+                sqlite3_result_error_nomem(ctx);
+                return;
+            }
+            hit = pattern->matchesUtf8(text, std::size_t(sqlite3_value_bytes(value)));
+        } else {
+            const auto *text = static_cast<const char16_t *>(sqlite3_value_text16(value));
+            if (!text) {
+                sqlite3_result_error_nomem(ctx);
+                return;
+            }
+            hit = pattern->matches(QStringView(text, sqlite3_value_bytes16(value) / 2));
+        }
+        sqlite3_result_int(ctx, hit);
+        if (fresh)
+            sqlite3_set_auxdata(ctx, 0, fresh.release(), [](void *d) { delete static_cast<LikePattern *>(d); });
+    } catch (const std::bad_alloc &) {
+        // No exception may pass through SQLite's own frames.
+        sqlite3_result_error_nomem(ctx);
     }
-    sqlite3_result_int(ctx, pattern->matches(valueText(argv[1])));
-    if (fresh)
-        sqlite3_set_auxdata(ctx, 0, fresh.release(), [](void *d) { delete static_cast<LikePattern *>(d); });
 }
 
 using std::chrono::milliseconds;
@@ -173,9 +210,10 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
     // Lists read rows by rowid in their shown order, which jumps about the
     // file: a page cache of 32 MB keeps a large collection in memory.
     sqlite3_exec(db, "PRAGMA cache_size = -32768", nullptr, nullptr, nullptr);
-    if (sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeFunction, nullptr,
-                                   nullptr, nullptr)
-        != SQLITE_OK)
+    if (sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   likeFunction<true>, nullptr, nullptr, nullptr) != SQLITE_OK
+        || sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
+                                      likeFunction<false>, nullptr, nullptr, nullptr) != SQLITE_OK)
         c->fail(what);
     c->readSchema();
     return c;

@@ -305,7 +305,7 @@ void TestBiff8::compoundFileHoldsTheStream()
     QFETCH(int, size);
     QByteArray data(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
-        data[i] = char(i * 131 + i / 509);
+        data[i] = char(unsigned(i) * 131u + unsigned(i) / 509u); // unsigned: wraps instead of overflowing
     QBuffer file;
     file.open(QIODevice::WriteOnly);
     xls::CompoundFileWriter cfb(file);

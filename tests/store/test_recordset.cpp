@@ -1,4 +1,5 @@
 #include "store/module1.h"
+#include "store/booktable.h"
 #include "store/error.h"
 #include "store/fieldvalue.h"
 #include "store/recordset.h"
@@ -216,21 +217,39 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(store::Error, openSet(dir, QStringLiteral("select * from tabel where 題名 like '*';")));
     }
 
+    // The same searches in a file that keeps its text as UTF-8 and in one
+    // that keeps it as UTF-16 (made by another tool).
+    void searchMatchesLikeTheScreensExpect_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::newRow("UTF-8") << QStringLiteral("UTF-8");
+        QTest::newRow("UTF-16le") << QStringLiteral("UTF-16le");
+        QTest::newRow("UTF-16be") << QStringLiteral("UTF-16be");
+    }
     void searchMatchesLikeTheScreensExpect()
     {
+        QFETCH(QString, encoding);
         AppDir dir;
+        QVERIFY(QFile::remove(dir.dbPath()));
+        dir.exec(QStringLiteral("PRAGMA encoding = '%1'; %2").arg(encoding, store::createTableStatement()));
         dir.insert({book({"1", "吾輩は猫である", "夏目漱石", nullptr, "1905"}),
                     book({"10", "猫の事務所", "宮沢賢治", nullptr, nullptr}),
                     book({"21", "O'Brien の本", "Flann O'Brien", nullptr, "2020"}),
-                    book({nullptr, "ＡＢＣ入門", nullptr, nullptr, "1999"})});
+                    book({nullptr, "ＡＢＣ入門", nullptr, nullptr, "1999.5"}),
+                    book({"-7", "ﾊﾟﾝの本", nullptr, nullptr, nullptr})});
         const auto hits = [&](const char *field, const QString &keyword) {
             auto rs = openSet(dir, QStringLiteral("select * from tabel where %1 like '*%2*';")
                                        .arg(QString::fromUtf8(field), store::quoteText(keyword)));
             return column(*rs, 1);
         };
         QCOMPARE(hits("蔵書番号", QStringLiteral("1")), QStringList({"吾輩は猫である", "猫の事務所", "O'Brien の本"}));
-        QCOMPARE(hits("蔵書番号", QString()), QStringList({"吾輩は猫である", "猫の事務所", "O'Brien の本"}));
+        QCOMPARE(hits("蔵書番号", QString()),
+                 QStringList({"吾輩は猫である", "猫の事務所", "O'Brien の本", "ﾊﾟﾝの本"}));
+        QCOMPARE(hits("蔵書番号", QStringLiteral("-")), QStringList({"ﾊﾟﾝの本"}));
         QCOMPARE(hits("出版年", QStringLiteral("20")), QStringList({"O'Brien の本"}));
+        QCOMPARE(hits("出版年", QStringLiteral("9.5")), QStringList({"ＡＢＣ入門"}));
+        QCOMPARE(hits("書名", QStringLiteral("パン")), QStringList({"ﾊﾟﾝの本"}));
+        QCOMPARE(hits("書名", QStringLiteral("の本")), QStringList({"O'Brien の本", "ﾊﾟﾝの本"}));
         QCOMPARE(hits("書名", QStringLiteral("abc")), QStringList({"ＡＢＣ入門"}));
         QCOMPARE(hits("著者名", QStringLiteral("O'Brien")), QStringList({"O'Brien の本"}));
         QCOMPARE(hits("出版社", QString()), QStringList());
