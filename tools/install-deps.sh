@@ -6,6 +6,8 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev libsqlite3-dev
   fonts-ipafont-gothic fonts-noto-cjk xdg-utils
+  # Qt's own texts (message-box buttons, context menus) in Japanese
+  qt6-translations-l10n
   # tests: an independent reader of the exported workbooks
   libfreexl-dev python3-xlrd
 )

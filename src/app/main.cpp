@@ -1,5 +1,5 @@
 #include "app/commandline.h"
-#include "app/fonts.h"
+#include "app/desktop.h"
 #include "app/navigation.h"
 #include "screens/common/form.h"
 #include "screens/menu/menu.h"
@@ -13,7 +13,8 @@ int main(int argc, char *argv[])
         return *status;
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("bukurea"));
-    app::installFontSubstitutions();
+    if (!app::setUpDesktop())
+        qWarning("Qt's Japanese translation (qtbase_ja.qm) is not installed; Qt's own texts stay English.");
     // The application ends when its start menu is unloaded, not when the
     // last visible window closes: the menu is hidden while a screen is shown.
     app.setQuitOnLastWindowClosed(false);
