@@ -14,8 +14,8 @@ namespace common {
 
 // The data control of a screen (`Data1`): it opens a record source of the
 // book database and shows its current row in the controls bound to it by
-// field name. Its face is a caption between first/previous and next/last
-// buttons.
+// field name. Its face is a caption centred between narrow first/previous
+// and next/last arrow buttons.
 class DataControl : public QWidget {
     Q_OBJECT
 public:
@@ -29,7 +29,8 @@ public:
     QString caption() const;
 
     // Opens the database name and record source: the first row becomes
-    // current, bound controls show it, and Reposition is raised. Throws
+    // current (none when the set is empty), bound controls show it, and
+    // Reposition is raised, also for an empty set. Throws
     // store::Error; the record set open before stays open then.
     void refresh();
     // The open record set; null before the first successful refresh.
@@ -46,6 +47,8 @@ public:
     void updateRecord();
 
 signals:
+    // Another row became current, or a refresh opened a new set (whose
+    // current row may be none).
     void Reposition();
     // A new record set was opened by refresh().
     void recordsetChanged();
