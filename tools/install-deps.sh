@@ -10,6 +10,8 @@ packages=(
   qt6-translations-l10n
   # tests: an independent reader of the exported workbooks
   libfreexl-dev python3-xlrd
+  # tests: window placement under a real window manager on a virtual display
+  xvfb xauth openbox
 )
 
 missing=()

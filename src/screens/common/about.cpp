@@ -1,11 +1,11 @@
 #include "screens/common/about.h"
 
+#include "screens/common/centring.h"
 #include "screens/common/ui.h"
 
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
-#include <QScreen>
 #include <QVersionNumber>
 
 namespace screens {
@@ -31,8 +31,7 @@ frmAbout::frmAbout(QWidget *parent)
     for (QLabel *l : {Label2, Label3, Label4})
         l->setAlignment(Qt::AlignCenter);
 
-    if (QScreen *s = screen())
-        move(s->availableGeometry().center() - rect().center());
+    common::centreOnScreen(this);
 }
 
 QString frmAbout::versionText()
