@@ -8,8 +8,8 @@ packages=(
   fonts-ipafont-gothic fonts-noto-cjk xdg-utils
   # Qt's own texts (message-box buttons, context menus) in Japanese
   qt6-translations-l10n
-  # tests: an independent reader of the exported workbooks
-  libfreexl-dev python3-xlrd
+  # tests: independent readers of the exported workbooks
+  libfreexl-dev python3-xlrd libreoffice-calc-nogui
   # tests: window placement under a real window manager on a virtual display
   xvfb xauth openbox
 )
