@@ -91,6 +91,8 @@ private slots:
                 return;
             for (QMessageBox::StandardButton b : {QMessageBox::Yes, QMessageBox::No})
                 buttons << (box->button(b) ? box->button(b)->text() : QString());
+            if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS"))
+                box->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/confirm.png"));
             for (int i = 0; i < tabs; ++i)
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             if (auto *focused = qobject_cast<QPushButton *>(QApplication::focusWidget()))
