@@ -8,10 +8,14 @@ packages=(
   # the reader of collections in the older Access format (libmdb, glib)
   mdbtools-dev
   fonts-ipafont-gothic fonts-noto-cjk xdg-utils
-  # tests: an independent reader of the exported workbooks
-  libfreexl-dev python3-xlrd
+  # Qt's own texts (message-box buttons, context menus) in Japanese
+  qt6-translations-l10n
+  # tests: independent readers of the exported workbooks
+  libfreexl-dev python3-xlrd libreoffice-calc-nogui
   # fuzzing (tools/fuzz.sh): clang's libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
+  # tests: window placement under a real window manager on a virtual display
+  xvfb xauth openbox
 )
 
 missing=()

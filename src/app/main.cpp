@@ -1,5 +1,5 @@
 #include "app/commandline.h"
-#include "app/fonts.h"
+#include "app/desktop.h"
 #include "app/navigation.h"
 #include "screens/common/form.h"
 #include "screens/common/messages.h"
@@ -16,7 +16,8 @@ int main(int argc, char *argv[])
         return *status;
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("bukurea"));
-    app::installFontSubstitutions();
+    if (!app::setUpDesktop())
+        qWarning("Qt's Japanese translation (qtbase_ja.qm) is not installed; Qt's own texts stay English.");
     // Every file of the application lies in its directory: without a name
     // for it there is nothing to open, and nothing is looked for elsewhere.
     try {

@@ -50,7 +50,6 @@ constexpr int NumberSize = 4 + 14;
 // Row height in twips that goes with the 11-point default font.
 constexpr quint16 RowHeight = 270;
 
-const QString SheetName = QStringLiteral("Sheet1");
 // "MS PGothic", the usual Japanese default font of Excel 97-2003.
 const QString FontName = QStringLiteral(u"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF");
 
@@ -238,6 +237,13 @@ Biff8Writer::Biff8Writer()
 {
     m_stringStart.push_back(0);
     m_slots.assign(1024, 0);
+    addSheet();
+}
+
+void Biff8Writer::addSheet()
+{
+    m_sheets.emplace_back();
+    m_sheets.back().name = QStringLiteral("Sheet%1").arg(m_sheets.size());
 }
 
 Biff8Writer::~Biff8Writer() = default;
@@ -285,7 +291,8 @@ void Biff8Writer::growStringTable()
 
 bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
 {
-    const int row = m_rowCount;
+    Sheet& sheet = m_sheets.back();
+    const int row = sheet.rowCount;
     if (row >= MaxRows)
         return fail(QStringLiteral("Row %1: a worksheet holds at most %2 rows").arg(row).arg(MaxRows));
     if (cells.size() > size_t(MaxColumns))
@@ -309,14 +316,14 @@ bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
     if (m_pool.size() + textUnits > CompoundFileWriter::MaxStreamSize / 2)
         return fail(QStringLiteral("Row %1: the workbook would exceed the 2 GiB the file format can hold")
                         .arg(row));
-    ++m_rowCount;
+    ++sheet.rowCount;
     if (!hasCells)
         return true;
 
-    if (!m_blockRows.empty() && blockOf(m_blockRows.back().row) != blockOf(row))
-        flushBlock();
+    if (!sheet.blockRows.empty() && blockOf(sheet.blockRows.back().row) != blockOf(row))
+        flushBlock(sheet);
 
-    RowInfo info{quint16(row), 0, 0, quint32(m_blockCells.size())};
+    RowInfo info{quint16(row), 0, 0, quint32(sheet.blockCells.size())};
     int first = -1, last = -1;
     for (size_t col = 0; col < cells.size(); ++col) {
         const Cell& c = cells[col];
@@ -332,13 +339,13 @@ bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
             put16(rec, RecLabelSst);
             put16(rec + 2, LabelSstSize - 4);
             put32(rec + 10, sst);
-            m_blockCells.append(rec, LabelSstSize);
+            sheet.blockCells.append(rec, LabelSstSize);
         } else if (c.kind == Cell::Kind::Number) {
             // NUMBER: row, column, XF, IEEE 754 double.
             put16(rec, RecNumber);
             put16(rec + 2, NumberSize - 4);
             qToLittleEndian(c.number, rec + 10);
-            m_blockCells.append(rec, NumberSize);
+            sheet.blockCells.append(rec, NumberSize);
         } else {
             continue;
         }
@@ -348,34 +355,34 @@ bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
     }
     info.firstCol = quint16(first);
     info.lastColPlus1 = quint16(last + 1);
-    m_blockRows.push_back(info);
+    sheet.blockRows.push_back(info);
 
-    if (m_firstRow < 0)
-        m_firstRow = row;
-    m_lastRow = row;
-    m_firstCol = m_firstCol < 0 ? first : std::min(m_firstCol, first);
-    m_lastCol = std::max(m_lastCol, last);
+    if (sheet.firstRow < 0)
+        sheet.firstRow = row;
+    sheet.lastRow = row;
+    sheet.firstCol = sheet.firstCol < 0 ? first : std::min(sheet.firstCol, first);
+    sheet.lastCol = std::max(sheet.lastCol, last);
     return true;
 }
 
 // The bytes of the block being collected: its ROW records, its cells, and a
 // DBCELL record that lets a reader find each row's first cell. Empty when no
 // row is pending.
-QByteArray Biff8Writer::blockBytes() const
+QByteArray Biff8Writer::blockBytes(const Sheet& sheet)
 {
     QByteArray out;
-    if (m_blockRows.empty())
+    if (sheet.blockRows.empty())
         return out;
-    const qsizetype rows = qsizetype(m_blockRows.size());
-    out.reserve(rows * RowRecordSize + m_blockCells.size() + 8 + 2 * rows);
-    for (const RowInfo& r : m_blockRows) {
+    const qsizetype rows = qsizetype(sheet.blockRows.size());
+    out.reserve(rows * RowRecordSize + sheet.blockCells.size() + 8 + 2 * rows);
+    for (const RowInfo& r : sheet.blockRows) {
         // ROW: row, first column, last column + 1, height, two reserved
         // words, flags (0x100 is always set; 0x0F0000 is XF 15, ignored
         // because the row has no format of its own).
         Record(out, RecRow).u16(r.row).u16(r.firstCol).u16(r.lastColPlus1).u16(RowHeight)
             .u16(0).u16(0).u32(0x000F0100);
     }
-    out.append(m_blockCells);
+    out.append(sheet.blockCells);
     // DBCELL: distance back to the first ROW record; then per row the
     // offset of its first cell, the first one counted from the end of the
     // first ROW record, every further one from the previous row's first cell.
@@ -383,7 +390,7 @@ QByteArray Biff8Writer::blockBytes() const
         Record rec(out, RecDbCell);
         rec.u32(quint32(rec.start()));
         quint32 previous = quint32(RowRecordSize);
-        for (const RowInfo& r : m_blockRows) {
+        for (const RowInfo& r : sheet.blockRows) {
             const quint32 cellPos = quint32(rows * RowRecordSize) + r.cellsOffset;
             rec.u16(quint16(cellPos - previous));
             previous = cellPos;
@@ -392,24 +399,60 @@ QByteArray Biff8Writer::blockBytes() const
     return out;
 }
 
-void Biff8Writer::flushBlock()
+void Biff8Writer::flushBlock(Sheet& sheet)
 {
-    const QByteArray block = blockBytes();
-    m_dbcellOffsets.push_back(quint32(m_sheetBody.size() + block.size())
-                              - quint32(4 + 4 + 2 * m_blockRows.size()));
-    m_sheetBody.append(block);
-    m_blockRows.clear();
-    m_blockCells.clear();
+    const QByteArray block = blockBytes(sheet);
+    sheet.dbcellOffsets.push_back(quint32(sheet.body.size() + block.size())
+                                  - quint32(4 + 4 + 2 * sheet.blockRows.size()));
+    sheet.body.append(block);
+    sheet.blockRows.clear();
+    sheet.blockCells.clear();
+}
+
+// BOF, INDEX, DEFCOLWIDTH, DIMENSIONS, then the cell blocks (the finished
+// ones in sheet.body, the one being collected in pending), WINDOW2, EOF.
+Biff8Writer::SheetStream Biff8Writer::sheetStream(const Sheet& sheet, quint64 start, bool selected)
+{
+    SheetStream out;
+    out.pending = blockBytes(sheet);
+    std::vector<quint32> dbcells = sheet.dbcellOffsets;
+    if (!out.pending.isEmpty())
+        dbcells.push_back(quint32(sheet.body.size() + out.pending.size())
+                          - quint32(4 + 4 + 2 * sheet.blockRows.size()));
+
+    const bool empty = sheet.firstRow < 0;
+    appendBof(out.head, 0x0010);
+    const qsizetype indexSize = 4 + 16 + 4 * qsizetype(dbcells.size());
+    const quint64 defColWidthPos = start + quint64(out.head.size() + indexSize);
+    const qsizetype headSize = out.head.size() + indexSize + 6 + 18;
+    {
+        // INDEX: used rows, stream position of DEFCOLWIDTH, stream position
+        // of each DBCELL.
+        const quint64 bodyPos = start + quint64(headSize);
+        Record rec(out.head, RecIndex);
+        rec.u32(0).u32(empty ? 0 : sheet.firstRow).u32(empty ? 0 : sheet.lastRow + 1)
+            .u32(quint32(defColWidthPos));
+        for (quint32 d : dbcells)
+            rec.u32(quint32(bodyPos + d));
+    }
+    Record(out.head, RecDefColWidth).u16(8);          // 8 characters, Excel's default
+    // DIMENSIONS: used range, first row / last row + 1 (32 bit), first
+    // column / last column + 1; all zero for an empty sheet.
+    Record(out.head, RecDimensions).u32(empty ? 0 : sheet.firstRow).u32(empty ? 0 : sheet.lastRow + 1)
+        .u16(empty ? 0 : sheet.firstCol).u16(empty ? 0 : sheet.lastCol + 1).u16(0);
+    Q_ASSERT(out.head.size() == headSize);
+    // WINDOW2: show grid lines, row and column headings and zeros, default
+    // grid colour, outline symbols; top-left A1. The selected sheet (0x0200)
+    // is the one shown (0x0400) when the workbook opens.
+    Record(out.tail, RecWindow2).u16(selected ? 0x06B6 : 0x00B6).u16(0).u16(0).u16(0x40).u16(0)
+        .u16(0).u16(0).u16(0).u16(0);
+    appendEof(out.tail);
+    return out;
 }
 
 bool Biff8Writer::write(QIODevice& out)
 {
     m_error.clear();
-    const QByteArray pending = blockBytes();
-    std::vector<quint32> dbcells = m_dbcellOffsets;
-    if (!pending.isEmpty())
-        dbcells.push_back(quint32(m_sheetBody.size() + pending.size())
-                          - quint32(4 + 4 + 2 * m_blockRows.size()));
 
     // --- Workbook globals, up to the shared string table.
     QByteArray globals;
@@ -437,13 +480,13 @@ bool Biff8Writer::write(QIODevice& out)
     appendXf(globals, 0, false, 0x00);
     // STYLE: built-in style "Normal" (id 0) is XF 0.
     Record(globals, RecStyle).u16(0x8000).u8(0).u8(0xFF);
-    // BOUNDSHEET: stream offset of the sheet's BOF (filled in below),
-    // visible, worksheet, name.
-    qsizetype boundSheetOffset;
-    {
+    // BOUNDSHEET, one per worksheet in their order: stream offset of the
+    // sheet's BOF (filled in below), visible, worksheet, name.
+    std::vector<qsizetype> boundSheetOffsets;
+    for (const Sheet& sheet : m_sheets) {
         Record rec(globals, RecBoundSheet);
-        boundSheetOffset = globals.size();
-        rec.u32(0).u8(0).u8(0).shortString(SheetName);
+        boundSheetOffsets.push_back(globals.size());
+        rec.u32(0).u8(0).u8(0).shortString(sheet.name);
     }
 
     // --- Shared string table and its index (EXTSST). Excel groups the
@@ -463,43 +506,18 @@ bool Biff8Writer::write(QIODevice& out)
     appendEof(extSst);
     const quint64 globalsSize = quint64(globals.size()) + sst.size() + extSst.size();
 
-    // --- Worksheet: BOF, INDEX, DEFCOLWIDTH, DIMENSIONS, the cell blocks,
-    // WINDOW2, EOF.
-    const bool empty = m_firstRow < 0;
-    QByteArray sheetHead;
-    appendBof(sheetHead, 0x0010);
-    const qsizetype indexSize = 4 + 16 + 4 * qsizetype(dbcells.size());
-    const quint64 defColWidthPos = globalsSize + quint64(sheetHead.size() + indexSize);
-    const qsizetype headSize = sheetHead.size() + indexSize + 6 + 18;
-    {
-        // INDEX: used rows, stream position of DEFCOLWIDTH, stream position
-        // of each DBCELL.
-        const quint64 bodyPos = globalsSize + quint64(headSize);
-        Record rec(sheetHead, RecIndex);
-        rec.u32(0).u32(empty ? 0 : m_firstRow).u32(empty ? 0 : m_lastRow + 1)
-            .u32(quint32(defColWidthPos));
-        for (quint32 d : dbcells)
-            rec.u32(quint32(bodyPos + d));
+    // --- The worksheets' substreams, one after another.
+    std::vector<SheetStream> sheets;
+    quint64 total = globalsSize;
+    for (size_t i = 0; i < m_sheets.size(); ++i) {
+        sheets.push_back(sheetStream(m_sheets[i], total, i == 0));
+        if (total <= CompoundFileWriter::MaxStreamSize)
+            put32(globals.data() + boundSheetOffsets[i], quint32(total));
+        total += sheets.back().size(m_sheets[i]);
     }
-    Record(sheetHead, RecDefColWidth).u16(8);          // 8 characters, Excel's default
-    // DIMENSIONS: used range, first row / last row + 1 (32 bit), first
-    // column / last column + 1; all zero for an empty sheet.
-    Record(sheetHead, RecDimensions).u32(empty ? 0 : m_firstRow).u32(empty ? 0 : m_lastRow + 1)
-        .u16(empty ? 0 : m_firstCol).u16(empty ? 0 : m_lastCol + 1).u16(0);
-    Q_ASSERT(sheetHead.size() == headSize);
-    QByteArray sheetTail;
-    // WINDOW2: show grid lines, row and column headings and zeros, default
-    // grid colour, outline symbols; sheet selected and shown; top-left A1.
-    Record(sheetTail, RecWindow2).u16(0x06B6).u16(0).u16(0).u16(0x40).u16(0)
-        .u16(0).u16(0).u16(0).u16(0);
-    appendEof(sheetTail);
-
-    const quint64 total = globalsSize + quint64(sheetHead.size()) + quint64(m_sheetBody.size())
-        + quint64(pending.size()) + quint64(sheetTail.size());
     if (total > CompoundFileWriter::MaxStreamSize)
         return fail(QStringLiteral("The workbook is too large for the file format (%1 bytes, at most %2)")
                         .arg(total).arg(CompoundFileWriter::MaxStreamSize));
-    put32(globals.data() + boundSheetOffset, quint32(globalsSize));
 
     CompoundFileWriter cfb(out);
     auto put = [&](const QByteArray& bytes) {
@@ -509,9 +527,10 @@ bool Biff8Writer::write(QIODevice& out)
         }
         return true;
     };
-    if (!cfb.begin(QStringLiteral("Workbook"), total) || !put(globals) || !sst.run(&cfb)
-        || !put(extSst) || !put(sheetHead) || !put(m_sheetBody) || !put(pending) || !put(sheetTail)
-        || !cfb.finish())
+    bool written = cfb.begin(QStringLiteral("Workbook"), total) && put(globals) && sst.run(&cfb) && put(extSst);
+    for (size_t i = 0; written && i < m_sheets.size(); ++i)
+        written = put(sheets[i].head) && put(m_sheets[i].body) && put(sheets[i].pending) && put(sheets[i].tail);
+    if (!written || !cfb.finish())
         return fail(cfb.error());
     // Files buffer writes; a full disk may only show when the buffer is flushed.
     if (auto* file = qobject_cast<QFileDevice*>(&out); file && !file->flush())

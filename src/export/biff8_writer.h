@@ -1,16 +1,20 @@
 #pragma once
 
 // Writer of Excel 97-2003 workbooks (BIFF8 records inside a compound file)
-// with a single worksheet of plain cells: texts and numbers, no formatting.
+// with worksheets of plain cells: texts and numbers, no formatting.
 //
-// Rows are appended one at a time and encoded at once into compact byte
-// buffers: the worksheet's cell records, and the shared string table in
-// which every distinct text is kept once. write() then streams the whole
-// workbook to a device without building the file in memory.
+// Rows are appended one at a time to the last worksheet and encoded at once
+// into compact byte buffers: each worksheet's cell records, and the shared
+// string table of the workbook in which every distinct text is kept once.
+// write() then streams the whole workbook to a device without building the
+// file in memory.
 //
 // Usage:
 //   xls::Biff8Writer w;
-//   for (each row) if (!w.appendRow(cells)) { report w.error(); stop; }
+//   for (each row) {
+//       if (w.rowCount() == xls::Biff8Writer::MaxRows) w.addSheet();
+//       if (!w.appendRow(cells)) { report w.error(); stop; }
+//   }
 //   QSaveFile f(path); f.open(QIODevice::WriteOnly);
 //   if (!w.write(f)) { report w.error(); } else f.commit();
 
@@ -36,22 +40,31 @@ struct Cell {
     static Cell fromNumber(double n) { Cell c; c.kind = Kind::Number; c.number = n; return c; }
 };
 
-// One workbook with one worksheet named "Sheet1".
+// One workbook of worksheets named "Sheet1", "Sheet2"... in their order;
+// the first one is selected and shown when the workbook is opened.
 class Biff8Writer {
 public:
+    // Rows and columns of one worksheet, UTF-16 units of one cell's text.
     static constexpr int MaxRows = 65536, MaxColumns = 256, MaxTextLength = 32767;
 
+    // A workbook with one empty worksheet, "Sheet1".
     Biff8Writer();
     ~Biff8Writer();
     Biff8Writer(const Biff8Writer&) = delete;
     Biff8Writer& operator=(const Biff8Writer&) = delete;
 
-    // Appends the next worksheet row (row 0 first). Returns false (and sets
-    // error()) when the row would not fit the format: more than MaxRows rows,
-    // more than MaxColumns cells, a text longer than MaxTextLength UTF-16
-    // units, a number that is not finite (Excel has no NaN or infinity), or
-    // texts that would take the workbook past the 2 GiB the file can hold.
-    // The error names the row and column, 0-based. A refused row leaves the
+    // Starts the next worksheet, named "Sheet" and its number (counted from
+    // 1); the rows appended from now on go there, from its row 0.
+    void addSheet();
+    int sheetCount() const { return int(m_sheets.size()); }
+
+    // Appends the next row of the last worksheet (row 0 first). Returns
+    // false (and sets error()) when the row would not fit the format: more
+    // than MaxRows rows in the worksheet, more than MaxColumns cells, a text
+    // longer than MaxTextLength UTF-16 units, a number that is not finite
+    // (Excel has no NaN or infinity), or texts that would take the workbook
+    // past the 2 GiB the file can hold. The error names the row of the
+    // worksheet and the column, 0-based. A refused row leaves the
     // workbook unchanged, so the caller may correct it and append it again.
     //
     // Empty cells and empty texts write nothing: an empty cell. Lone UTF-16
@@ -65,22 +78,50 @@ public:
     bool write(QIODevice& out);
 
     QString error() const { return m_error; }
-    int rowCount() const { return m_rowCount; }
+    // Rows appended to the last worksheet.
+    int rowCount() const { return m_sheets.back().rowCount; }
 
 private:
     struct RowInfo {           // a row of the block being collected
         quint16 row, firstCol, lastColPlus1;
-        quint32 cellsOffset;   // start of its cells in m_blockCells
+        quint32 cellsOffset;   // start of its cells in Sheet::blockCells
+    };
+
+    // One worksheet's cells. Rows are grouped in blocks of 32 (rows 0-31,
+    // 32-63, ...); each finished block is, in order: its ROW records, its
+    // cell records, a DBCELL record. dbcellOffsets are the DBCELL positions
+    // within body, for the INDEX record.
+    struct Sheet {
+        QString name;
+        int rowCount = 0;
+        QByteArray body;
+        std::vector<quint32> dbcellOffsets;
+        std::vector<RowInfo> blockRows;   // the block being collected
+        QByteArray blockCells;
+        // Used range: rows and columns that hold at least one cell.
+        int firstRow = -1, lastRow = -1, firstCol = -1, lastCol = -1;
+    };
+    // A worksheet's substream as write() streams it: the records before
+    // the cell blocks, the block not yet finished, the records after.
+    struct SheetStream {
+        QByteArray head, pending, tail;
+        quint64 size(const Sheet& sheet) const
+        {
+            return quint64(head.size()) + quint64(sheet.body.size()) + quint64(pending.size())
+                + quint64(tail.size());
+        }
     };
 
     bool fail(const QString& message);
     quint32 internString(QStringView text);
     void growStringTable();
-    void flushBlock();
-    QByteArray blockBytes() const;
+    static void flushBlock(Sheet& sheet);
+    static QByteArray blockBytes(const Sheet& sheet);
+    // The substream of a worksheet that starts at stream position `start`.
+    static SheetStream sheetStream(const Sheet& sheet, quint64 start, bool selected);
 
     QString m_error;
-    int m_rowCount = 0;
+    std::vector<Sheet> m_sheets;
 
     // Shared string table: the distinct texts one after another (UTF-16),
     // where each begins, their hashes, and an open-addressing hash table of
@@ -89,19 +130,7 @@ private:
     std::vector<quint32> m_stringStart;   // size = strings + 1
     std::vector<quint32> m_stringHash;
     std::vector<quint32> m_slots;
-    quint32 m_sstReferences = 0;          // LABELSST records written
-
-    // Worksheet cells. Rows are grouped in blocks of 32 (rows 0-31, 32-63,
-    // ...); each finished block is, in order: its ROW records, its cell
-    // records, a DBCELL record. m_dbcellOffsets are the DBCELL positions
-    // within m_sheetBody, for the INDEX record.
-    QByteArray m_sheetBody;
-    std::vector<quint32> m_dbcellOffsets;
-    std::vector<RowInfo> m_blockRows;     // the block being collected
-    QByteArray m_blockCells;
-
-    // Used range: rows and columns that hold at least one cell.
-    int m_firstRow = -1, m_lastRow = -1, m_firstCol = -1, m_lastCol = -1;
+    quint32 m_sstReferences = 0;          // LABELSST records written, all worksheets
 };
 
 } // namespace xls

@@ -34,13 +34,6 @@ QString exportPath() { return Module1::applicationDirectory() + QStringLiteral("
 bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &progress)
 {
     const int total = rs.recordCount();
-    if (total > Biff8Writer::MaxRows) {
-        m_error = QStringLiteral("一覧の %1 件は 1 枚のワークシートに入りきりません（%2 件まで）。\n"
-                                 "検索で件数を絞ってから書き出してください。")
-                      .arg(total)
-                      .arg(Biff8Writer::MaxRows);
-        return false;
-    }
     auto fresh = std::make_unique<Biff8Writer>();
     std::vector<Cell> cells(store::FieldCount);
     for (int i = 0; i < total; ++i) {
@@ -67,6 +60,9 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
                 return false;
             }
         }
+        // A full worksheet: the list goes on at row 1 of the next one.
+        if (fresh->rowCount() == Biff8Writer::MaxRows)
+            fresh->addSheet();
         if (!fresh->appendRow(cells)) {
             // The checks above leave only the size of the whole file.
             m_error = QStringLiteral("一覧が大きすぎて、1 つのワークブックに入りきりません（ファイル形式の上限は 2 GiB です）。\n"

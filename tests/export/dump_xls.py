@@ -1,5 +1,6 @@
-"""Prints the first worksheet of an .xls file as JSON: one list per row,
-each cell a string, a number or null (empty). Exit code 3: no xlrd here."""
+"""Prints the worksheets of an .xls file as JSON: {"names": [...], "sheets":
+[[row, ...], ...]}, each row a list of cells, each cell a string, a number or
+null (empty). Exit code 3: no xlrd here."""
 import json
 import sys
 
@@ -8,16 +9,19 @@ try:
 except ImportError:
     sys.exit(3)
 
-sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
-rows = []
-for r in range(sheet.nrows):
-    row = []
-    for cell in sheet.row(r):
-        if cell.ctype in (xlrd.XL_CELL_TEXT, xlrd.XL_CELL_NUMBER):
-            row.append(cell.value)
-        elif cell.ctype == xlrd.XL_CELL_EMPTY:
-            row.append(None)
-        else:
-            row.append("<unexpected cell type %d>" % cell.ctype)
-    rows.append(row)
-json.dump(rows, sys.stdout)
+book = xlrd.open_workbook(sys.argv[1])
+sheets = []
+for sheet in book.sheets():
+    rows = []
+    for r in range(sheet.nrows):
+        row = []
+        for cell in sheet.row(r):
+            if cell.ctype in (xlrd.XL_CELL_TEXT, xlrd.XL_CELL_NUMBER):
+                row.append(cell.value)
+            elif cell.ctype == xlrd.XL_CELL_EMPTY:
+                row.append(None)
+            else:
+                row.append("<unexpected cell type %d>" % cell.ctype)
+        rows.append(row)
+    sheets.append(rows)
+json.dump({"names": book.sheet_names(), "sheets": sheets}, sys.stdout)

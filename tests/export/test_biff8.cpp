@@ -19,6 +19,7 @@ using Row = std::vector<xls::Cell>;
 using Rows = std::vector<Row>;
 Q_DECLARE_METATYPE(Row)
 Q_DECLARE_METATYPE(Rows)
+Q_DECLARE_METATYPE(std::vector<Rows>)
 
 namespace {
 
@@ -118,6 +119,8 @@ class TestBiff8 : public QObject {
 private slots:
     void roundTrip_data();
     void roundTrip();
+    void sheetsFollowInOrder_data();
+    void sheetsFollowInOrder();
     void refusesWhatDoesNotFit_data();
     void refusesWhatDoesNotFit();
     void storesLoneSurrogatesAsReplacementCharacters();
@@ -224,6 +227,68 @@ void TestBiff8::roundTrip()
     }
     const QString diff = difference(expected(rows), byXlrd);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+// Rows on several worksheets, each read back on its own, in order, by every
+// reader; the texts of all sheets share one string table.
+void TestBiff8::sheetsFollowInOrder_data()
+{
+    QTest::addColumn<std::vector<Rows>>("sheets");
+    QTest::newRow("three, the middle one empty")
+        << std::vector<Rows>{{{T("夏目漱石"), N(1)}, {T("共有"), N(2)}},
+                             {},
+                             {{N(3), T("共有")}, {}, {T("夏目漱石"), xls::Cell::empty(), T("最後")}}};
+    Rows full;
+    for (int i = 0; i < xls::Biff8Writer::MaxRows; ++i)
+        full.push_back({N(i + 1), T(QStringLiteral("棚%1").arg(i % 1000))});
+    QTest::newRow("a full sheet and one row more") << std::vector<Rows>{full, {{N(65537), T("棚0")}}};
+}
+
+void TestBiff8::sheetsFollowInOrder()
+{
+    QFETCH(std::vector<Rows>, sheets);
+    xls::Biff8Writer w;
+    QStringList names;
+    for (const Rows& rows : sheets) {
+        if (!names.isEmpty())
+            w.addSheet();
+        names << QStringLiteral("Sheet%1").arg(names.size() + 1);
+        QCOMPARE(w.rowCount(), 0);
+        for (const Row& row : rows)
+            QVERIFY2(w.appendRow(row), qPrintable(w.error()));
+    }
+    QCOMPARE(w.sheetCount(), int(sheets.size()));
+    QCOMPARE(writeFile(w, path()), QString());
+
+    QFile f(path());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    RawWorkbook raw;
+    const QString fault = checkStructure(f.readAll(), raw);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QCOMPARE(raw.sheetNames, names);
+    Rows all;
+    for (const Rows& rows : sheets)
+        all.insert(all.end(), rows.begin(), rows.end());
+    QVERIFY(raw.strings == distinctTexts(all));
+
+    SheetsRead byFreeXl, byXlrd;
+    QString error;
+    bool unavailable = false;
+    QVERIFY2(readWithFreeXl(path(), byFreeXl, error), qPrintable(error));
+    const bool xlrd = readWithXlrd(path(), byXlrd, error, unavailable);
+    QVERIFY2(xlrd || unavailable, qPrintable(error));
+    for (const SheetsRead* read : {&byFreeXl, xlrd ? &byXlrd : nullptr}) {
+        if (!read)
+            continue;
+        QCOMPARE(read->names, names);
+        QCOMPARE(read->sheets.size(), sheets.size());
+        for (size_t k = 0; k < sheets.size(); ++k) {
+            const QString diff = difference(expected(sheets[k]), read->sheets[k]);
+            QVERIFY2(diff.isEmpty(), qPrintable(names[int(k)] + QStringLiteral(": ") + diff));
+        }
+    }
+    if (!xlrd)
+        QSKIP("/usr/bin/python3 with xlrd is not available for the second check");
 }
 
 void TestBiff8::refusesWhatDoesNotFit_data()

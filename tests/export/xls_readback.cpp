@@ -1,39 +1,54 @@
 #include "export/xls_readback.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMap>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QtEndian>
 
 #include <freexl.h>
 
 #include <map>
 
-bool readWithFreeXl(const QString& path, SheetCells& grid, QString& error)
+bool readWithFreeXl(const QString& path, SheetsRead& book, QString& error)
 {
     const void* h = nullptr;
-    unsigned int rows = 0;
-    unsigned short cols = 0;
     int rc = freexl_open(QFile::encodeName(path).constData(), &h);
+    unsigned int count = 0;
     if (rc == FREEXL_OK)
-        rc = freexl_select_active_worksheet(h, 0);
-    if (rc == FREEXL_OK)
-        rc = freexl_worksheet_dimensions(h, &rows, &cols);
-    grid.assign(rows, std::vector<QVariant>(cols));
-    for (unsigned r = 0; rc == FREEXL_OK && r < rows; ++r) {
-        for (unsigned short c = 0; rc == FREEXL_OK && c < cols; ++c) {
-            FreeXL_CellValue v;
-            v.type = FREEXL_CELL_NULL;
-            rc = freexl_get_cell_value(h, r, c, &v);
-            if (v.type == FREEXL_CELL_INT)
-                grid[r][c] = double(v.value.int_value);
-            else if (v.type == FREEXL_CELL_DOUBLE)
-                grid[r][c] = v.value.double_value;
-            else if (v.type == FREEXL_CELL_TEXT || v.type == FREEXL_CELL_SST_TEXT)
-                grid[r][c] = QString::fromUtf8(v.value.text_value);
-            else if (v.type != FREEXL_CELL_NULL)
-                grid[r][c] = QStringLiteral("<unexpected type %1>").arg(v.type);
+        rc = freexl_get_info(h, FREEXL_BIFF_SHEET_COUNT, &count);
+    book = {};
+    for (unsigned short sheet = 0; rc == FREEXL_OK && sheet < count; ++sheet) {
+        const char* name = nullptr;
+        unsigned int rows = 0;
+        unsigned short cols = 0;
+        rc = freexl_get_worksheet_name(h, sheet, &name);
+        if (rc == FREEXL_OK)
+            rc = freexl_select_active_worksheet(h, sheet);
+        if (rc == FREEXL_OK)
+            rc = freexl_worksheet_dimensions(h, &rows, &cols);
+        book.names << QString::fromUtf8(name);
+        SheetCells& grid = book.sheets.emplace_back(rows, std::vector<QVariant>(cols));
+        for (unsigned r = 0; rc == FREEXL_OK && r < rows; ++r) {
+            for (unsigned short c = 0; rc == FREEXL_OK && c < cols; ++c) {
+                FreeXL_CellValue v;
+                v.type = FREEXL_CELL_NULL;
+                rc = freexl_get_cell_value(h, r, c, &v);
+                if (v.type == FREEXL_CELL_INT)
+                    grid[r][c] = double(v.value.int_value);
+                else if (v.type == FREEXL_CELL_DOUBLE)
+                    grid[r][c] = v.value.double_value;
+                else if (v.type == FREEXL_CELL_TEXT || v.type == FREEXL_CELL_SST_TEXT)
+                    grid[r][c] = QString::fromUtf8(v.value.text_value);
+                else if (v.type != FREEXL_CELL_NULL)
+                    grid[r][c] = QStringLiteral("<unexpected type %1>").arg(v.type);
+            }
         }
     }
     freexl_close(h);
@@ -41,7 +56,15 @@ bool readWithFreeXl(const QString& path, SheetCells& grid, QString& error)
     return rc == FREEXL_OK;
 }
 
-bool readWithXlrd(const QString& path, SheetCells& grid, QString& error, bool& unavailable)
+bool readWithFreeXl(const QString& path, SheetCells& grid, QString& error)
+{
+    SheetsRead book;
+    const bool ok = readWithFreeXl(path, book, error) && !book.sheets.empty();
+    grid = ok ? book.sheets.front() : SheetCells();
+    return ok;
+}
+
+bool readWithXlrd(const QString& path, SheetsRead& book, QString& error, bool& unavailable)
 {
     QProcess p;
     p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(XLRD_DUMP_SCRIPT), path});
@@ -49,14 +72,116 @@ bool readWithXlrd(const QString& path, SheetCells& grid, QString& error, bool& u
     unavailable = p.error() == QProcess::FailedToStart || p.exitCode() == 3;
     const QJsonDocument doc = QJsonDocument::fromJson(p.readAllStandardOutput());
     error = QString::fromUtf8(p.readAllStandardError());
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || !doc.isArray())
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || !doc.isObject())
         return false;
-    grid.clear();
-    for (const QJsonValue& row : doc.array()) {
-        grid.emplace_back();
-        for (const QJsonValue& v : row.toArray())
-            grid.back().push_back(v.isDouble() ? QVariant(v.toDouble())
-                                  : v.isString() ? QVariant(v.toString()) : QVariant());
+    book = {};
+    for (const QJsonValue& name : doc[QLatin1String("names")].toArray())
+        book.names << name.toString();
+    for (const QJsonValue& sheet : doc[QLatin1String("sheets")].toArray()) {
+        SheetCells& grid = book.sheets.emplace_back();
+        for (const QJsonValue& row : sheet.toArray()) {
+            grid.emplace_back();
+            for (const QJsonValue& v : row.toArray())
+                grid.back().push_back(v.isDouble() ? QVariant(v.toDouble())
+                                      : v.isString() ? QVariant(v.toString()) : QVariant());
+        }
+    }
+    return true;
+}
+
+bool readWithXlrd(const QString& path, SheetCells& grid, QString& error, bool& unavailable)
+{
+    SheetsRead book;
+    const bool ok = readWithXlrd(path, book, error, unavailable) && !book.sheets.empty();
+    grid = ok ? book.sheets.front() : SheetCells();
+    return ok;
+}
+
+namespace {
+
+// RFC 4180 CSV as LibreOffice writes it: fields in double quotes where
+// needed, quotes doubled inside them, line breaks allowed inside.
+SheetCells parseCsv(const QString& text)
+{
+    SheetCells grid;
+    std::vector<QVariant> row;
+    QString field;
+    bool quoted = false, wasQuoted = false;
+    auto endField = [&] {
+        row.push_back(field.isEmpty() && !wasQuoted ? QVariant() : QVariant(field));
+        field.clear();
+        wasQuoted = false;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"')
+                field += text[++i];
+            else if (c == u'"')
+                quoted = false;
+            else
+                field += c;
+        } else if (c == u'"') {
+            quoted = wasQuoted = true;
+        } else if (c == u',') {
+            endField();
+        } else if (c == u'\n') {
+            endField();
+            grid.push_back(std::move(row));
+            row.clear();
+        } else if (c != u'\r') {
+            field += c;
+        }
+    }
+    if (!field.isEmpty() || !row.empty()) {
+        endField();
+        grid.push_back(std::move(row));
+    }
+    return grid;
+}
+
+} // namespace
+
+bool readWithLibreOffice(const QString& path, SheetsRead& book, QString& error, bool& unavailable)
+{
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    unavailable = soffice.isEmpty();
+    if (unavailable)
+        return false;
+    QTemporaryDir work; // the output and a profile of its own, so that nothing is shared
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    // Comma, double quote, UTF-8, from line 1, ..., every sheet (-1) to a file of its own.
+    p.start(soffice, {QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(work.filePath(QStringLiteral("profile"))).toString(),
+                      QStringLiteral("--headless"), QStringLiteral("--convert-to"),
+                      QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1"),
+                      QStringLiteral("--outdir"), work.path(), path});
+    if (!p.waitForFinished(300000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        p.kill();
+        error = QStringLiteral("soffice failed: ") + QString::fromUtf8(p.readAll());
+        return false;
+    }
+    // One file per worksheet: <name of the workbook>-<name of the sheet>.csv
+    const QString stem = QFileInfo(path).completeBaseName() + u'-';
+    QMap<int, QString> files;
+    for (const QString& f : QDir(work.path()).entryList({QStringLiteral("*.csv")}, QDir::Files)) {
+        const QString sheet = f.mid(stem.size()).chopped(4);
+        if (f.startsWith(stem) && sheet.startsWith(QLatin1String("Sheet")))
+            files.insert(sheet.mid(5).toInt(), sheet);
+    }
+    book = {};
+    for (const QString& sheet : files) {
+        QFile f(work.filePath(stem + sheet + QStringLiteral(".csv")));
+        if (!f.open(QIODevice::ReadOnly)) {
+            error = f.errorString();
+            return false;
+        }
+        book.names << sheet;
+        book.sheets.push_back(parseCsv(QString::fromUtf8(f.readAll())));
+    }
+    if (book.sheets.empty()) {
+        error = QStringLiteral("soffice wrote no CSV file: ") + QString::fromUtf8(p.readAll());
+        return false;
     }
     return true;
 }
@@ -121,34 +246,50 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
     QByteArray s;
     if (QString fault = readWorkbookStream(file, s, raw); !fault.isEmpty())
         return fault;
-    // Every record: position -> type. Globals first, then the sheet.
+    // Every record: position -> type. Globals first, then each sheet from
+    // where its BOUNDSHEET points, up to its EOF.
     std::map<qsizetype, quint16> records;
     std::vector<std::pair<qsizetype, QByteArray>> sstRecords; // position, data
     QByteArray extSst;
-    qsizetype sheet = -1;
+    std::vector<qsizetype> sheets;
+    std::map<qsizetype, quint16> window2; // sheet -> WINDOW2 flags
     bool inSst = false;
+    size_t next = 0;                      // the sheet to read after the next EOF
     for (qsizetype p = 0, start = 0; p + 4 <= s.size();) {
         const quint16 type = u16(s, p), len = u16(s, p + 2);
         if (len > 8224 || p + 4 + len > s.size())
             return QStringLiteral("record 0x%1 at %2: bad length %3").arg(type, 0, 16).arg(p).arg(len);
         records[p] = type;
         const QByteArray data = s.mid(p + 4, len);
-        if (type == 0x0085)
-            sheet = u32(data, 0);
+        if (type == 0x0085 && start == 0) {
+            sheets.push_back(u32(data, 0));
+            raw.sheetNames << QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData() + 8), quint8(data[6]));
+        }
+        if (type == 0x023E)
+            window2[start] = u16(data, 0);
         inSst = type == 0x00FC || (inSst && type == 0x003C);
         if (inSst)
             sstRecords.emplace_back(p, data);
         else if (type == 0x00FF)
             extSst = data;
         p += 4 + len;
-        if (type == 0x000A) {              // EOF: globals done, go to the sheet
-            if (start != 0 || sheet <= 0 || sheet > s.size() - 4)
+        if (type == 0x000A) {              // EOF: globals or a sheet done, go to the next sheet
+            if (next == sheets.size() || sheets[next] <= 0 || sheets[next] > s.size() - 4)
                 break;
-            p = start = sheet;
+            p = start = sheets[next++];
         }
     }
-    if (sheet < 0 || records.count(sheet) == 0 || records[sheet] != 0x0809)
-        return QStringLiteral("BOUNDSHEET does not point at the sheet's BOF");
+    if (sheets.empty())
+        return QStringLiteral("no BOUNDSHEET");
+    for (size_t k = 0; k < sheets.size(); ++k) {
+        if (records.count(sheets[k]) == 0 || records[sheets[k]] != 0x0809)
+            return QStringLiteral("BOUNDSHEET %1 does not point at its sheet's BOF").arg(k);
+        if (k > 0 && sheets[k] <= sheets[k - 1])
+            return QStringLiteral("sheet %1 does not follow sheet %2 in the stream").arg(k).arg(k - 1);
+        // Exactly the first sheet is selected and shown (WINDOW1 counts one).
+        if (window2.count(sheets[k]) == 0 || bool(window2[sheets[k]] & 0x0600) != (k == 0))
+            return QStringLiteral("sheet %1: WINDOW2 missing or its selection wrong").arg(k);
+    }
 
     // Shared strings: count them, see how the records split them, and note
     // where each one starts (stream position, offset in its record).
@@ -196,31 +337,34 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
             return QStringLiteral("EXTSST bucket %1 points elsewhere").arg(k);
     }
 
-    // Sheet: INDEX -> DBCELL -> ROW records and each row's first cell.
-    const qsizetype index = records.upper_bound(sheet)->first;
-    if (records[index] != 0x020B || records[u32(s, index + 16)] != 0x0055)
-        return QStringLiteral("no INDEX after the sheet's BOF, or its DEFCOLWIDTH position is wrong");
+    // Each sheet: INDEX -> DBCELL -> ROW records and each row's first cell.
     int indexedRows = 0;
-    for (qsizetype k = 0; k < (u16(s, index + 2) - 16) / 4; ++k) {
-        const qsizetype db = u32(s, index + 20 + 4 * k);
-        if (records.count(db) == 0 || records[db] != 0x00D7)
-            return QStringLiteral("INDEX entry %1 is no DBCELL").arg(k);
-        qsizetype row = db - u32(s, db + 4), cell = row + 20;
-        const int rows = (u16(s, db + 2) - 4) / 2;
-        if (rows > 32 || u16(s, row + 4) / 32 != u16(s, row + 4 + 20 * (rows - 1)) / 32)
-            return QStringLiteral("DBCELL %1: rows of more than one block of 32").arg(k);
-        indexedRows += rows;
-        for (int i = 0; i < rows; ++i, row += 20) {
-            cell += u16(s, db + 8 + 2 * i);
-            if (records.count(row) == 0 || records[row] != 0x0208 || records.count(cell) == 0
-                || (records[cell] != 0x00FD && records[cell] != 0x0203) || u16(s, cell + 4) != u16(s, row + 4))
-                return QStringLiteral("DBCELL %1, row %2: offsets point elsewhere").arg(k).arg(i);
+    for (size_t k = 0; k < sheets.size(); ++k) {
+        const qsizetype index = records.upper_bound(sheets[k])->first;
+        if (records[index] != 0x020B || records[u32(s, index + 16)] != 0x0055)
+            return QStringLiteral("sheet %1: no INDEX after its BOF, or its DEFCOLWIDTH position is wrong").arg(k);
+        for (qsizetype d = 0; d < (u16(s, index + 2) - 16) / 4; ++d) {
+            const qsizetype db = u32(s, index + 20 + 4 * d);
+            if (records.count(db) == 0 || records[db] != 0x00D7
+                || (k + 1 < sheets.size() && db > sheets[k + 1]))
+                return QStringLiteral("sheet %1: INDEX entry %2 is no DBCELL of the sheet").arg(k).arg(d);
+            qsizetype row = db - u32(s, db + 4), cell = row + 20;
+            const int rows = (u16(s, db + 2) - 4) / 2;
+            if (rows > 32 || u16(s, row + 4) / 32 != u16(s, row + 4 + 20 * (rows - 1)) / 32)
+                return QStringLiteral("sheet %1, DBCELL %2: rows of more than one block of 32").arg(k).arg(d);
+            indexedRows += rows;
+            for (int i = 0; i < rows; ++i, row += 20) {
+                cell += u16(s, db + 8 + 2 * i);
+                if (records.count(row) == 0 || records[row] != 0x0208 || records.count(cell) == 0
+                    || (records[cell] != 0x00FD && records[cell] != 0x0203) || u16(s, cell + 4) != u16(s, row + 4))
+                    return QStringLiteral("sheet %1, DBCELL %2, row %3: offsets point elsewhere").arg(k).arg(d).arg(i);
+            }
         }
     }
     quint32 labels = 0;
     int rowRecords = 0;
     for (const auto& [p, type] : records) {
-        labels += (p > sheet && type == 0x00FD);
+        labels += (p > sheets.front() && type == 0x00FD);
         rowRecords += (type == 0x0208);
     }
     if (rowRecords != indexedRows)

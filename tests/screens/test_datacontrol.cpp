@@ -1,10 +1,14 @@
 #include "screens/common/datacontrol.h"
+#include "screens/edit/main2.h"
+#include "screens/registration/main.h"
 #include "support/testsupport.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 using namespace testsupport;
 using namespace screens;
@@ -15,6 +19,8 @@ using namespace screens;
 class TestDataControl : public QObject {
     Q_OBJECT
 private slots:
+    void cleanup() { closeScreens(); }
+
     void writesThroughBoundControls()
     {
         AppDir dir;
@@ -70,6 +76,70 @@ private slots:
         data.recordset()->deleteCurrent();
         QVERIFY(!data.recordset()->hasCurrent());
         QCOMPARE(dir.count(), 1);
+
+        // Every refresh raises Reposition, also one that opens an empty set.
+        QSignalSpy reposition(&data, &common::DataControl::Reposition);
+        data.setRecordSource(QStringLiteral("select * from tabel where 書名 like '*none*';"));
+        data.refresh();
+        QCOMPARE(reposition.count(), 1);
+        QCOMPARE(data.recordset()->absolutePosition(), -1);
+        QCOMPARE(title.text(), QString());
+    }
+
+    // The caption is readable in the width each screen gives the control:
+    // every position up to 9,999,999 on the edit screen (whichever digit is
+    // widest in the font), "新規登録" on the registration screen. Measured
+    // with the label's own font against the room inside its frame; the four
+    // move buttons are narrow, two at each end, the caption centred between.
+    void captionFitsItsRoom_data()
+    {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QStringList>("captions");
+        QStringList positions;
+        for (char digit = '0'; digit <= '9'; ++digit)
+            positions << QString(7, QLatin1Char(digit));
+        QTest::newRow("edit, 121 px") << "Main2" << positions;
+        QTest::newRow("registration, 185 px") << "Main" << QStringList{"新規登録"};
+    }
+    void captionFitsItsRoom()
+    {
+        QFETCH(QString, screen);
+        QFETCH(QStringList, captions);
+        AppDir dir;
+        MessageScript messages;
+        app::Navigator navigator;
+        QWidget *window = openFromMenu(navigator.menu(), menuChoiceFor(qPrintable(screen)));
+        QVERIFY(window);
+        auto *data = child<common::DataControl>(window, "Data1");
+        auto *caption = child<QLabel>(data, "caption");
+        const QRect room = caption->contentsRect().marginsRemoved(QMargins(1, 0, 1, 0) * caption->margin());
+        const QFontMetrics metrics(caption->font());
+        for (const QString &text : captions) {
+            data->setCaption(text);
+            QVERIFY2(metrics.horizontalAdvance(text) <= room.width() && metrics.height() <= room.height(),
+                     qPrintable(QStringLiteral("%1: %2 x %3 px in %4 x %5")
+                                    .arg(text)
+                                    .arg(metrics.horizontalAdvance(text))
+                                    .arg(metrics.height())
+                                    .arg(room.width())
+                                    .arg(room.height())));
+        }
+        QVERIFY(caption->alignment() & Qt::AlignHCenter);
+        QCOMPARE(caption->x(), data->width() - caption->geometry().right() - 1);
+        int x = 0;
+        for (const char *name : {"first", "previous", "", "next", "last"}) {
+            QWidget *part = *name ? child<QToolButton>(data, name) : static_cast<QWidget *>(caption);
+            QCOMPARE(part->x(), x);
+            QCOMPARE(part->height(), data->height());
+            if (*name)
+                QVERIFY2(part->width() < part->height(), name);
+            x += part->width();
+        }
+        QCOMPARE(x, data->width());
+        if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS")) {
+            data->setCaption(captions.last());
+            data->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/data1_%1.png").arg(screen));
+        }
     }
 };
 

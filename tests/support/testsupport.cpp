@@ -1,6 +1,6 @@
 #include "support/testsupport.h"
 
-#include "app/fonts.h"
+#include "app/desktop.h"
 #include "store/module1.h"
 #include "screens/common/datascreen.h"
 #include "screens/common/shell.h"
@@ -15,9 +15,10 @@
 #include <QPushButton>
 #include <QTest>
 
-// Every test runs with the fonts the application sets up at start-up.
-static void setUpFonts() { app::installFontSubstitutions(); }
-Q_COREAPP_STARTUP_FUNCTION(setUpFonts)
+// Every test runs with the fonts and Qt's Japanese texts that the
+// application sets up at start-up.
+static void setUpDesktop() { app::setUpDesktop(); }
+Q_COREAPP_STARTUP_FUNCTION(setUpDesktop)
 
 namespace testsupport {
 

@@ -1,11 +1,12 @@
 #include "screens/common/about.h"
 
+#include "screens/common/centring.h"
 #include "screens/common/ui.h"
 
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QScreen>
 #include <QVersionNumber>
 
 namespace screens {
@@ -31,14 +32,22 @@ frmAbout::frmAbout(QWidget *parent)
     for (QLabel *l : {Label2, Label3, Label4})
         l->setAlignment(Qt::AlignCenter);
 
-    if (QScreen *s = screen())
-        move(s->availableGeometry().center() - rect().center());
+    common::centreOnScreen(this);
 }
 
 QString frmAbout::versionText()
 {
     const QVersionNumber v = QVersionNumber::fromString(QStringLiteral(BUKUREA_VERSION));
     return QStringLiteral("%1.%2%3").arg(v.majorVersion()).arg(v.minorVersion()).arg(v.microVersion());
+}
+
+void frmAbout::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 } // namespace screens

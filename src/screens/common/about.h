@@ -8,7 +8,8 @@ class QLabel;
 namespace screens {
 
 // The version dialog: the program's name and version, its icon and three
-// lines about its maker. It has no button; the title bar closes it.
+// lines about its maker. It has no button; the title bar closes it, and
+// Escape, with no cancel button to press, does nothing.
 class frmAbout : public QDialog {
     Q_OBJECT
 public:
@@ -23,6 +24,9 @@ public:
 
     // "1.08" for the program version 1.0.8.
     static QString versionText();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 } // namespace screens

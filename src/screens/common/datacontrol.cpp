@@ -5,44 +5,85 @@
 
 #include <QLabel>
 #include <QMetaProperty>
+#include <QPainter>
 #include <QToolButton>
 
 namespace common {
 
+namespace {
+
+// A move button: a narrow button showing an arrow, with a bar beside it for
+// the first and the last row (|◀ ◀ ▶ ▶|). The arrow is drawn, not a
+// character, so that it stays crisp and small whatever the font.
+class MoveButton : public QToolButton {
+public:
+    enum class Arrow { First, Previous, Next, Last };
+    MoveButton(Arrow arrow, QWidget *parent) : QToolButton(parent), m_arrow(arrow) {}
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QToolButton::paintEvent(event); // the button's face, without text
+        QPainter p(this);
+        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+        // An odd height keeps the tip on a pixel row; the arrow is as wide as
+        // half its height, the bar one pixel with a pixel of space.
+        const int tall = std::max(5, height() / 3) | 1, wide = tall / 2 + 1;
+        const bool bar = m_arrow == Arrow::First || m_arrow == Arrow::Last;
+        const bool left = m_arrow == Arrow::First || m_arrow == Arrow::Previous;
+        const int glyph = wide + (bar ? 2 : 0), shift = isDown() ? 1 : 0;
+        const int x0 = (width() - glyph) / 2 + shift, mid = height() / 2 + shift;
+        if (bar)
+            p.drawLine(left ? x0 : x0 + glyph - 1, mid - tall / 2, left ? x0 : x0 + glyph - 1, mid + tall / 2);
+        const int ax = x0 + (bar && left ? 2 : 0);
+        for (int k = 0; k < wide; ++k) { // column k of the arrow, from its tip
+            const int x = left ? ax + k : ax + wide - 1 - k;
+            p.drawLine(x, mid - k, x, mid + k);
+        }
+    }
+
+private:
+    Arrow m_arrow;
+};
+
+} // namespace
+
 DataControl::DataControl(QWidget *parent)
     : QWidget(parent), m_caption(new QLabel(this)), m_failures(new ReadFailures(this))
 {
-    auto button = [this](const char *name, const QString &glyph, void (store::RecordSet::*move)()) {
-        auto *b = new QToolButton(this);
+    using Arrow = MoveButton::Arrow;
+    auto button = [this](const char *name, Arrow arrow, void (store::RecordSet::*move)()) {
+        auto *b = new MoveButton(arrow, this);
         b->setObjectName(QLatin1String(name));
-        b->setText(glyph);
         b->setFocusPolicy(Qt::NoFocus);
-        connect(b, &QToolButton::clicked, this, [this, move] { this->move(move); });
+        connect(b, &QToolButton::clicked, this, [this, move] { step(move); });
         m_buttons.push_back(b);
     };
-    button("first", QStringLiteral("|◀"), &store::RecordSet::moveFirst);
-    button("previous", QStringLiteral("◀"), &store::RecordSet::movePrevious);
+    button("first", Arrow::First, &store::RecordSet::moveFirst);
+    button("previous", Arrow::Previous, &store::RecordSet::movePrevious);
     m_caption->setObjectName(QStringLiteral("caption"));
-    m_caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_caption->setAlignment(Qt::AlignCenter);
     m_caption->setFrameShape(QFrame::Panel);
     m_caption->setFrameShadow(QFrame::Sunken);
-    m_caption->setIndent(4);
-    button("next", QStringLiteral("▶"), &store::RecordSet::moveNext);
-    button("last", QStringLiteral("▶|"), &store::RecordSet::moveLast);
+    m_caption->setTextFormat(Qt::PlainText);
+    button("next", Arrow::Next, &store::RecordSet::moveNext);
+    button("last", Arrow::Last, &store::RecordSet::moveLast);
 }
 
 DataControl::~DataControl() = default;
 
 void DataControl::resizeEvent(QResizeEvent *)
 {
-    // Two square buttons at each end, the caption between them.
-    const int h = height(), w = std::min(h, width() / 5);
+    // Two narrow buttons at each end, about half as wide as they are high
+    // (never more than an eighth of the control each), the caption between
+    // them: the room for the position is what the buttons leave.
+    const int h = height(), w = std::min(std::max(12, (h + 1) / 2), width() / 8);
     for (int i = 0; i < 4; ++i)
         m_buttons[i]->setGeometry(i < 2 ? i * w : width() - (4 - i) * w, 0, w, h);
     m_caption->setGeometry(2 * w, 0, width() - 4 * w, h);
 }
 
-void DataControl::move(void (store::RecordSet::*to)())
+void DataControl::step(void (store::RecordSet::*to)())
 {
     if (!m_recordset)
         return;
@@ -68,8 +109,9 @@ void DataControl::refresh()
     m_recordset = std::move(fresh);
     emit recordsetChanged();
     showCurrentRow();
-    if (m_recordset->hasCurrent())
-        emit Reposition();
+    // Raised on every refresh, also when the new set is empty: the screen
+    // then shows the position of no row.
+    emit Reposition();
 }
 
 void DataControl::bind(QWidget *control, const QString &field, const char *property)

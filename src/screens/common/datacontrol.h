@@ -16,8 +16,8 @@ class ReadFailures;
 
 // The data control of a screen (`Data1`): it opens a record source of the
 // book database and shows its current row in the controls bound to it by
-// field name. Its face is a caption between first/previous and next/last
-// buttons.
+// field name. Its face is a caption centred between narrow first/previous
+// and next/last arrow buttons.
 //
 // A current row that cannot be read (the file is locked by another program,
 // or damaged) leaves the bound controls empty, marked "読み込めませんでした"
@@ -37,7 +37,8 @@ public:
     QString caption() const;
 
     // Opens the database name and record source: the first row becomes
-    // current, bound controls show it, and Reposition is raised. Throws
+    // current (none when the set is empty), bound controls show it, and
+    // Reposition is raised, also for an empty set. Throws
     // store::Error; the record set open before stays open then.
     void refresh();
     // The open record set; null before the first successful refresh.
@@ -61,6 +62,8 @@ public:
     void updateRecord();
 
 signals:
+    // Another row became current, or a refresh opened a new set (whose
+    // current row may be none).
     void Reposition();
     // A new record set was opened by refresh().
     void recordsetChanged();
@@ -75,7 +78,8 @@ private:
         QByteArray property;
     };
     void showCurrentRow();
-    void move(void (store::RecordSet::*to)());
+    // Moves the record set to another row as one operation.
+    void step(void (store::RecordSet::*to)());
 
     QString m_databaseName;
     QString m_recordSource;

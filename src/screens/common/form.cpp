@@ -1,8 +1,9 @@
 #include "screens/common/form.h"
 
+#include "screens/common/centring.h"
+
 #include <QCloseEvent>
 #include <QMenuBar>
-#include <QScreen>
 
 namespace common {
 
@@ -22,6 +23,7 @@ Form::Form(const char *name, ui::Twips clientArea, QWidget *parent)
     m_client->setFixedSize(ui::toPixels(clientArea).size());
     setCentralWidget(m_client);
     fixSize();
+    centreOnScreen(this);
 }
 
 void Form::fixSize()
@@ -44,19 +46,6 @@ void Form::closeEvent(QCloseEvent *event)
     }
     event->accept();
     emit unloaded();
-}
-
-void Form::showEvent(QShowEvent *event)
-{
-    if (!m_centred) {
-        m_centred = true;
-        if (QScreen *s = screen()) {
-            QRect r = frameGeometry();
-            r.moveCenter(s->availableGeometry().center());
-            move(r.topLeft());
-        }
-    }
-    QMainWindow::showEvent(event);
 }
 
 } // namespace common

@@ -6,7 +6,8 @@
 
 // A window of the application. Its controls stand at fixed positions in a
 // client area of a fixed size (below the menu bar where it has one); the
-// border is fixed and there is no maximise button.
+// border is fixed and there is no maximise button. It opens centred on the
+// screen.
 //
 // Closing: unload() is a close made by the program. Any other close (the
 // close box, the window menu's Close, Alt+F4) is the user's, and runs
@@ -35,7 +36,6 @@ protected:
     // The user closed the window from its control menu.
     virtual void queryUnload() {}
     void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
     // Fixes the window size to the client area plus the menu bar; call
     // after the menu bar is built.
     void fixSize();
@@ -43,7 +43,6 @@ protected:
 private:
     QWidget *m_client;
     bool m_unloading = false;
-    bool m_centred = false;
 };
 
 } // namespace common

@@ -1,5 +1,6 @@
 #include "screens/common/progresswindow.h"
 
+#include "screens/common/centring.h"
 #include "screens/common/ui.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ ProgressWindow::ProgressWindow(QWidget *parent, const char *name, const QString 
     // The bar counts in thousandths, so that any total fits its int range.
     m_bar->setRange(0, 1000);
     m_bar->setValue(0);
+    centreOnScreen(this);
 }
 
 void ProgressWindow::setDone(qint64 done)

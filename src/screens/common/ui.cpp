@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -50,9 +51,21 @@ template <typename W> static W *place(W *w, const char *name, Twips at)
     return w;
 }
 
-QPushButton *button(QWidget *parent, const char *name, const QString &caption, Twips at)
+void Button::keyPressEvent(QKeyEvent *event)
 {
-    auto *b = place(new QPushButton(caption, parent), name, at);
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
+
+Button *button(QWidget *parent, const char *name, const QString &caption, Twips at)
+{
+    auto *b = place(new Button(caption, parent), name, at);
     b->setAutoDefault(false);
     return b;
 }

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QPushButton>
 #include <QRect>
 #include <QString>
 
@@ -12,7 +13,6 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPushButton;
 class QWidget;
 
 // Builders for the controls of the screens. Positions are given in twips
@@ -35,7 +35,20 @@ QColor backgroundOf(const QWidget *w);
 // Lets a control use the input method (Japanese input on) or not (direct input).
 void setInputMethod(QWidget *w, bool on);
 
-QPushButton *button(QWidget *parent, const char *name, const QString &caption, Twips at);
+// A push button of the screens. While it has the focus, Enter (Return or
+// the keypad's Enter) presses it as Space does. It is never a default
+// button: Enter anywhere else in the window presses nothing. Holding Enter
+// down presses it once.
+class Button : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+};
+
+Button *button(QWidget *parent, const char *name, const QString &caption, Twips at);
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips at);
 TextBox *textBox(QWidget *parent, const char *name, Twips at);
 QLabel *label(QWidget *parent, const char *name, const QString &text, Twips at);

@@ -72,8 +72,6 @@ Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
         setTabOrder(order[i - 1], order[i]);
     panel->TitleBox->setFocus();
 
-    // A newly opened record set has no position until a book becomes current.
-    connect(Data1, &common::DataControl::recordsetChanged, this, [this] { Data1->setCaption(QString()); });
     connect(Data1, &common::DataControl::Reposition, this, &Main2::Data1_Reposition);
     connect(Command2, &QPushButton::clicked, this, &Main2::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, &Main2::Command1_Click);
@@ -109,6 +107,7 @@ bool Main2::hasCurrentBook() const
     return rs && rs->hasCurrent();
 }
 
+// The position of the current book counted from 1; an empty set shows 0.
 void Main2::Data1_Reposition()
 {
     Data1->setCaption(QString::number(Data1->recordset()->absolutePosition() + 1));
