@@ -201,15 +201,12 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
 
     sqlite3 *db = nullptr;
     // Without SQLITE_OPEN_CREATE: the store never makes a database file.
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     std::shared_ptr<Connection> c(new Connection(db, path));
     sqlite3_extended_result_codes(db, 1);
     if (rc != SQLITE_OK)
         c->fail(what);
     sqlite3_busy_handler(db, busyHandler, nullptr);
-    // Lists read rows by rowid in their shown order, which jumps about the
-    // file: a page cache of 32 MB keeps a large collection in memory.
-    sqlite3_exec(db, "PRAGMA cache_size = -32768", nullptr, nullptr, nullptr);
     if (sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                    likeFunction<true>, nullptr, nullptr, nullptr) != SQLITE_OK
         || sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
@@ -331,6 +328,45 @@ void ReadTransaction::commit()
         return;
     m_connection.exec("COMMIT", m_what);
     m_open = false;
+}
+
+qint64 Connection::dataVersion(const QString &what) const
+{
+    Prepared st(prepare(QStringLiteral("PRAGMA data_version")));
+    if (sqlite3_step(st.get()) != SQLITE_ROW)
+        fail(what);
+    return sqlite3_column_int64(st.get(), 0);
+}
+
+bool Connection::countStillRight(const QString &what) const
+{
+    return m_count && dataVersion(what) == m_countVersion;
+}
+
+std::optional<qint64> Connection::knownCount() const
+{
+    const QString what = QStringLiteral("データベースを読めません。");
+    ReadTransaction read(*this, what);
+    if (!countStillRight(what))
+        m_count.reset();
+    read.commit();
+    return m_count;
+}
+
+qint64 Connection::tableCount() const
+{
+    const QString what = QStringLiteral("データベースを読めません。");
+    ReadTransaction read(*this, what);
+    if (!countStillRight(what)) {
+        m_count.reset();
+        m_countVersion = dataVersion(what);
+        Prepared st(prepare(QStringLiteral("SELECT count(*) FROM %1").arg(tableName())));
+        if (sqlite3_step(st.get()) != SQLITE_ROW)
+            fail(what);
+        m_count = sqlite3_column_int64(st.get(), 0);
+    }
+    read.commit();
+    return *m_count;
 }
 
 Prepared::~Prepared() { sqlite3_finalize(m_stmt); }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -80,8 +81,17 @@ public:
     [[noreturn]] void fail(const QString &what) const { throw error(what); }
     // Runs one write (prepared and bound by `bindAndStep`) as its own
     // transaction: when it returns, the change is on disk; on any error it
-    // is rolled back and store::Error is thrown.
-    template <typename F> void writeTransaction(const QString &what, F &&bindAndStep);
+    // is rolled back and store::Error is thrown. `rowsAdded` is what the
+    // write does to the number of books (+1 a new one, -1 a deletion).
+    template <typename F> void writeTransaction(const QString &what, F &&bindAndStep, int rowsAdded = 0);
+
+    // The number of books in the table. Counting reads the whole table, so
+    // the count is kept: it stays right while no other program or
+    // connection has changed the file (the engine's data version tells)
+    // and this connection's own writes are added to it. Throws store::Error.
+    qint64 tableCount() const;
+    // The kept count when it is still right, without counting.
+    std::optional<qint64> knownCount() const;
 
 private:
     friend class ReadTransaction;
@@ -89,21 +99,35 @@ private:
     void readSchema();
     void exec(const char *sql, const QString &what) const;
     void rollback() const noexcept;
+    // The engine's data version of the file: it changes when another
+    // connection has written to it. Within a transaction.
+    qint64 dataVersion(const QString &what) const;
+    bool countStillRight(const QString &what) const;
 
     sqlite3 *m_db;
+    mutable std::optional<qint64> m_count;
+    mutable qint64 m_countVersion = 0;
     QString m_path;
     QString m_rowid = QStringLiteral("rowid");
     std::array<Affinity, FieldCount> m_affinity{};
 };
 
-template <typename F> void Connection::writeTransaction(const QString &what, F &&bindAndStep)
+template <typename F> void Connection::writeTransaction(const QString &what, F &&bindAndStep, int rowsAdded)
 {
     exec("BEGIN IMMEDIATE", what);
     try {
         bindAndStep();
+        // The kept count is right before this write only if nobody else
+        // wrote since it was taken.
+        const bool counted = rowsAdded != 0 && countStillRight(what);
         exec("COMMIT", what);
+        if (counted)
+            *m_count += rowsAdded;
+        else if (rowsAdded != 0)
+            m_count.reset();
     } catch (...) {
         rollback();
+        m_count.reset();
         throw;
     }
 }

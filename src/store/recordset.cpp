@@ -21,9 +21,12 @@ QString checkedField(const QString &name, const QString &source)
     throw missingFieldError(name, source);
 }
 
-QString selectRowids(const Statement &st, const QString &source, const QString &rowid)
+// The statement of a record source: `columns` of its rows, in its order.
+// `ordered`: rows without an order of their own come in the table's order.
+QString selectRows(const Statement &st, const QString &source, const QString &rowid, const QString &columns,
+                   bool ordered)
 {
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(rowid, tableName());
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns, tableName());
     if (!st.filterField.isEmpty())
         sql += QStringLiteral(" WHERE %1 LIKE ?1").arg(quotedField(checkedField(st.filterField, source)));
     if (!st.orderField.isEmpty()) {
@@ -32,6 +35,8 @@ QString selectRowids(const Statement &st, const QString &source, const QString &
         sql += QStringLiteral(" ORDER BY %1 %2, %3")
                    .arg(quotedField(checkedField(st.orderField, source)),
                         st.descending ? QStringLiteral("DESC") : QStringLiteral("ASC"), rowid);
+    } else if (ordered) {
+        sql += QStringLiteral(" ORDER BY %1").arg(rowid);
     }
     return sql;
 }
@@ -60,6 +65,18 @@ void bindField(sqlite3_stmt *st, int index, const QString &text, int field, cons
     }
 }
 
+// The nine fields, bracketed, in the table's order.
+const QString &fieldList()
+{
+    static const QString list = [] {
+        QStringList cols;
+        for (const QString &f : fieldNames())
+            cols << quotedField(f);
+        return cols.join(u',');
+    }();
+    return list;
+}
+
 QVariant columnValue(sqlite3_stmt *st, int column)
 {
     switch (sqlite3_column_type(st, column)) {
@@ -76,7 +93,26 @@ RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &sour
     : m_connection(std::move(connection))
 {
     const Statement st = parseRecordSource(source);
-    Prepared q(m_connection->prepare(selectRowids(st, source, m_connection->rowid())));
+    const QString &id = m_connection->rowid();
+    m_stream = selectRows(st, source, id, id + u',' + fieldList(), true);
+    m_pattern = st.filterField.isEmpty() ? std::nullopt : std::optional<QString>(st.pattern);
+    if (st.filterField.isEmpty() && st.orderField.isEmpty()) {
+        // The table in its own order: only where its first row is, and the
+        // count if the connection still knows it.
+        m_tableOrder = true;
+        m_listed = false;
+        const QString what = QStringLiteral("データベースを読めません。");
+        ReadTransaction read(*m_connection, what);
+        if (const std::optional<qint64> first = find({Locator::First, 0, 0})) {
+            m_current = 0;
+            m_at = {Locator::Row, *first, 0};
+        }
+        if (const std::optional<qint64> count = m_connection->knownCount())
+            m_count = int(*count);
+        read.commit();
+        return;
+    }
+    Prepared q(m_connection->prepare(selectRows(st, source, id, id, false)));
     if (!st.filterField.isEmpty())
         bindText(q.get(), 1, st.pattern);
     const QString what = QStringLiteral("データベースを読めません。");
@@ -93,6 +129,102 @@ RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &sour
 
 RecordSet::~RecordSet() = default;
 
+int RecordSet::recordCount() const
+{
+    if (!lazy())
+        return int(m_rowids.size());
+    if (!m_count)
+        m_count = int(m_connection->tableCount());
+    return *m_count;
+}
+
+// The row number of the row a locator points at; nothing when there is no
+// such row.
+std::optional<qint64> RecordSet::find(const Locator &at) const
+{
+    const QString &id = m_connection->rowid();
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(id, tableName());
+    const bool from = at.kind == Locator::Row || at.kind == Locator::After || at.kind == Locator::Before;
+    if (from) {
+        const char *op = at.kind == Locator::Row ? "=" : at.kind == Locator::After ? ">" : "<";
+        sql += QStringLiteral(" WHERE %1 %2 ?1").arg(id, QLatin1String(op));
+    }
+    const bool backwards = at.kind == Locator::Last || at.kind == Locator::Before;
+    const int skip = (at.kind == Locator::After || at.kind == Locator::Before) ? at.steps - 1 : at.steps;
+    sql += QStringLiteral(" ORDER BY %1 %2 LIMIT 1 OFFSET %3")
+               .arg(id, backwards ? QStringLiteral("DESC") : QStringLiteral("ASC"))
+               .arg(std::max(0, skip));
+    Prepared q(m_connection->prepare(sql));
+    if (from)
+        sqlite3_bind_int64(q.get(), 1, at.rowid);
+    const int rc = sqlite3_step(q.get());
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        m_connection->fail(QStringLiteral("データを読めません。"));
+    return sqlite3_column_int64(q.get(), 0);
+}
+
+RecordSet::Locator RecordSet::moved(const Locator &from, int by)
+{
+    switch (from.kind) {
+    case Locator::Row:
+        return by > 0 ? Locator{Locator::After, from.rowid, by} : Locator{Locator::Before, from.rowid, -by};
+    case Locator::First: return {Locator::First, 0, std::max(0, from.steps + by)};
+    case Locator::Last: return {Locator::Last, 0, std::max(0, from.steps - by)};
+    case Locator::After:
+    case Locator::Before: {
+        const int steps = from.kind == Locator::After ? from.steps + by : -from.steps + by;
+        if (steps == 0)
+            return {Locator::Row, from.rowid, 0};
+        return steps > 0 ? Locator{Locator::After, from.rowid, steps} : Locator{Locator::Before, from.rowid, -steps};
+    }
+    }
+    return from;
+}
+
+qint64 RecordSet::currentRowid() const
+{
+    if (!lazy())
+        return m_rowids[m_current];
+    if (m_at.kind != Locator::Row) {
+        // A move that could not read the file: the row is looked for now.
+        // Fewer rows than expected (deleted meanwhile): the nearest end.
+        std::optional<qint64> found = find(m_at);
+        if (!found)
+            found = find({m_at.kind == Locator::Before || m_at.kind == Locator::Last ? Locator::First : Locator::Last, 0, 0});
+        if (!found)
+            throw Error(QStringLiteral("データを読めません: 表にデータがありません。"));
+        m_at = {Locator::Row, *found, 0};
+    }
+    return m_at.rowid;
+}
+
+void RecordSet::listRowids() const
+{
+    const qint64 current = m_current >= 0 ? currentRowid() : 0;
+    const QString &id = m_connection->rowid();
+    Prepared q(m_connection->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(id, tableName())));
+    std::vector<qint64> rowids;
+    int rc;
+    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW)
+        rowids.push_back(sqlite3_column_int64(q.get(), 0));
+    if (rc != SQLITE_DONE)
+        m_connection->fail(QStringLiteral("データを読めません。"));
+    m_rowids = std::move(rowids);
+    m_listed = true;
+    m_count.reset();
+    m_currentRow.reset();
+    if (m_current >= 0) {
+        // The current row keeps its place; gone meanwhile, the next one
+        // takes it.
+        auto *self = const_cast<RecordSet *>(this);
+        const auto at = std::lower_bound(m_rowids.begin(), m_rowids.end(), current);
+        self->m_current =
+            m_rowids.empty() ? -1 : int(std::min<qsizetype>(at - m_rowids.begin(), qsizetype(m_rowids.size()) - 1));
+    }
+}
+
 void RecordSet::setCurrent(int position)
 {
     if (m_rowids.empty())
@@ -102,15 +234,70 @@ void RecordSet::setCurrent(int position)
     emit repositioned();
 }
 
-void RecordSet::moveFirst() { setCurrent(0); }
-void RecordSet::movePrevious() { setCurrent(m_current - 1); }
-void RecordSet::moveNext() { setCurrent(m_current + 1); }
-void RecordSet::moveLast() { setCurrent(recordCount() - 1); }
-void RecordSet::moveTo(int position) { setCurrent(position); }
+// A move within the table in its own order. The row moved to is looked for
+// at once; when the file cannot be read now, the move is still made (the
+// position is known) and the row is looked for when it is read.
+void RecordSet::moveLazily(Locator::Kind to)
+{
+    if (m_current < 0 && (to == Locator::After || to == Locator::Before))
+        to = Locator::First;
+    Locator target;
+    int position = m_current;
+    switch (to) {
+    case Locator::First:
+        target = {Locator::First, 0, 0};
+        position = 0;
+        break;
+    case Locator::Last:
+        target = {Locator::Last, 0, 0};
+        position = recordCount() - 1;
+        break;
+    case Locator::After:
+        target = moved(m_at, +1);
+        ++position;
+        break;
+    case Locator::Before:
+        target = moved(m_at, -1);
+        --position;
+        break;
+    case Locator::Row: return;
+    }
+    // Past either end the current row stays, as in a list.
+    const bool pastEnd = position < 0 || (m_count && position >= *m_count);
+    if (!pastEnd) {
+        try {
+            if (const std::optional<qint64> found = find(target)) {
+                m_at = {Locator::Row, *found, 0};
+                m_current = position;
+            } else if (m_current < 0) {
+                return; // no rows at all
+            }
+        } catch (const Error &) {
+            m_at = target;
+            m_current = position;
+        }
+        m_currentRow.reset();
+    }
+    m_mode = EditMode::None;
+    emit repositioned();
+}
+
+void RecordSet::moveFirst() { lazy() ? moveLazily(Locator::First) : setCurrent(0); }
+void RecordSet::movePrevious() { lazy() ? moveLazily(Locator::Before) : setCurrent(m_current - 1); }
+void RecordSet::moveNext() { lazy() ? moveLazily(Locator::After) : setCurrent(m_current + 1); }
+void RecordSet::moveLast() { lazy() ? moveLazily(Locator::Last) : setCurrent(recordCount() - 1); }
+void RecordSet::moveTo(int position)
+{
+    if (lazy())
+        listRowids();
+    setCurrent(position);
+}
 
 const RecordSet::Row &RecordSet::row(int position) const
 {
     static const Row empty{};
+    if (lazy())
+        listRowids();
     if (position < 0 || position >= recordCount())
         return empty;
     const int blockNo = position / BlockRows, first = blockNo * BlockRows;
@@ -137,11 +324,8 @@ const RecordSet::Row &RecordSet::row(int position) const
 void RecordSet::readRows(Block &block, int first, int from) const
 {
     if (!m_fetch) {
-        QStringList cols;
-        for (const QString &f : fieldNames())
-            cols << quotedField(f);
         m_fetch = std::make_unique<Prepared>(m_connection->prepare(
-            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(cols.join(u','), tableName(), m_connection->rowid())));
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), m_connection->rowid())));
     }
     const QString what = QStringLiteral("データを読めません。");
     sqlite3_stmt *q = m_fetch->get();
@@ -186,7 +370,29 @@ QString RecordSet::fieldText(const QString &name) const
     const int column = fieldNames().indexOf(name);
     if (column < 0)
         throw missingFieldError(name);
-    return hasCurrent() ? text(m_current, column) : QString();
+    if (!hasCurrent())
+        return QString();
+    if (!lazy())
+        return text(m_current, column);
+    if (!m_currentRow) {
+        // Deleted by another program meanwhile, it reads as empty.
+        const qint64 rowid = currentRowid();
+        const QString what = QStringLiteral("データを読めません。");
+        Prepared q(m_connection->prepare(
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), m_connection->rowid())));
+        sqlite3_bind_int64(q.get(), 1, rowid);
+        const int rc = sqlite3_step(q.get());
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            m_connection->fail(what);
+        Row row{};
+        if (rc == SQLITE_ROW) {
+            for (int c = 0; c < FieldCount; ++c)
+                row[c] = columnValue(q.get(), c);
+        }
+        m_currentRow = std::move(row);
+    }
+    const QVariant &v = (*m_currentRow)[column];
+    return v.isNull() ? QString() : v.toString();
 }
 
 void RecordSet::requireCurrent(const QString &what) const
@@ -195,7 +401,74 @@ void RecordSet::requireCurrent(const QString &what) const
         throw Error(QStringLiteral("%1できません: 現在のデータがありません。").arg(what));
 }
 
-void RecordSet::forgetCache() const { m_cache.clear(); }
+void RecordSet::readAll(const std::function<bool(const FieldReader &)> &visit) const
+{
+    const QString what = QStringLiteral("データを読めません。");
+    // One pass of the record source's own statement, in its order: far
+    // cheaper than a lookup per row. A listed record set checks each row
+    // against its list; from the first row that differs (the table was
+    // changed meanwhile by another program) the rest are read by their
+    // rowids, as row() reads them.
+    Prepared q(m_connection->prepare(m_stream));
+    if (m_pattern)
+        bindText(q.get(), 1, *m_pattern);
+    const bool checked = !lazy();
+    const size_t listed = m_rowids.size();
+    size_t position = 0;
+    int rc;
+    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
+        if (checked && (position == listed || sqlite3_column_int64(q.get(), 0) != m_rowids[position]))
+            break;
+        if (!visit(FieldReader(q.get(), 1)))
+            return;
+        ++position;
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        m_connection->fail(what);
+    if (!checked || position == listed)
+        return;
+    Prepared fetch(m_connection->prepare(
+        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), m_connection->rowid())));
+    ReadTransaction read(*m_connection, what);
+    for (; position < listed; ++position) {
+        sqlite3_bind_int64(fetch.get(), 1, m_rowids[position]);
+        rc = sqlite3_step(fetch.get());
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            m_connection->fail(what);
+        // Deleted meanwhile: an empty row.
+        const bool more = visit(FieldReader(rc == SQLITE_ROW ? fetch.get() : nullptr, 0));
+        sqlite3_reset(fetch.get());
+        if (!more)
+            return;
+    }
+    read.commit();
+}
+
+FieldReader::Type FieldReader::type(int column) const
+{
+    if (!m_statement)
+        return Type::Null;
+    switch (sqlite3_column_type(m_statement, m_first + column)) {
+    case SQLITE_NULL: return Type::Null;
+    case SQLITE_INTEGER: return Type::Integer;
+    case SQLITE_FLOAT: return Type::Real;
+    default: return Type::Text;
+    }
+}
+
+qint64 FieldReader::integer(int column) const { return sqlite3_column_int64(m_statement, m_first + column); }
+double FieldReader::real(int column) const { return sqlite3_column_double(m_statement, m_first + column); }
+QByteArrayView FieldReader::utf8(int column) const
+{
+    const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, m_first + column));
+    return {bytes, sqlite3_column_bytes(m_statement, m_first + column)};
+}
+
+void RecordSet::forgetCache() const
+{
+    m_cache.clear();
+    m_currentRow.reset();
+}
 
 void RecordSet::checkOneRowChanged(const QString &what) const
 {
@@ -252,9 +525,14 @@ void RecordSet::update(const QHash<QString, QString> &values)
                 bindField(q.get(), i + 1, values.value(fields[i]), fieldNames().indexOf(fields[i]), *m_connection, what);
             if (sqlite3_step(q.get()) != SQLITE_DONE)
                 m_connection->fail(what);
-        });
+        }, +1);
         // Like a dynaset, the new row joins the end of the open rows.
-        m_rowids.push_back(sqlite3_last_insert_rowid(m_connection->handle()));
+        if (lazy()) {
+            if (m_count)
+                ++*m_count;
+        } else {
+            m_rowids.push_back(sqlite3_last_insert_rowid(m_connection->handle()));
+        }
     } else if (m_mode == EditMode::Editing) {
         requireCurrent(QStringLiteral("修正"));
         if (!fields.isEmpty()) {
@@ -269,7 +547,7 @@ void RecordSet::update(const QHash<QString, QString> &values)
                 for (int i = 0; i < fields.size(); ++i)
                     bindField(q.get(), i + 1, values.value(fields[i]), fieldNames().indexOf(fields[i]), *m_connection,
                               what);
-                sqlite3_bind_int64(q.get(), fields.size() + 1, m_rowids[m_current]);
+                sqlite3_bind_int64(q.get(), fields.size() + 1, currentRowid());
                 if (sqlite3_step(q.get()) != SQLITE_DONE)
                     m_connection->fail(what);
                 checkOneRowChanged(what);
@@ -289,12 +567,17 @@ void RecordSet::deleteCurrent()
     m_connection->writeTransaction(what, [&] {
         Prepared q(m_connection->prepare(
             QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(tableName(), m_connection->rowid())));
-        sqlite3_bind_int64(q.get(), 1, m_rowids[m_current]);
+        sqlite3_bind_int64(q.get(), 1, currentRowid());
         if (sqlite3_step(q.get()) != SQLITE_DONE)
             m_connection->fail(what);
         checkOneRowChanged(what);
-    });
-    m_rowids.erase(m_rowids.begin() + m_current);
+    }, -1);
+    if (lazy()) {
+        if (m_count)
+            --*m_count;
+    } else {
+        m_rowids.erase(m_rowids.begin() + m_current);
+    }
     m_current = -1;
     m_mode = EditMode::None;
     forgetCache();

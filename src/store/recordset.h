@@ -7,18 +7,44 @@
 #include <QObject>
 #include <QVariant>
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 namespace store {
 
+// One row as the engine hands it out, for a reader that takes every row in
+// order (RecordSet::readAll()); valid only during the call it is given to.
+class FieldReader {
+public:
+    enum class Type { Null, Integer, Real, Text };
+    FieldReader(sqlite3_stmt *statement, int firstColumn) : m_statement(statement), m_first(firstColumn) {}
+    Type type(int column) const;
+    qint64 integer(int column) const;
+    double real(int column) const;
+    // A text as the file holds it, in UTF-8.
+    QByteArrayView utf8(int column) const;
+
+private:
+    sqlite3_stmt *m_statement; // null: a row without values
+    int m_first;
+};
+
 // The rows of one record source, opened on a connection.
 //
-// On opening, only the rowids of the result are read, in the result's
-// order: that gives the true count at once and lets any row be reached,
-// however large the result. Row contents are fetched by rowid in blocks as
-// they are needed and kept in a small cache.
+// A search or a sort reads, on opening, only the rowids of its result, in
+// the result's order: that gives the true count at once and lets any row be
+// reached, however large the result. Row contents are fetched by rowid in
+// blocks as they are needed and kept in a small cache.
+//
+// The table itself in its own order (the record source "tabel") reads, on
+// opening, only its first row: a screen that shows one book at a time then
+// costs the same for ten books as for a million. Moves go from the current
+// row to its neighbour in the table, the count is the connection's (counted
+// once, see Connection::tableCount()), and the rowids are read only when a
+// row is asked for by its position (row(), moveTo()).
 //
 // Operations without a current row: moves are no-ops, field texts read as
 // empty, and edit(), update() of an edited row and deleteCurrent() throw
@@ -33,10 +59,14 @@ public:
     RecordSet(std::shared_ptr<Connection> connection, const QString &source);
     ~RecordSet() override;
 
-    int recordCount() const { return int(m_rowids.size()); }
+    // The number of rows; for the table in its own order, counting them may
+    // read the table and throw store::Error.
+    int recordCount() const;
     int absolutePosition() const { return m_current; } // zero-based; -1 without a current row
     bool hasCurrent() const { return m_current >= 0; }
 
+    // Moves; for the table in its own order they read the row moved to and
+    // throw store::Error when it cannot be read.
     void moveFirst();
     void movePrevious();
     void moveNext();
@@ -53,6 +83,11 @@ public:
     // A field of the current row by name; NULL and no current row read "".
     // Throws like row().
     QString fieldText(const QString &name) const;
+
+    // Hands every row to `visit`, in order from the first, until it returns
+    // false; the current row does not move. Throws store::Error when a row
+    // cannot be read.
+    void readAll(const std::function<bool(const FieldReader &)> &visit) const;
 
     EditMode editMode() const { return m_mode; }
     // Starts a new empty pending row; bound controls are emptied.
@@ -80,14 +115,39 @@ signals:
 private:
     struct Block;
     void readRows(Block &block, int first, int from) const;
+    // The table in its own order: the rowids not read yet.
+    bool lazy() const { return m_tableOrder && !m_listed; }
+    void listRowids() const;
+    // Where the current row of the table in its own order is: a row
+    // number, or, after a move that could not read the file, the way to
+    // find it: so many rows from the first or the last, or after or before
+    // a known row.
+    struct Locator {
+        enum Kind { Row, First, Last, After, Before } kind = Row;
+        qint64 rowid = 0; // Row: the row; After, Before: the known row
+        int steps = 0;    // First, Last: rows from that end; After, Before: rows from the known row
+    };
+    static Locator moved(const Locator &from, int by);
+    std::optional<qint64> find(const Locator &at) const;
+    void moveLazily(Locator::Kind to);
+    qint64 currentRowid() const;
     void checkOneRowChanged(const QString &what) const;
     void requireCurrent(const QString &what) const;
     void setCurrent(int position);
     void forgetCache() const;
-
     std::shared_ptr<Connection> m_connection;
-    std::vector<qint64> m_rowids;
+    mutable std::vector<qint64> m_rowids;
     int m_current = -1;
+    // The table in its own order: whether the rowids have been read, where
+    // the current row is, its fields once read, and the count once known.
+    bool m_tableOrder = false;
+    mutable bool m_listed = true;
+    mutable Locator m_at;
+    mutable std::optional<Row> m_currentRow;
+    mutable std::optional<int> m_count;
+    // Every row in order, for readAll(); the pattern it binds, if any.
+    QString m_stream;
+    std::optional<QString> m_pattern;
     EditMode m_mode = EditMode::None;
 
     static constexpr int BlockRows = 256;

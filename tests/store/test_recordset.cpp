@@ -34,6 +34,17 @@ QStringList column(store::RecordSet &rs, int col)
     return out;
 }
 
+// The titles of every row as readAll() hands them out; NULL reads as "".
+QStringList readAllTitles(const store::RecordSet &rs)
+{
+    QStringList out;
+    rs.readAll([&](const store::FieldReader &row) {
+        out << (row.type(1) == store::FieldReader::Type::Null ? QString() : QString::fromUtf8(row.utf8(1)));
+        return true;
+    });
+    return out;
+}
+
 QString errorOf(const std::function<void()> &f)
 {
     try {
@@ -267,6 +278,112 @@ private slots:
         QCOMPARE(column(*desc, 1), QStringList({"e", "c", "a", "b", "f", "d"}));
     }
 
+    // Every record source lists its rows in one order, however they are
+    // reached: by position (the list), stepping from the first book (the
+    // data control), or all at once (the export). Ties keep the table's own
+    // order; the table's own order is that of the row numbers, gaps and
+    // books inserted out of turn included.
+    void rowOrderOfEveryRecordSource_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("tabel") << "tabel" << QStringList({"z", "a", "b", "d", "e", "f", "g"});
+        QTest::newRow("蔵書番号 asc") << "select * from tabel order by 蔵書番号 asc;"
+                                      << QStringList({"d", "b", "f", "g", "a", "z", "e"});
+        QTest::newRow("蔵書番号 desc") << "select * from tabel order by 蔵書番号 desc;"
+                                       << QStringList({"e", "z", "a", "b", "f", "g", "d"});
+        QTest::newRow("出版年 asc") << "select * from tabel order by 出版年 asc;"
+                                    << QStringList({"z", "a", "d", "g", "b", "e", "f"});
+        QTest::newRow("出版年 desc") << "select * from tabel order by 出版年 desc;"
+                                     << QStringList({"f", "b", "e", "d", "g", "z", "a"});
+        QTest::newRow("search") << "select * from tabel where キーワード like '*猫*';"
+                                << QStringList({"z", "b", "e", "g"});
+    }
+    void rowOrderOfEveryRecordSource()
+    {
+        QFETCH(QString, source);
+        QFETCH(QStringList, titles);
+        AppDir dir;
+        dir.insert({book({"10", "a", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "犬"}),
+                    book({"2", "b", nullptr, nullptr, "2001", nullptr, nullptr, nullptr, "猫"}),
+                    book({"abc", "c"}),
+                    book({nullptr, "d", nullptr, nullptr, "1999"}),
+                    book({"１", "e", nullptr, nullptr, "2001", nullptr, nullptr, nullptr, "黒猫"}),
+                    book({"2", "f", nullptr, nullptr, "2020"}),
+                    book({"2", "g", nullptr, nullptr, "1999", nullptr, nullptr, nullptr, "猫"})});
+        // A gap in the row numbers, and a book placed before the first.
+        dir.exec(QStringLiteral("DELETE FROM tabel WHERE 書名 = 'c'"));
+        dir.exec(QStringLiteral("INSERT INTO tabel (rowid, 蔵書番号, 書名, キーワード) VALUES (-5, 11, 'z', '猫')"));
+
+        auto byPosition = openSet(dir, source);
+        QCOMPARE(column(*byPosition, 1), titles);
+
+        auto stepped = openSet(dir, source);
+        QStringList seen;
+        stepped->moveFirst();
+        for (int i = 0; i < 20 && stepped->hasCurrent(); ++i) {
+            seen << stepped->fieldText(QStringLiteral("書名"));
+            const int before = stepped->absolutePosition();
+            stepped->moveNext();
+            if (stepped->absolutePosition() == before)
+                break;
+        }
+        QCOMPARE(seen, titles);
+        QCOMPARE(stepped->absolutePosition(), int(titles.size()) - 1);
+        stepped->moveLast();
+        QCOMPARE(stepped->fieldText(QStringLiteral("書名")), titles.last());
+        QCOMPARE(stepped->absolutePosition(), int(titles.size()) - 1);
+        stepped->movePrevious();
+        QCOMPARE(stepped->fieldText(QStringLiteral("書名")), titles[titles.size() - 2]);
+
+        auto all = openSet(dir, source);
+        QCOMPARE(readAllTitles(*all), titles);
+
+        // Changed behind an open list: the export still writes the rows the
+        // list shows, in its order; a book deleted meanwhile is an empty row.
+        auto listed = openSet(dir, source);
+        listed->row(0);
+        dir.exec(QStringLiteral("DELETE FROM tabel WHERE 書名 = '%1'").arg(titles[1]));
+        dir.exec(QStringLiteral("INSERT INTO tabel (蔵書番号, 書名, 出版年, キーワード) VALUES (0, 'new', 0, '猫')"));
+        QStringList expected = titles;
+        expected[1] = QString();
+        QCOMPARE(readAllTitles(*listed), expected);
+    }
+
+    // The table's count is counted once a connection; after that it must
+    // follow this connection's saves and deletions, and any change another
+    // program makes to the file, also one made just before a deletion here.
+    void countFollowsEveryChange()
+    {
+        AppDir dir;
+        dir.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5000) "
+                                "INSERT INTO tabel (蔵書番号, 書名) SELECT i, 'book ' || i FROM n"));
+        const auto connection = store::Connection::open(dir.dbPath());
+        auto count = [&] { return store::RecordSet(connection, QStringLiteral("tabel")).recordCount(); };
+        QCOMPARE(count(), 5000);
+        store::RecordSet rs(connection, QStringLiteral("tabel"));
+        rs.deleteCurrent();
+        QCOMPARE(count(), 4999);
+        rs.addNew();
+        rs.update({{QStringLiteral("書名"), QStringLiteral("new")}});
+        rs.addNew();
+        rs.update({{QStringLiteral("書名"), QStringLiteral("newer")}});
+        QCOMPARE(count(), 5001);
+        dir.exec(QStringLiteral("INSERT INTO tabel (書名) VALUES ('other'), ('other')"));
+        QCOMPARE(count(), 5003);
+        dir.exec(QStringLiteral("DELETE FROM tabel WHERE 書名 = 'other'"));
+        rs.moveLast();
+        rs.deleteCurrent();
+        QCOMPARE(count(), 5000);
+        {
+            FileLock lock(dir.dbPath());
+            rs.addNew();
+            QVERIFY_THROWS_EXCEPTION(store::Error, rs.update({{QStringLiteral("書名"), QStringLiteral("x")}}));
+        }
+        QCOMPARE(count(), 5000);
+        QCOMPARE(count(), dir.count());
+    }
+
     void emptySetIsHarmless()
     {
         AppDir dir;
@@ -394,7 +511,9 @@ private slots:
 
         AppDir other;
         other.insert({book({"1", "a"}), book({"2", "b"})});
-        auto listed = openSet(other, QStringLiteral("tabel"));
+        // (A list: the table in its own order lists its rows only when one
+        // is asked for by its position.)
+        auto listed = openSet(other, QStringLiteral("select * from tabel order by 蔵書番号 asc;"));
         other.exec(QStringLiteral("DELETE FROM tabel WHERE 蔵書番号 = 1"));
         QCOMPARE(listed->row(0), store::RecordSet::Row{});
         QCOMPARE(listed->text(1, 1), QStringLiteral("b"));

@@ -88,9 +88,15 @@ void DataControl::step(void (store::RecordSet::*to)())
     if (!m_recordset)
         return;
     // One operation: the new row is read (and a locked file waited for)
-    // once; a failure is reported by the row's display.
+    // once; a failure is reported by the row's display. A move that has to
+    // read to find the next book (the table in its own order) and cannot
+    // stays where it was, and says why.
     store::BusyWait operation(m_failures->allowance());
-    (m_recordset.get()->*to)();
+    try {
+        (m_recordset.get()->*to)();
+    } catch (const store::Error &e) {
+        m_failures->failed(e);
+    }
 }
 
 void DataControl::setCaption(const QString &text) { m_caption->setText(text); }

@@ -31,7 +31,16 @@ int BookTableModel::rowCount(const QModelIndex &parent) const
     if (parent.isValid())
         return 0;
     const store::RecordSet *rs = recordset();
-    return rs ? rs->recordCount() : 0;
+    if (!rs)
+        return 0;
+    // The table in its own order is counted when first asked, which the
+    // view does while the model resets: a count that cannot be read shows
+    // no rows here, and the screen's own reading of it reports why.
+    try {
+        return rs->recordCount();
+    } catch (const store::Error &) {
+        return 0;
+    }
 }
 
 int BookTableModel::columnCount(const QModelIndex &parent) const
