@@ -7,6 +7,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 // Record layouts follow Microsoft's published description of the Excel
@@ -30,10 +31,12 @@ enum RecordType : quint16 {
     RecDbCell = 0x00D7,
     RecXf = 0x00E0,
     RecSst = 0x00FC,
+    RecMulRk = 0x00BD,
     RecLabelSst = 0x00FD,
     RecExtSst = 0x00FF,
     RecDimensions = 0x0200,
     RecNumber = 0x0203,
+    RecRk = 0x027E,
     RecRow = 0x0208,
     RecIndex = 0x020B,
     RecWindow2 = 0x023E,
@@ -47,6 +50,7 @@ constexpr quint16 CellXf = 15;        // the default cell format: General, font 
 constexpr int RowRecordSize = 4 + 16;
 constexpr int LabelSstSize = 4 + 10;
 constexpr int NumberSize = 4 + 14;
+constexpr int RkSize = 4 + 10;
 // Row height in twips that goes with the 11-point default font.
 constexpr quint16 RowHeight = 270;
 
@@ -231,7 +235,40 @@ QString withoutLoneSurrogates(QStringView text)
     return fixed;
 }
 
+bool sameBits(double a, double b) { return std::bit_cast<quint64>(a) == std::bit_cast<quint64>(b); }
+
 } // namespace
+
+// RK: bit 0 set means the value is a hundredth of what the rest gives; bit
+// 1 set means the upper 30 bits are a signed integer, clear that they are
+// the upper 30 bits of a double whose lower 34 bits are zero. Readers
+// decode by exactly these steps, so each form is taken only when it
+// gives back the same bits.
+std::optional<quint32> rkValue(double number)
+{
+    if (!std::isfinite(number))
+        return std::nullopt;
+    constexpr double Limit = 1 << 29;   // the 30-bit signed range is [-2^29, 2^29)
+    constexpr quint64 Low34 = (quint64(1) << 34) - 1;
+    if (number >= -Limit && number < Limit) {
+        const qint32 n = qint32(number);
+        if (sameBits(double(n), number))
+            return (quint32(n) << 2) | 2;
+    }
+    const quint64 bits = std::bit_cast<quint64>(number);
+    if ((bits & Low34) == 0)
+        return quint32(bits >> 32);
+    const double hundredfold = number * 100;
+    if (hundredfold >= -Limit && hundredfold < Limit) {
+        const qint32 n = qint32(std::nearbyint(hundredfold));
+        if (n >= -(1 << 29) && n < (1 << 29) && sameBits(double(n) / 100, number))
+            return (quint32(n) << 2) | 3;
+    }
+    const quint64 hundredBits = std::bit_cast<quint64>(hundredfold);
+    if (std::isfinite(hundredfold) && (hundredBits & Low34) == 0 && sameBits(hundredfold / 100, number))
+        return quint32(hundredBits >> 32) | 1;
+    return std::nullopt;
+}
 
 Biff8Writer::Biff8Writer()
 {
@@ -291,17 +328,25 @@ void Biff8Writer::growStringTable()
 
 bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
 {
+    m_views.resize(cells.size());
+    for (size_t col = 0; col < cells.size(); ++col)
+        m_views[col] = {cells[col].kind, cells[col].text, cells[col].number};
+    return appendRow(m_views.data(), m_views.size());
+}
+
+bool Biff8Writer::appendRow(const CellView* cells, size_t count)
+{
     Sheet& sheet = m_sheets.back();
     const int row = sheet.rowCount;
     if (row >= MaxRows)
         return fail(QStringLiteral("Row %1: a worksheet holds at most %2 rows").arg(row).arg(MaxRows));
-    if (cells.size() > size_t(MaxColumns))
+    if (count > size_t(MaxColumns))
         return fail(QStringLiteral("Row %1: %2 cells, but a worksheet holds at most %3 columns")
-                        .arg(row).arg(cells.size()).arg(MaxColumns));
+                        .arg(row).arg(count).arg(MaxColumns));
     bool hasCells = false;
     quint64 textUnits = 0;
-    for (size_t col = 0; col < cells.size(); ++col) {
-        const Cell& c = cells[col];
+    for (size_t col = 0; col < count; ++col) {
+        const CellView& c = cells[col];
         textUnits += quint64(c.text.size());
         if (c.kind == Cell::Kind::Text && c.text.size() > MaxTextLength)
             return fail(QStringLiteral("Row %1, column %2: the text has %3 characters, a cell holds at most %4")
@@ -325,12 +370,13 @@ bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
 
     RowInfo info{quint16(row), 0, 0, quint32(sheet.blockCells.size())};
     int first = -1, last = -1;
-    for (size_t col = 0; col < cells.size(); ++col) {
-        const Cell& c = cells[col];
+    for (size_t col = 0; col < count; ++col) {
+        const CellView& c = cells[col];
         char rec[NumberSize];
         put16(rec + 4, quint16(row));
         put16(rec + 6, quint16(col));
         put16(rec + 8, CellXf);
+        const size_t startCol = col;
         if (c.kind == Cell::Kind::Text && !c.text.isEmpty()) {
             // LABELSST: row, column, XF, index into the shared string table.
             const quint32 sst = c.text.isValidUtf16() ? internString(c.text)
@@ -340,17 +386,47 @@ bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
             put16(rec + 2, LabelSstSize - 4);
             put32(rec + 10, sst);
             sheet.blockCells.append(rec, LabelSstSize);
-        } else if (c.kind == Cell::Kind::Number) {
+        } else if (c.kind != Cell::Kind::Number) {
+            continue;
+        } else if (const std::optional<quint32> rk = rkValue(c.number)) {
+            // The numbers of this and the following columns that have an
+            // RK form: one RK record (row, column, XF, value), or a MULRK
+            // record for two or more (row, first column, XF and value of
+            // each, last column).
+            std::optional<quint32> next;
+            if (col + 1 < count && cells[col + 1].kind == Cell::Kind::Number
+                && (next = rkValue(cells[col + 1].number))) {
+                const qsizetype at = sheet.blockCells.size();
+                put16(rec, RecMulRk);
+                sheet.blockCells.append(rec, 8);
+                char item[6];
+                put16(item, CellXf);
+                put32(item + 2, *rk);
+                sheet.blockCells.append(item, 6);
+                do {
+                    ++col;
+                    put32(item + 2, *next);
+                    sheet.blockCells.append(item, 6);
+                } while (col + 1 < count && cells[col + 1].kind == Cell::Kind::Number
+                         && (next = rkValue(cells[col + 1].number)));
+                put16(item, quint16(col));
+                sheet.blockCells.append(item, 2);
+                put16(sheet.blockCells.data() + at + 2, quint16(sheet.blockCells.size() - at - 4));
+            } else {
+                put16(rec, RecRk);
+                put16(rec + 2, RkSize - 4);
+                put32(rec + 10, *rk);
+                sheet.blockCells.append(rec, RkSize);
+            }
+        } else {
             // NUMBER: row, column, XF, IEEE 754 double.
             put16(rec, RecNumber);
             put16(rec + 2, NumberSize - 4);
             qToLittleEndian(c.number, rec + 10);
             sheet.blockCells.append(rec, NumberSize);
-        } else {
-            continue;
         }
         if (first < 0)
-            first = int(col);
+            first = int(startCol);
         last = int(col);
     }
     info.firstCol = quint16(first);

@@ -22,6 +22,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -39,6 +40,21 @@ struct Cell {
     static Cell fromText(const QString& t) { Cell c; c.kind = Kind::Text; c.text = t; return c; }
     static Cell fromNumber(double n) { Cell c; c.kind = Kind::Number; c.number = n; return c; }
 };
+
+// The same as a view: the text stays in the caller's buffer, which must
+// outlive the appendRow() call it is handed to.
+struct CellView {
+    Cell::Kind kind = Cell::Kind::Empty;
+    QStringView text;
+    double number = 0;
+};
+
+// The 32-bit RK form of a number, when it has one that reads back as
+// exactly the same double (every bit, the sign of zero too): a 30-bit
+// integer, or the top 30 bits of the double with the rest zero, each
+// either as it is or a hundred times the number. Nothing for the rest,
+// which take a full 8-byte double.
+std::optional<quint32> rkValue(double number);
 
 // One workbook of worksheets named "Sheet1", "Sheet2"... in their order;
 // the first one is selected and shown when the workbook is opened.
@@ -68,8 +84,12 @@ public:
     // workbook unchanged, so the caller may correct it and append it again.
     //
     // Empty cells and empty texts write nothing: an empty cell. Lone UTF-16
-    // surrogates (not valid text) are stored as U+FFFD.
+    // surrogates (not valid text) are stored as U+FFFD. A number goes in
+    // the short RK form when that holds it exactly (see rkValue()), side by
+    // side neighbours in one MULRK record; any other as an 8-byte double.
     bool appendRow(const std::vector<Cell>& cells);
+    // The same for cells given as views.
+    bool appendRow(const CellView* cells, size_t count);
 
     // Writes the whole compound file to `out`, which must be open for
     // writing. Returns false with error() on I/O failure or when the
@@ -131,6 +151,7 @@ private:
     std::vector<quint32> m_stringHash;
     std::vector<quint32> m_slots;
     quint32 m_sstReferences = 0;          // LABELSST records written, all worksheets
+    std::vector<CellView> m_views;        // appendRow(vector) hands its cells on as views
 };
 
 } // namespace xls

@@ -1,31 +1,100 @@
 #include "export/workbook.h"
 
 #include "export/safefile.h"
+#include "export/utf8.h"
 #include "store/error.h"
 #include "store/module1.h"
 #include "store/recordset.h"
 
+#include <array>
 #include <cmath>
 
 namespace xls {
 
 namespace {
 
-// Numbers are written as numbers where a double holds them exactly;
-// everything else keeps its text, so nothing is reformatted or lost.
-Cell cellOf(const QVariant &v)
+// A field as the record set gives it (row()): a null QVariant, qlonglong,
+// double or the text; for the messages that name a book.
+QVariant valueOf(const store::FieldReader &row, int column)
 {
-    switch (v.typeId()) {
-    case QMetaType::UnknownType: return Cell::empty();
-    case QMetaType::LongLong: {
-        const qlonglong n = v.toLongLong();
-        return (n > -(1LL << 53) && n < (1LL << 53)) ? Cell::fromNumber(double(n)) : Cell::fromText(v.toString());
+    switch (row.type(column)) {
+    case store::FieldReader::Type::Null: return {};
+    case store::FieldReader::Type::Integer: return qlonglong(row.integer(column));
+    case store::FieldReader::Type::Real: return row.real(column);
+    case store::FieldReader::Type::Text: return decodeUtf8Lenient(row.utf8(column));
     }
-    case QMetaType::Double: // Excel has no infinity or NaN: those keep their text
-        return std::isfinite(v.toDouble()) ? Cell::fromNumber(v.toDouble()) : Cell::fromText(v.toString());
-    default: return Cell::fromText(v.toString());
-    }
+    return {};
 }
+
+// The cells of one row, read from the engine's values without a QString or
+// QVariant for each: texts are decoded into buffers kept from row to row.
+class RowCells {
+public:
+    // Numbers are written as numbers where a double holds them exactly;
+    // everything else keeps its text, so nothing is reformatted or lost.
+    void read(const store::FieldReader &row)
+    {
+        for (int c = 0; c < store::FieldCount; ++c) {
+            CellView &cell = m_cells[c];
+            cell = {};
+            switch (row.type(c)) {
+            case store::FieldReader::Type::Null: break;
+            case store::FieldReader::Type::Integer: {
+                const qint64 n = row.integer(c);
+                if (n > -(1LL << 53) && n < (1LL << 53))
+                    cell = {Cell::Kind::Number, {}, double(n)};
+                else
+                    setText(c, QString::number(n));
+                break;
+            }
+            case store::FieldReader::Type::Real: {
+                // Excel has no infinity or NaN: those keep their text.
+                const double d = row.real(c);
+                if (std::isfinite(d))
+                    cell = {Cell::Kind::Number, {}, d};
+                else
+                    setText(c, QVariant(d).toString());
+                break;
+            }
+            case store::FieldReader::Type::Text: {
+                const QByteArrayView utf8 = row.utf8(c);
+                std::vector<char16_t> &buffer = m_buffers[c];
+                if (buffer.size() < size_t(utf8.size()))
+                    buffer.resize(size_t(utf8.size()) * 2);
+                const qsizetype units = decodeUtf8(utf8, buffer.data());
+                if (units >= 0)
+                    cell = {Cell::Kind::Text, QStringView(buffer.data(), units), 0};
+                else
+                    setText(c, decodeUtf8Lenient(utf8));
+                break;
+            }
+            }
+        }
+    }
+    const CellView *cells() const { return m_cells.data(); }
+    static constexpr size_t count() { return store::FieldCount; }
+    // The first column whose text is longer than a cell holds, or -1.
+    int tooLong() const
+    {
+        for (int c = 0; c < store::FieldCount; ++c) {
+            if (m_cells[c].text.size() > Biff8Writer::MaxTextLength)
+                return c;
+        }
+        return -1;
+    }
+    qsizetype length(int column) const { return m_cells[column].text.size(); }
+    void clear() { m_cells.fill({}); }
+
+private:
+    void setText(int column, QString text)
+    {
+        m_texts[column] = std::move(text);
+        m_cells[column] = {Cell::Kind::Text, m_texts[column], 0};
+    }
+    std::array<CellView, store::FieldCount> m_cells;
+    std::array<std::vector<char16_t>, store::FieldCount> m_buffers;
+    std::array<QString, store::FieldCount> m_texts;
+};
 
 } // namespace
 
@@ -35,42 +104,59 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
 {
     const int total = rs.recordCount();
     auto fresh = std::make_unique<Biff8Writer>();
-    std::vector<Cell> cells(store::FieldCount);
-    for (int i = 0; i < total; ++i) {
-        // A row that cannot be read ends the export: a workbook with a gap
-        // or an empty row in place of a book would look complete.
-        const store::RecordSet::Row *read = nullptr;
-        try {
-            read = &rs.row(i);
-        } catch (const store::Error &e) {
-            m_error = QStringLiteral("一覧の %1 件目のデータを読めないため、書き出しを中止しました。何も書き出していません。\n\n%2")
-                          .arg(i + 1)
-                          .arg(e.message());
-            return false;
-        }
-        const store::RecordSet::Row &row = *read;
-        for (int c = 0; c < store::FieldCount; ++c) {
-            cells[c] = cellOf(row[c]);
-            if (cells[c].kind == Cell::Kind::Text && cells[c].text.size() > Biff8Writer::MaxTextLength) {
-                m_error = QStringLiteral("蔵書番号 %1「%2」の%3は %4 文字あり、1 つのセルに入りきりません"
-                                         "（%5 文字まで）。\n何も書き出していません。")
-                              .arg(rs.text(i, 0), rs.text(i, 1).left(40), store::fieldNames()[c])
-                              .arg(cells[c].text.size())
-                              .arg(Biff8Writer::MaxTextLength);
-                return false;
-            }
-        }
+    RowCells cells;
+    int done = 0;
+    bool refused = false;
+    auto append = [&] {
         // A full worksheet: the list goes on at row 1 of the next one.
         if (fresh->rowCount() == Biff8Writer::MaxRows)
             fresh->addSheet();
-        if (!fresh->appendRow(cells)) {
-            // The checks above leave only the size of the whole file.
+        if (!fresh->appendRow(cells.cells(), cells.count())) {
+            // The check of each text's length leaves only the size of the whole file.
             m_error = QStringLiteral("一覧が大きすぎて、1 つのワークブックに入りきりません（ファイル形式の上限は 2 GiB です）。\n"
                                      "検索で件数を絞ってから書き出してください。");
             return false;
         }
-        if (progress && (i % 1024 == 0 || i + 1 == total))
-            progress(i + 1, total);
+        ++done;
+        if (progress && ((done - 1) % 1024 == 0 || done == total))
+            progress(done, total);
+        return true;
+    };
+    try {
+        // One pass over the rows in the list's order.
+        rs.readAll([&](const store::FieldReader &row) {
+            if (done == total)
+                return false;
+            cells.read(row);
+            if (const int c = cells.tooLong(); c >= 0) {
+                m_error = QStringLiteral("蔵書番号 %1「%2」の%3は %4 文字あり、1 つのセルに入りきりません"
+                                         "（%5 文字まで）。\n何も書き出していません。")
+                              .arg(valueOf(row, 0).toString(), valueOf(row, 1).toString().left(40),
+                                   store::fieldNames()[c])
+                              .arg(cells.length(c))
+                              .arg(Biff8Writer::MaxTextLength);
+                refused = true;
+                return false;
+            }
+            refused = !append();
+            return !refused;
+        });
+    } catch (const store::Error &e) {
+        // A row that cannot be read ends the export: a workbook with a gap
+        // or an empty row in place of a book would look complete.
+        m_error = QStringLiteral("一覧の %1 件目のデータを読めないため、書き出しを中止しました。何も書き出していません。\n\n%2")
+                      .arg(done + 1)
+                      .arg(e.message());
+        return false;
+    }
+    if (refused)
+        return false;
+    // Rows that are gone since the list was counted read as empty, as
+    // row() gives them.
+    cells.clear();
+    while (done < total) {
+        if (!append())
+            return false;
     }
     m_writer = std::move(fresh);
     return true;

@@ -1,6 +1,6 @@
 """Prints the worksheets of an .xls file as JSON: {"names": [...], "sheets":
-[[row, ...], ...]}, each row a list of cells, each cell a string, a number or
-null (empty). Exit code 3: no xlrd here."""
+[[row, ...], ...]}, each row a list of cells, each cell a string, a number as
+{"hex": float.hex()} (every bit, the sign of zero too) or null (empty). Exit code 3: no xlrd here."""
 import json
 import sys
 
@@ -16,8 +16,10 @@ for sheet in book.sheets():
     for r in range(sheet.nrows):
         row = []
         for cell in sheet.row(r):
-            if cell.ctype in (xlrd.XL_CELL_TEXT, xlrd.XL_CELL_NUMBER):
+            if cell.ctype == xlrd.XL_CELL_TEXT:
                 row.append(cell.value)
+            elif cell.ctype == xlrd.XL_CELL_NUMBER:
+                row.append({"hex": float(cell.value).hex()})
             elif cell.ctype == xlrd.XL_CELL_EMPTY:
                 row.append(None)
             else:

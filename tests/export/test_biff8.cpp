@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -124,6 +125,8 @@ private slots:
     void refusesWhatDoesNotFit_data();
     void refusesWhatDoesNotFit();
     void storesLoneSurrogatesAsReplacementCharacters();
+    void numbersKeepEveryBit_data();
+    void numbersKeepEveryBit();
     void reportsWriteFailures();
     void compoundFileHoldsTheStream_data();
     void compoundFileHoldsTheStream();
@@ -338,6 +341,104 @@ void TestBiff8::storesLoneSurrogatesAsReplacementCharacters()
     QString error;
     QVERIFY2(readWithFreeXl(path(), got, error), qPrintable(error));
     QCOMPARE(difference({{QStringLiteral("\uFFFDa\uFFFD")}}, got), QString());
+}
+
+// Each number read back by both readers with the very bits written, in the
+// short RK form exactly where that holds it: alone (RK), beside other
+// numbers (MULRK) and beside numbers without an RK form (NUMBER).
+void TestBiff8::numbersKeepEveryBit_data()
+{
+    QTest::addColumn<double>("number");
+    QTest::addColumn<bool>("rk");
+    constexpr double Top = 1 << 29;   // the 30-bit signed integers end below 2^29
+    QTest::newRow("0") << 0.0 << true;
+    QTest::newRow("-0") << -0.0 << true;         // top bits of the double, the rest zero
+    QTest::newRow("1") << 1.0 << true;
+    QTest::newRow("-1") << -1.0 << true;
+    QTest::newRow("2^29 - 1") << Top - 1 << true;
+    QTest::newRow("-2^29") << -Top << true;
+    QTest::newRow("2^29") << Top << true;        // a double with 34 low zero bits
+    QTest::newRow("-2^29 - 1") << -Top - 1 << false;
+    QTest::newRow("2^29 + 1") << Top + 1 << false;
+    QTest::newRow("2^53 - 1") << 9007199254740991.0 << false;
+    QTest::newRow("1.5") << 1.5 << true;
+    QTest::newRow("-1.5") << -1.5 << true;
+    QTest::newRow("0.1") << 0.1 << true;         // 10 / 100
+    QTest::newRow("0.01") << 0.01 << true;
+    QTest::newRow("0.07") << 0.07 << true;
+    QTest::newRow("1234.56") << 1234.56 << true;
+    QTest::newRow("-1234.56") << -1234.56 << true;
+    QTest::newRow("5368709.11") << 5368709.11 << true;     // (2^29 - 1) / 100
+    QTest::newRow("5368709.12") << 5368709.12 << true;     // 2^29 / 100: a hundredth of a short double
+    QTest::newRow("5368709.13") << 5368709.13 << false;
+    QTest::newRow("-5368709.12") << -5368709.12 << true;
+    QTest::newRow("0.001") << 0.001 << false;
+    QTest::newRow("1/3") << 1.0 / 3 << false;
+    QTest::newRow("1e300") << 1e300 << false;
+    QTest::newRow("1e-300") << 1e-300 << false;
+    QTest::newRow("1e308") << 1e308 << false;
+    QTest::newRow("smallest subnormal") << 4.9e-324 << false;
+    QTest::newRow("largest double") << std::numeric_limits<double>::max() << false;
+    QTest::newRow("2^100") << std::ldexp(1.0, 100) << true;
+    QTest::newRow("-2^-100") << -std::ldexp(1.0, -100) << true;
+    QTest::newRow("2^1023") << std::ldexp(1.0, 1023) << true;
+    QTest::newRow("9007199254740993 as double") << 9007199254740993.0 << true;  // 2^53
+    // Hundredths, which a double holds only approximately: short while a
+    // hundred times the number is a 30-bit integer.
+    for (int k : {1, 3, 10, 29, 57, 99, 101, 12345, 1234567, 536870911, -536870912, -536870913, 536870913})
+        QTest::addRow("%d / 100", k) << k / 100.0 << (k >= -(1 << 29) && k < (1 << 29));
+    QTest::newRow("1905.0000000000002") << std::nextafter(1905.0, 2000.0) << false;
+}
+
+void TestBiff8::numbersKeepEveryBit()
+{
+    QFETCH(double, number);
+    QFETCH(bool, rk);
+    QCOMPARE(xls::rkValue(number).has_value(), rk);
+
+    // Alone, three in a row, between numbers without an RK form, after a text.
+    const Rows rows{{N(number)},
+                    {N(number), N(number), N(number)},
+                    {N(0.001), N(number), N(1.0 / 3), N(number), N(2), N(number)},
+                    {T("a"), N(number), xls::Cell::empty(), N(number), N(7)}};
+    xls::Biff8Writer w;
+    for (const Row& row : rows)
+        QVERIFY2(w.appendRow(row), qPrintable(w.error()));
+    QCOMPARE(writeFile(w, path()), QString());
+    QFile f(path());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    RawWorkbook raw;
+    const QString fault = checkStructure(f.readAll(), raw);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+
+    auto sameBits = [&](const SheetCells& got, const char* reader) {
+        for (size_t r = 0; r < rows.size(); ++r) {
+            for (size_t c = 0; c < rows[r].size(); ++c) {
+                if (rows[r][c].kind != xls::Cell::Kind::Number)
+                    continue;
+                const QVariant v = r < got.size() && c < got[r].size() ? got[r][c] : QVariant();
+                if (v.typeId() != QMetaType::Double
+                    || std::bit_cast<quint64>(v.toDouble()) != std::bit_cast<quint64>(rows[r][c].number))
+                    return QStringLiteral("%1, row %2, column %3: wrote %4, read %5")
+                        .arg(QLatin1String(reader)).arg(r).arg(c)
+                        .arg(rows[r][c].number, 0, 'g', 17).arg(v.toDouble(), 0, 'g', 17);
+            }
+        }
+        return QString();
+    };
+    SheetCells got;
+    QString error;
+    QVERIFY2(readWithFreeXl(path(), got, error), qPrintable(error));
+    QString diff = sameBits(got, "FreeXL");
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    bool unavailable = false;
+    if (!readWithXlrd(path(), got, error, unavailable)) {
+        if (unavailable)
+            QSKIP("/usr/bin/python3 with xlrd is not available for the second check");
+        QFAIL(qPrintable(error));
+    }
+    diff = sameBits(got, "xlrd");
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
 
 void TestBiff8::reportsWriteFailures()

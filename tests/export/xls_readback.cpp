@@ -14,6 +14,7 @@
 
 #include <freexl.h>
 
+#include <cstdlib>
 #include <map>
 
 bool readWithFreeXl(const QString& path, SheetsRead& book, QString& error)
@@ -81,9 +82,12 @@ bool readWithXlrd(const QString& path, SheetsRead& book, QString& error, bool& u
         SheetCells& grid = book.sheets.emplace_back();
         for (const QJsonValue& row : sheet.toArray()) {
             grid.emplace_back();
-            for (const QJsonValue& v : row.toArray())
-                grid.back().push_back(v.isDouble() ? QVariant(v.toDouble())
+            for (const QJsonValue& v : row.toArray()) {
+                // Numbers come as hexadecimal floating point text: exact to the bit.
+                const QByteArray hex = v[QLatin1String("hex")].toString().toLatin1();
+                grid.back().push_back(v.isObject() ? QVariant(std::strtod(hex.constData(), nullptr))
                                       : v.isString() ? QVariant(v.toString()) : QVariant());
+            }
         }
     }
     return true;
@@ -191,6 +195,9 @@ namespace {
 quint16 u16(const QByteArray& b, qsizetype p) { return qFromLittleEndian<quint16>(b.constData() + p); }
 quint32 u32(const QByteArray& b, qsizetype p) { return qFromLittleEndian<quint32>(b.constData() + p); }
 
+// Records that hold cells: LABELSST, NUMBER, RK, MULRK.
+bool isCell(quint16 type) { return type == 0x00FD || type == 0x0203 || type == 0x027E || type == 0x00BD; }
+
 } // namespace
 
 QString readWorkbookStream(const QByteArray& f, QByteArray& stream, RawWorkbook& raw)
@@ -267,6 +274,9 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
         }
         if (type == 0x023E)
             window2[start] = u16(data, 0);
+        // MULRK: row, first column, 6 bytes a cell (XF, RK value), last column.
+        if (type == 0x00BD && (len < 18 || (len - 6) % 6 != 0 || u16(data, len - 2) != u16(data, 2) + (len - 6) / 6 - 1))
+            return QStringLiteral("MULRK at %1: its length and last column disagree").arg(p);
         inSst = type == 0x00FC || (inSst && type == 0x003C);
         if (inSst)
             sstRecords.emplace_back(p, data);
@@ -356,7 +366,7 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
             for (int i = 0; i < rows; ++i, row += 20) {
                 cell += u16(s, db + 8 + 2 * i);
                 if (records.count(row) == 0 || records[row] != 0x0208 || records.count(cell) == 0
-                    || (records[cell] != 0x00FD && records[cell] != 0x0203) || u16(s, cell + 4) != u16(s, row + 4))
+                    || !isCell(records[cell]) || u16(s, cell + 4) != u16(s, row + 4))
                     return QStringLiteral("sheet %1, DBCELL %2, row %3: offsets point elsewhere").arg(k).arg(d).arg(i);
             }
         }
