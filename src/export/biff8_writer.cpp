@@ -28,7 +28,6 @@ enum RecordType : quint16 {
     RecDefColWidth = 0x0055,
     RecFont = 0x0031,
     RecBoundSheet = 0x0085,
-    RecDbCell = 0x00D7,
     RecXf = 0x00E0,
     RecSst = 0x00FC,
     RecMulRk = 0x00BD,
@@ -38,7 +37,6 @@ enum RecordType : quint16 {
     RecNumber = 0x0203,
     RecRk = 0x027E,
     RecRow = 0x0208,
-    RecIndex = 0x020B,
     RecWindow2 = 0x023E,
     RecStyle = 0x0293,
     RecBof = 0x0809,
@@ -368,67 +366,74 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
     if (!sheet.blockRows.empty() && blockOf(sheet.blockRows.back().row) != blockOf(row))
         flushBlock(sheet);
 
-    RowInfo info{quint16(row), 0, 0, quint32(sheet.blockCells.size())};
+    RowInfo info{quint16(row), 0, 0};
     int first = -1, last = -1;
+    // The row's records are written in place: room for the largest they
+    // can take (a NUMBER record a cell), cut to what they took at the end.
+    QByteArray& bytes = sheet.blockCells;
+    const qsizetype start = bytes.size();
+    if (bytes.capacity() < start + qsizetype(count) * NumberSize)
+        bytes.reserve(std::max(2 * bytes.capacity(), start + qsizetype(count) * NumberSize));
+    bytes.resize(start + qsizetype(count) * NumberSize);
+    char* out = bytes.data() + start;
+    auto cellHeader = [&](quint16 type, int length, size_t col) {
+        put16(out, type);
+        put16(out + 2, quint16(length - 4));
+        put16(out + 4, quint16(row));
+        put16(out + 6, quint16(col));
+        put16(out + 8, CellXf);
+    };
     for (size_t col = 0; col < count; ++col) {
         const CellView& c = cells[col];
-        char rec[NumberSize];
-        put16(rec + 4, quint16(row));
-        put16(rec + 6, quint16(col));
-        put16(rec + 8, CellXf);
         const size_t startCol = col;
         if (c.kind == Cell::Kind::Text && !c.text.isEmpty()) {
             // LABELSST: row, column, XF, index into the shared string table.
             const quint32 sst = c.text.isValidUtf16() ? internString(c.text)
                                                       : internString(withoutLoneSurrogates(c.text));
             ++m_sstReferences;
-            put16(rec, RecLabelSst);
-            put16(rec + 2, LabelSstSize - 4);
-            put32(rec + 10, sst);
-            sheet.blockCells.append(rec, LabelSstSize);
+            cellHeader(RecLabelSst, LabelSstSize, col);
+            put32(out + 10, sst);
+            out += LabelSstSize;
         } else if (c.kind != Cell::Kind::Number) {
             continue;
         } else if (const std::optional<quint32> rk = rkValue(c.number)) {
             // The numbers of this and the following columns that have an
             // RK form: one RK record (row, column, XF, value), or a MULRK
             // record for two or more (row, first column, XF and value of
-            // each, last column).
+            // each, last column). Either takes less room than NUMBER records.
             std::optional<quint32> next;
             if (col + 1 < count && cells[col + 1].kind == Cell::Kind::Number
                 && (next = rkValue(cells[col + 1].number))) {
-                const qsizetype at = sheet.blockCells.size();
-                put16(rec, RecMulRk);
-                sheet.blockCells.append(rec, 8);
-                char item[6];
-                put16(item, CellXf);
-                put32(item + 2, *rk);
-                sheet.blockCells.append(item, 6);
+                char* const record = out;
+                cellHeader(RecMulRk, 0, col);
+                put32(out + 10, *rk);
+                out += 14;
                 do {
                     ++col;
-                    put32(item + 2, *next);
-                    sheet.blockCells.append(item, 6);
+                    put16(out, CellXf);
+                    put32(out + 2, *next);
+                    out += 6;
                 } while (col + 1 < count && cells[col + 1].kind == Cell::Kind::Number
                          && (next = rkValue(cells[col + 1].number)));
-                put16(item, quint16(col));
-                sheet.blockCells.append(item, 2);
-                put16(sheet.blockCells.data() + at + 2, quint16(sheet.blockCells.size() - at - 4));
+                put16(out, quint16(col));
+                out += 2;
+                put16(record + 2, quint16(out - record - 4));
             } else {
-                put16(rec, RecRk);
-                put16(rec + 2, RkSize - 4);
-                put32(rec + 10, *rk);
-                sheet.blockCells.append(rec, RkSize);
+                cellHeader(RecRk, RkSize, col);
+                put32(out + 10, *rk);
+                out += RkSize;
             }
         } else {
             // NUMBER: row, column, XF, IEEE 754 double.
-            put16(rec, RecNumber);
-            put16(rec + 2, NumberSize - 4);
-            qToLittleEndian(c.number, rec + 10);
-            sheet.blockCells.append(rec, NumberSize);
+            cellHeader(RecNumber, NumberSize, col);
+            qToLittleEndian(c.number, out + 10);
+            out += NumberSize;
         }
         if (first < 0)
             first = int(startCol);
         last = int(col);
     }
+    bytes.resize(out - bytes.constData());
     info.firstCol = quint16(first);
     info.lastColPlus1 = quint16(last + 1);
     sheet.blockRows.push_back(info);
@@ -441,82 +446,52 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
     return true;
 }
 
-// The bytes of the block being collected: its ROW records, its cells, and a
-// DBCELL record that lets a reader find each row's first cell. Empty when no
-// row is pending.
-QByteArray Biff8Writer::blockBytes(const Sheet& sheet)
+// Appends the block being collected to `out`: its ROW records, then its
+// cells.
+void Biff8Writer::appendBlock(const Sheet& sheet, QByteArray& out)
 {
-    QByteArray out;
-    if (sheet.blockRows.empty())
-        return out;
-    const qsizetype rows = qsizetype(sheet.blockRows.size());
-    out.reserve(rows * RowRecordSize + sheet.blockCells.size() + 8 + 2 * rows);
+    const qsizetype start = out.size();
+    out.resize(start + qsizetype(sheet.blockRows.size()) * RowRecordSize);
+    char* p = out.data() + start;
     for (const RowInfo& r : sheet.blockRows) {
         // ROW: row, first column, last column + 1, height, two reserved
         // words, flags (0x100 is always set; 0x0F0000 is XF 15, ignored
         // because the row has no format of its own).
-        Record(out, RecRow).u16(r.row).u16(r.firstCol).u16(r.lastColPlus1).u16(RowHeight)
-            .u16(0).u16(0).u32(0x000F0100);
+        put16(p, RecRow);
+        put16(p + 2, RowRecordSize - 4);
+        put16(p + 4, r.row);
+        put16(p + 6, r.firstCol);
+        put16(p + 8, r.lastColPlus1);
+        put16(p + 10, RowHeight);
+        put32(p + 12, 0);
+        put32(p + 16, 0x000F0100);
+        p += RowRecordSize;
     }
     out.append(sheet.blockCells);
-    // DBCELL: distance back to the first ROW record; then per row the
-    // offset of its first cell, the first one counted from the end of the
-    // first ROW record, every further one from the previous row's first cell.
-    {
-        Record rec(out, RecDbCell);
-        rec.u32(quint32(rec.start()));
-        quint32 previous = quint32(RowRecordSize);
-        for (const RowInfo& r : sheet.blockRows) {
-            const quint32 cellPos = quint32(rows * RowRecordSize) + r.cellsOffset;
-            rec.u16(quint16(cellPos - previous));
-            previous = cellPos;
-        }
-    }
-    return out;
 }
 
 void Biff8Writer::flushBlock(Sheet& sheet)
 {
-    const QByteArray block = blockBytes(sheet);
-    sheet.dbcellOffsets.push_back(quint32(sheet.body.size() + block.size())
-                                  - quint32(4 + 4 + 2 * sheet.blockRows.size()));
-    sheet.body.append(block);
+    appendBlock(sheet, sheet.body);
     sheet.blockRows.clear();
-    sheet.blockCells.clear();
+    sheet.blockCells.resize(0);   // keeps its room for the next block
 }
 
-// BOF, INDEX, DEFCOLWIDTH, DIMENSIONS, then the cell blocks (the finished
-// ones in sheet.body, the one being collected in pending), WINDOW2, EOF.
-Biff8Writer::SheetStream Biff8Writer::sheetStream(const Sheet& sheet, quint64 start, bool selected)
+// BOF, DEFCOLWIDTH, DIMENSIONS, then the cell blocks (the finished ones in
+// sheet.body, the one being collected in pending), WINDOW2, EOF. No INDEX
+// and DBCELL records: they only speed up finding a row, readers do without
+// them, and they would make the file larger by 2 bytes a row.
+Biff8Writer::SheetStream Biff8Writer::sheetStream(const Sheet& sheet, bool selected)
 {
     SheetStream out;
-    out.pending = blockBytes(sheet);
-    std::vector<quint32> dbcells = sheet.dbcellOffsets;
-    if (!out.pending.isEmpty())
-        dbcells.push_back(quint32(sheet.body.size() + out.pending.size())
-                          - quint32(4 + 4 + 2 * sheet.blockRows.size()));
-
+    appendBlock(sheet, out.pending);
     const bool empty = sheet.firstRow < 0;
     appendBof(out.head, 0x0010);
-    const qsizetype indexSize = 4 + 16 + 4 * qsizetype(dbcells.size());
-    const quint64 defColWidthPos = start + quint64(out.head.size() + indexSize);
-    const qsizetype headSize = out.head.size() + indexSize + 6 + 18;
-    {
-        // INDEX: used rows, stream position of DEFCOLWIDTH, stream position
-        // of each DBCELL.
-        const quint64 bodyPos = start + quint64(headSize);
-        Record rec(out.head, RecIndex);
-        rec.u32(0).u32(empty ? 0 : sheet.firstRow).u32(empty ? 0 : sheet.lastRow + 1)
-            .u32(quint32(defColWidthPos));
-        for (quint32 d : dbcells)
-            rec.u32(quint32(bodyPos + d));
-    }
     Record(out.head, RecDefColWidth).u16(8);          // 8 characters, Excel's default
     // DIMENSIONS: used range, first row / last row + 1 (32 bit), first
     // column / last column + 1; all zero for an empty sheet.
     Record(out.head, RecDimensions).u32(empty ? 0 : sheet.firstRow).u32(empty ? 0 : sheet.lastRow + 1)
         .u16(empty ? 0 : sheet.firstCol).u16(empty ? 0 : sheet.lastCol + 1).u16(0);
-    Q_ASSERT(out.head.size() == headSize);
     // WINDOW2: show grid lines, row and column headings and zeros, default
     // grid colour, outline symbols; top-left A1. The selected sheet (0x0200)
     // is the one shown (0x0400) when the workbook opens.
@@ -586,7 +561,7 @@ bool Biff8Writer::write(QIODevice& out)
     std::vector<SheetStream> sheets;
     quint64 total = globalsSize;
     for (size_t i = 0; i < m_sheets.size(); ++i) {
-        sheets.push_back(sheetStream(m_sheets[i], total, i == 0));
+        sheets.push_back(sheetStream(m_sheets[i], i == 0));
         if (total <= CompoundFileWriter::MaxStreamSize)
             put32(globals.data() + boundSheetOffsets[i], quint32(total));
         total += sheets.back().size(m_sheets[i]);

@@ -104,18 +104,15 @@ public:
 private:
     struct RowInfo {           // a row of the block being collected
         quint16 row, firstCol, lastColPlus1;
-        quint32 cellsOffset;   // start of its cells in Sheet::blockCells
     };
 
     // One worksheet's cells. Rows are grouped in blocks of 32 (rows 0-31,
-    // 32-63, ...); each finished block is, in order: its ROW records, its
-    // cell records, a DBCELL record. dbcellOffsets are the DBCELL positions
-    // within body, for the INDEX record.
+    // 32-63, ...); each finished block is, in order: its ROW records, then
+    // its cell records.
     struct Sheet {
         QString name;
         int rowCount = 0;
         QByteArray body;
-        std::vector<quint32> dbcellOffsets;
         std::vector<RowInfo> blockRows;   // the block being collected
         QByteArray blockCells;
         // Used range: rows and columns that hold at least one cell.
@@ -136,9 +133,9 @@ private:
     quint32 internString(QStringView text);
     void growStringTable();
     static void flushBlock(Sheet& sheet);
-    static QByteArray blockBytes(const Sheet& sheet);
-    // The substream of a worksheet that starts at stream position `start`.
-    static SheetStream sheetStream(const Sheet& sheet, quint64 start, bool selected);
+    static void appendBlock(const Sheet& sheet, QByteArray& out);
+    // The substream of a worksheet.
+    static SheetStream sheetStream(const Sheet& sheet, bool selected);
 
     QString m_error;
     std::vector<Sheet> m_sheets;

@@ -347,27 +347,39 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
             return QStringLiteral("EXTSST bucket %1 points elsewhere").arg(k);
     }
 
-    // Each sheet: INDEX -> DBCELL -> ROW records and each row's first cell.
-    int indexedRows = 0;
+    // Each sheet: blocks of rows within one group of 32 (0-31, 32-63...),
+    // their ROW records first, in order, then their cells, row by row;
+    // every cell within its row's first and last column, every row with
+    // cells described by a ROW record.
+    int describedRows = 0;
     for (size_t k = 0; k < sheets.size(); ++k) {
-        const qsizetype index = records.upper_bound(sheets[k])->first;
-        if (records[index] != 0x020B || records[u32(s, index + 16)] != 0x0055)
-            return QStringLiteral("sheet %1: no INDEX after its BOF, or its DEFCOLWIDTH position is wrong").arg(k);
-        for (qsizetype d = 0; d < (u16(s, index + 2) - 16) / 4; ++d) {
-            const qsizetype db = u32(s, index + 20 + 4 * d);
-            if (records.count(db) == 0 || records[db] != 0x00D7
-                || (k + 1 < sheets.size() && db > sheets[k + 1]))
-                return QStringLiteral("sheet %1: INDEX entry %2 is no DBCELL of the sheet").arg(k).arg(d);
-            qsizetype row = db - u32(s, db + 4), cell = row + 20;
-            const int rows = (u16(s, db + 2) - 4) / 2;
-            if (rows > 32 || u16(s, row + 4) / 32 != u16(s, row + 4 + 20 * (rows - 1)) / 32)
-                return QStringLiteral("sheet %1, DBCELL %2: rows of more than one block of 32").arg(k).arg(d);
-            indexedRows += rows;
-            for (int i = 0; i < rows; ++i, row += 20) {
-                cell += u16(s, db + 8 + 2 * i);
-                if (records.count(row) == 0 || records[row] != 0x0208 || records.count(cell) == 0
-                    || !isCell(records[cell]) || u16(s, cell + 4) != u16(s, row + 4))
-                    return QStringLiteral("sheet %1, DBCELL %2, row %3: offsets point elsewhere").arg(k).arg(d).arg(i);
+        std::map<quint16, std::pair<quint16, quint16>> block; // row -> first column, last column + 1
+        int lastRow = -1, lastCellRow = -1, lastCol = -1;
+        bool cellsStarted = false;
+        for (auto it = records.upper_bound(sheets[k]); it != records.end() && it->second != 0x000A; ++it) {
+            const qsizetype p = it->first;
+            if (it->second == 0x0208) {
+                const quint16 row = u16(s, p + 4);
+                if (cellsStarted) {
+                    block.clear();
+                    cellsStarted = false;
+                }
+                if (int(row) <= lastRow || (!block.empty() && block.begin()->first / 32 != row / 32))
+                    return QStringLiteral("sheet %1, ROW %2: out of order or outside its block").arg(k).arg(row);
+                block[row] = {u16(s, p + 6), u16(s, p + 8)};
+                lastRow = row;
+                ++describedRows;
+            } else if (isCell(it->second)) {
+                cellsStarted = true;
+                const quint16 row = u16(s, p + 4), first = u16(s, p + 6);
+                const quint16 last = it->second == 0x00BD ? u16(s, p + 4 + u16(s, p + 2) - 2) : first;
+                const auto described = block.find(row);
+                if (described == block.end() || first < described->second.first || last >= described->second.second
+                    || int(row) < lastCellRow || (int(row) == lastCellRow && int(first) <= lastCol))
+                    return QStringLiteral("sheet %1, row %2, column %3: a cell outside its ROW record or out of order")
+                        .arg(k).arg(row).arg(first);
+                lastCellRow = row;
+                lastCol = last;
             }
         }
     }
@@ -377,8 +389,8 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
         labels += (p > sheets.front() && type == 0x00FD);
         rowRecords += (type == 0x0208);
     }
-    if (rowRecords != indexedRows)
-        return QStringLiteral("%1 ROW records, %2 of them in blocks").arg(rowRecords).arg(indexedRows);
+    if (rowRecords != describedRows)
+        return QStringLiteral("%1 ROW records, %2 of them in the worksheets").arg(rowRecords).arg(describedRows);
     if (labels != u32(sstRecords[0].second, 0))
         return QStringLiteral("SST counts %1 references, the sheet has %2").arg(u32(sstRecords[0].second, 0)).arg(labels);
     return {};
