@@ -1,9 +1,9 @@
 #include "export/biff8_writer.h"
 
 #include "export/cfb_writer.h"
+#include "export/utf8.h"
 
 #include <QFileDevice>
-#include <QHash>
 #include <QtEndian>
 
 #include <algorithm>
@@ -270,8 +270,6 @@ std::optional<quint32> rkValue(double number)
 
 Biff8Writer::Biff8Writer()
 {
-    m_stringStart.push_back(0);
-    m_slots.assign(1024, 0);
     addSheet();
 }
 
@@ -292,43 +290,47 @@ bool Biff8Writer::fail(const QString& message)
 // Returns the shared string table index of `text`, adding it if new.
 quint32 Biff8Writer::internString(QStringView text)
 {
-    const quint32 hash = quint32(qHash(text));
-    const quint32 n = quint32(text.size());
-    const size_t mask = m_slots.size() - 1;
-    size_t slot = hash & mask;
-    for (; m_slots[slot] != 0; slot = (slot + 1) & mask) {
-        const quint32 index = m_slots[slot] - 1;
-        if (m_stringHash[index] == hash && m_stringStart[index + 1] - m_stringStart[index] == n
-            && std::equal(text.utf16(), text.utf16() + n, m_pool.data() + m_stringStart[index]))
-            return index;
-    }
-    const quint32 index = quint32(m_stringHash.size());
-    m_pool.insert(m_pool.end(), text.utf16(), text.utf16() + n);
-    m_stringStart.push_back(quint32(m_pool.size()));
-    m_stringHash.push_back(hash);
-    m_slots[slot] = index + 1;
-    if (m_stringHash.size() * 2 > m_slots.size())
-        growStringTable();
-    return index;
+    const char16_t* units = text.utf16();
+    const size_t n = size_t(text.size());
+    const quint32 hash = TextIndex<char16_t>::hash(units, n);
+    const qint64 found = m_strings.find(units, n, hash);
+    return found >= 0 ? quint32(found) : m_strings.add(units, n, hash);
 }
 
-void Biff8Writer::growStringTable()
+Biff8Writer::TextCell Biff8Writer::resolve(const CellView& cell, size_t column)
 {
-    m_slots.assign(m_slots.size() * 2, 0);
-    const size_t mask = m_slots.size() - 1;
-    for (quint32 index = 0; index < m_stringHash.size(); ++index) {
-        size_t slot = m_stringHash[index] & mask;
-        while (m_slots[slot] != 0)
-            slot = (slot + 1) & mask;
-        m_slots[slot] = index + 1;
+    TextCell t;
+    if (cell.kind != Cell::Kind::Text)
+        return t;
+    if (cell.utf8.isEmpty()) {
+        t.text = cell.text;
+        return t;
     }
+    const size_t bytes = size_t(cell.utf8.size());
+    t.utf8Hash = TextIndex<char>::hash(cell.utf8.data(), bytes);
+    if (const qint64 known = m_utf8.find(cell.utf8.data(), bytes, t.utf8Hash); known >= 0) {
+        t.string = m_utf8String[size_t(known)];
+        return t;
+    }
+    std::vector<char16_t>& buffer = m_decoded[column];
+    if (buffer.size() < bytes)
+        buffer.resize(bytes);
+    const qsizetype units = decodeUtf8(cell.utf8, buffer.data());
+    t.remember = units >= 0;
+    if (t.remember) {
+        t.text = QStringView(buffer.data(), units);
+    } else {
+        m_decodedLeniently[column] = decodeUtf8Lenient(cell.utf8);
+        t.text = m_decodedLeniently[column];
+    }
+    return t;
 }
 
 bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
 {
     m_views.resize(cells.size());
     for (size_t col = 0; col < cells.size(); ++col)
-        m_views[col] = {cells[col].kind, cells[col].text, cells[col].number};
+        m_views[col] = {cells[col].kind, cells[col].text, cells[col].number, {}};
     return appendRow(m_views.data(), m_views.size());
 }
 
@@ -343,20 +345,25 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
                         .arg(row).arg(count).arg(MaxColumns));
     bool hasCells = false;
     quint64 textUnits = 0;
+    m_textCells.resize(count);
+    m_decoded.resize(std::max(m_decoded.size(), count));
+    m_decodedLeniently.resize(std::max(m_decodedLeniently.size(), count));
     for (size_t col = 0; col < count; ++col) {
         const CellView& c = cells[col];
-        textUnits += quint64(c.text.size());
-        if (c.kind == Cell::Kind::Text && c.text.size() > MaxTextLength)
+        const TextCell& t = m_textCells[col] = resolve(c, col);
+        const qsizetype units = t.string >= 0 ? qsizetype(m_strings.length(quint32(t.string))) : t.text.size();
+        textUnits += quint64(units);
+        if (c.kind == Cell::Kind::Text && units > MaxTextLength)
             return fail(QStringLiteral("Row %1, column %2: the text has %3 characters, a cell holds at most %4")
-                            .arg(row).arg(col).arg(c.text.size()).arg(MaxTextLength));
+                            .arg(row).arg(col).arg(units).arg(MaxTextLength));
         if (c.kind == Cell::Kind::Number && !std::isfinite(c.number))
             return fail(QStringLiteral("Row %1, column %2: the number %3 cannot be stored in a workbook")
                             .arg(row).arg(col).arg(c.number));
-        hasCells |= (c.kind == Cell::Kind::Text && !c.text.isEmpty()) || c.kind == Cell::Kind::Number;
+        hasCells |= (c.kind == Cell::Kind::Text && units > 0) || c.kind == Cell::Kind::Number;
     }
     // The texts alone (two bytes a character) would exceed what the file can
     // address; refusing here also keeps the string table's 32-bit offsets safe.
-    if (m_pool.size() + textUnits > CompoundFileWriter::MaxStreamSize / 2)
+    if (m_strings.pool().size() + textUnits > CompoundFileWriter::MaxStreamSize / 2)
         return fail(QStringLiteral("Row %1: the workbook would exceed the 2 GiB the file format can hold")
                         .arg(row));
     ++sheet.rowCount;
@@ -386,10 +393,20 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
     for (size_t col = 0; col < count; ++col) {
         const CellView& c = cells[col];
         const size_t startCol = col;
-        if (c.kind == Cell::Kind::Text && !c.text.isEmpty()) {
+        const TextCell& t = m_textCells[col];
+        if (c.kind == Cell::Kind::Text && (t.string >= 0 || !t.text.isEmpty())) {
             // LABELSST: row, column, XF, index into the shared string table.
-            const quint32 sst = c.text.isValidUtf16() ? internString(c.text)
-                                                      : internString(withoutLoneSurrogates(c.text));
+            quint32 sst;
+            if (t.string >= 0) {
+                sst = quint32(t.string);
+            } else {
+                sst = t.text.isValidUtf16() ? internString(t.text) : internString(withoutLoneSurrogates(t.text));
+                // The same bytes may have come earlier in this row.
+                if (t.remember && m_utf8.find(c.utf8.data(), size_t(c.utf8.size()), t.utf8Hash) < 0) {
+                    m_utf8.add(c.utf8.data(), size_t(c.utf8.size()), t.utf8Hash);
+                    m_utf8String.push_back(sst);
+                }
+            }
             ++m_sstReferences;
             cellHeader(RecLabelSst, LabelSstSize, col);
             put32(out + 10, sst);
@@ -542,9 +559,9 @@ bool Biff8Writer::write(QIODevice& out)
 
     // --- Shared string table and its index (EXTSST). Excel groups the
     // strings in buckets of at least 8, at most 128 buckets.
-    const quint32 stringCount = quint32(m_stringHash.size());
+    const quint32 stringCount = m_strings.count();
     const quint32 bucketSize = std::clamp<quint32>((stringCount + 127) / 128, 8, 0xFFFF);
-    SstWriter sst(m_pool, m_stringStart, m_sstReferences, bucketSize);
+    SstWriter sst(m_strings.pool(), m_strings.starts(), m_sstReferences, bucketSize);
     sst.run(nullptr);
     const quint32 sstStart = quint32(globals.size());
     QByteArray extSst;

@@ -18,6 +18,8 @@
 //   QSaveFile f(path); f.open(QIODevice::WriteOnly);
 //   if (!w.write(f)) { report w.error(); } else f.commit();
 
+#include "export/textindex.h"
+
 #include <QString>
 #include <QByteArray>
 #include <QtGlobal>
@@ -42,11 +44,14 @@ struct Cell {
 };
 
 // The same as a view: the text stays in the caller's buffer, which must
-// outlive the appendRow() call it is handed to.
+// outlive the appendRow() call it is handed to. A text may come in UTF-8
+// instead (kind Text, `text` left empty): it is decoded as the store decodes
+// the database's texts, and a text met before is not decoded again.
 struct CellView {
     Cell::Kind kind = Cell::Kind::Empty;
     QStringView text;
     double number = 0;
+    QByteArrayView utf8;
 };
 
 // The 32-bit RK form of a number, when it has one that reads back as
@@ -131,7 +136,15 @@ private:
 
     bool fail(const QString& message);
     quint32 internString(QStringView text);
-    void growStringTable();
+    // A text cell of the row being appended, before anything is kept: its
+    // string if the text is known, else the text to add.
+    struct TextCell {
+        qint64 string = -1;
+        QStringView text;
+        quint32 utf8Hash = 0;
+        bool remember = false;   // well-formed UTF-8, to be found again by its bytes
+    };
+    TextCell resolve(const CellView& cell, size_t column);
     static void flushBlock(Sheet& sheet);
     static void appendBlock(const Sheet& sheet, QByteArray& out);
     // The substream of a worksheet.
@@ -140,14 +153,17 @@ private:
     QString m_error;
     std::vector<Sheet> m_sheets;
 
-    // Shared string table: the distinct texts one after another (UTF-16),
-    // where each begins, their hashes, and an open-addressing hash table of
-    // string index + 1 (0 = free slot).
-    std::vector<char16_t> m_pool;
-    std::vector<quint32> m_stringStart;   // size = strings + 1
-    std::vector<quint32> m_stringHash;
-    std::vector<quint32> m_slots;
+    // Shared string table: the distinct texts in UTF-16, in the order they
+    // were first met.
+    TextIndex<char16_t> m_strings;
+    // Texts met in UTF-8, each with its string in the table.
+    TextIndex<char> m_utf8;
+    std::vector<quint32> m_utf8String;
     quint32 m_sstReferences = 0;          // LABELSST records written, all worksheets
+    // For the row being appended: its text cells, and texts decoded from UTF-8.
+    std::vector<TextCell> m_textCells;
+    std::vector<std::vector<char16_t>> m_decoded;
+    std::vector<QString> m_decodedLeniently;
     std::vector<CellView> m_views;        // appendRow(vector) hands its cells on as views
 };
 

@@ -27,7 +27,7 @@ QVariant valueOf(const store::FieldReader &row, int column)
 }
 
 // The cells of one row, read from the engine's values without a QString or
-// QVariant for each: texts are decoded into buffers kept from row to row.
+// QVariant for each: texts go to the writer as the engine's UTF-8.
 class RowCells {
 public:
     // Numbers are written as numbers where a double holds them exactly;
@@ -42,7 +42,7 @@ public:
             case store::FieldReader::Type::Integer: {
                 const qint64 n = row.integer(c);
                 if (n > -(1LL << 53) && n < (1LL << 53))
-                    cell = {Cell::Kind::Number, {}, double(n)};
+                    cell = {Cell::Kind::Number, {}, double(n), {}};
                 else
                     setText(c, QString::number(n));
                 break;
@@ -51,45 +51,46 @@ public:
                 // Excel has no infinity or NaN: those keep their text.
                 const double d = row.real(c);
                 if (std::isfinite(d))
-                    cell = {Cell::Kind::Number, {}, d};
+                    cell = {Cell::Kind::Number, {}, d, {}};
                 else
                     setText(c, QVariant(d).toString());
                 break;
             }
-            case store::FieldReader::Type::Text: {
-                const QByteArrayView utf8 = row.utf8(c);
-                std::vector<char16_t> &buffer = m_buffers[c];
-                if (buffer.size() < size_t(utf8.size()))
-                    buffer.resize(size_t(utf8.size()) * 2);
-                const qsizetype units = decodeUtf8(utf8, buffer.data());
-                if (units >= 0)
-                    cell = {Cell::Kind::Text, QStringView(buffer.data(), units), 0};
-                else
-                    setText(c, decodeUtf8Lenient(utf8));
+            case store::FieldReader::Type::Text:
+                // Decoded by the writer, which decodes each distinct text once.
+                cell = {Cell::Kind::Text, {}, 0, row.utf8(c)};
                 break;
-            }
             }
         }
     }
     const CellView *cells() const { return m_cells.data(); }
     static constexpr size_t count() { return store::FieldCount; }
-    // The first column whose text is longer than a cell holds, or -1.
-    int tooLong() const
+    // The first column whose text is longer than a cell holds, or -1; its
+    // length in UTF-16 units.
+    int tooLong(qsizetype &length)
     {
         for (int c = 0; c < store::FieldCount; ++c) {
-            if (m_cells[c].text.size() > Biff8Writer::MaxTextLength)
+            length = m_cells[c].text.size();
+            // UTF-8 takes at least as many bytes as UTF-16 takes units.
+            if (m_cells[c].utf8.size() > Biff8Writer::MaxTextLength) {
+                std::vector<char16_t> &buffer = m_buffers[c];
+                buffer.resize(size_t(m_cells[c].utf8.size()));
+                length = decodeUtf8(m_cells[c].utf8, buffer.data());
+                if (length < 0)
+                    length = decodeUtf8Lenient(m_cells[c].utf8).size();
+            }
+            if (length > Biff8Writer::MaxTextLength)
                 return c;
         }
         return -1;
     }
-    qsizetype length(int column) const { return m_cells[column].text.size(); }
     void clear() { m_cells.fill({}); }
 
 private:
     void setText(int column, QString text)
     {
         m_texts[column] = std::move(text);
-        m_cells[column] = {Cell::Kind::Text, m_texts[column], 0};
+        m_cells[column] = {Cell::Kind::Text, m_texts[column], 0, {}};
     }
     std::array<CellView, store::FieldCount> m_cells;
     std::array<std::vector<char16_t>, store::FieldCount> m_buffers;
@@ -128,12 +129,13 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
             if (done == total)
                 return false;
             cells.read(row);
-            if (const int c = cells.tooLong(); c >= 0) {
+            qsizetype length = 0;
+            if (const int c = cells.tooLong(length); c >= 0) {
                 m_error = QStringLiteral("蔵書番号 %1「%2」の%3は %4 文字あり、1 つのセルに入りきりません"
                                          "（%5 文字まで）。\n何も書き出していません。")
                               .arg(valueOf(row, 0).toString(), valueOf(row, 1).toString().left(40),
                                    store::fieldNames()[c])
-                              .arg(cells.length(c))
+                              .arg(length)
                               .arg(Biff8Writer::MaxTextLength);
                 refused = true;
                 return false;
