@@ -63,6 +63,33 @@ public:
             }
         }
     }
+    // The same from a row as the record set holds it.
+    void read(const store::RecordSet::Row &row)
+    {
+        for (int c = 0; c < store::FieldCount; ++c) {
+            const QVariant &v = row[c];
+            CellView &cell = m_cells[c];
+            cell = {};
+            switch (v.typeId()) {
+            case QMetaType::UnknownType: break;
+            case QMetaType::LongLong: {
+                const qlonglong n = v.toLongLong();
+                if (n > -(1LL << 53) && n < (1LL << 53))
+                    cell = {Cell::Kind::Number, {}, double(n), {}};
+                else
+                    setText(c, v.toString());
+                break;
+            }
+            case QMetaType::Double:
+                if (std::isfinite(v.toDouble()))
+                    cell = {Cell::Kind::Number, {}, v.toDouble(), {}};
+                else
+                    setText(c, v.toString());
+                break;
+            default: setText(c, v.toString());
+            }
+        }
+    }
     const CellView *cells() const { return m_cells.data(); }
     static constexpr size_t count() { return store::FieldCount; }
     // The first column whose text is longer than a cell holds, or -1; its
@@ -84,7 +111,6 @@ public:
         }
         return -1;
     }
-    void clear() { m_cells.fill({}); }
 
 private:
     void setText(int column, QString text)
@@ -107,8 +133,17 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
     auto fresh = std::make_unique<Biff8Writer>();
     RowCells cells;
     int done = 0;
-    bool refused = false;
-    auto append = [&] {
+    // Appends the row in `cells`; false with m_error when it cannot be stored.
+    auto append = [&](const auto &fieldText) {
+        qsizetype length = 0;
+        if (const int c = cells.tooLong(length); c >= 0) {
+            m_error = QStringLiteral("蔵書番号 %1「%2」の%3は %4 文字あり、1 つのセルに入りきりません"
+                                     "（%5 文字まで）。\n何も書き出していません。")
+                          .arg(fieldText(0), fieldText(1).left(40), store::fieldNames()[c])
+                          .arg(length)
+                          .arg(Biff8Writer::MaxTextLength);
+            return false;
+        }
         // A full worksheet: the list goes on at row 1 of the next one.
         if (fresh->rowCount() == Biff8Writer::MaxRows)
             fresh->addSheet();
@@ -123,41 +158,38 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
             progress(done, total);
         return true;
     };
+    bool refused = false;
     try {
         // One pass over the rows in the list's order.
         rs.readAll([&](const store::FieldReader &row) {
             if (done == total)
                 return false;
             cells.read(row);
-            qsizetype length = 0;
-            if (const int c = cells.tooLong(length); c >= 0) {
-                m_error = QStringLiteral("蔵書番号 %1「%2」の%3は %4 文字あり、1 つのセルに入りきりません"
-                                         "（%5 文字まで）。\n何も書き出していません。")
-                              .arg(valueOf(row, 0).toString(), valueOf(row, 1).toString().left(40),
-                                   store::fieldNames()[c])
-                              .arg(length)
-                              .arg(Biff8Writer::MaxTextLength);
-                refused = true;
-                return false;
-            }
-            refused = !append();
+            refused = !append([&](int column) { return valueOf(row, column).toString(); });
             return !refused;
         });
-    } catch (const store::Error &e) {
-        // A row that cannot be read ends the export: a workbook with a gap
-        // or an empty row in place of a book would look complete.
-        m_error = QStringLiteral("一覧の %1 件目のデータを読めないため、書き出しを中止しました。何も書き出していません。\n\n%2")
-                      .arg(done + 1)
-                      .arg(e.message());
-        return false;
+    } catch (const store::Error &) {
+        // The pass stopped (a sorted list reads every row before handing out
+        // its first): the rows from there on are read one by one below, as
+        // the list reads them, which either gets them or names the row that
+        // cannot be read.
     }
     if (refused)
         return false;
-    // Rows that are gone since the list was counted read as empty, as
-    // row() gives them.
-    cells.clear();
-    while (done < total) {
-        if (!append())
+    // Rows the pass did not reach; rows gone since the list was counted
+    // read as empty.
+    for (int i = done; i < total; i = done) {
+        try {
+            cells.read(rs.row(i));
+        } catch (const store::Error &e) {
+            // A row that cannot be read ends the export: a workbook with a
+            // gap or an empty row in place of a book would look complete.
+            m_error = QStringLiteral("一覧の %1 件目のデータを読めないため、書き出しを中止しました。何も書き出していません。\n\n%2")
+                          .arg(i + 1)
+                          .arg(e.message());
+            return false;
+        }
+        if (!append([&](int column) { return rs.text(i, column); }))
             return false;
     }
     m_writer = std::move(fresh);

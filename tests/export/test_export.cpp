@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
+#include <cmath>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -279,6 +280,72 @@ private slots:
         }
         if (several && (noXlrd || noLibreOffice))
             QSKIP(noXlrd ? "python3-xlrd is not installed" : "LibreOffice (soffice) is not installed");
+    }
+
+    // Whatever the file holds is written as the list reads it: numbers that
+    // a double holds exactly as numbers, other numbers (past 2^53, infinite)
+    // as their text, texts decoded as the list decodes them (malformed
+    // UTF-8, a leading U+FEFF, bytes stored as a blob), NULL and empty texts
+    // as empty cells; in a sorted list, in the table's own order and in a
+    // search.
+    void writesValuesAsTheListReadsThem_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::newRow("sorted") << "select * from tabel order by 蔵書番号 asc;";
+        QTest::newRow("table order") << "tabel";
+        QTest::newRow("search") << "select * from tabel where 書名 like '*a*' order by 蔵書番号 asc;";
+    }
+    void writesValuesAsTheListReadsThem()
+    {
+        QFETCH(QString, source);
+        ListOpen o({});
+        // Columns: number, title, year (numbers stay numbers), keyword (numbers become texts).
+        o.dir.exec(QStringLiteral(
+            "INSERT INTO tabel (蔵書番号, 書名, 出版年, キーワード) VALUES "
+            "(7, '', -9007199254740992, 'ｱｲｳ𠮷'),"
+            "(1, 'abc', 0.1, CAST(X'61FF62' AS TEXT)),"
+            "(2, CAST(X'EFBBBF616263' AS TEXT), 1e300, 'abc'),"
+            "(3, '9007199254740993a', 9007199254740993, X'E38182'),"
+            "(4, 'abc', 9e999, CAST(X'E38178' AS TEXT)),"
+            "(5, 'xa', 9007199254740991, 'xa'),"
+            "(6, 'abc', 1234.56, NULL),"
+            "(8, 'a', -9e999, 9007199254740993),"
+            "(9, 'a', 536870912, 0.07)"));
+        store::RecordSet rs(store::Connection::open(o.dir.dbPath()), source);
+        QVERIFY(rs.recordCount() > 0);
+        xls::Workbook book;
+        QVERIFY2(book.copyFromRecordset(rs), qPrintable(book.error()));
+        QVERIFY2(book.saveAs(xls::exportPath()), qPrintable(book.error()));
+
+        SheetCells want;
+        for (int i = 0; i < rs.recordCount(); ++i) {
+            std::vector<QVariant> row;
+            for (const QVariant &v : rs.row(i)) {
+                const bool exact = v.typeId() == QMetaType::LongLong
+                    ? std::abs(v.toLongLong()) < (1LL << 53)
+                    : v.typeId() == QMetaType::Double && std::isfinite(v.toDouble());
+                row.push_back(exact ? QVariant(v.toDouble())
+                              : v.isNull() || v.toString().isEmpty() ? QVariant() : QVariant(v.toString()));
+            }
+            while (!row.empty() && !row.back().isValid())
+                row.pop_back();
+            want.push_back(row);
+        }
+        QVERIFY(want.size() >= 2 && want[0].size() > 2);
+        QCOMPARE(readBack(xls::exportPath()), want);
+        SheetCells byXlrd;
+        QString error;
+        bool unavailable = false;
+        if (!readWithXlrd(xls::exportPath(), byXlrd, error, unavailable)) {
+            if (unavailable)
+                QSKIP("python3-xlrd is not installed");
+            QFAIL(qPrintable(error));
+        }
+        for (auto &row : byXlrd) {
+            while (!row.empty() && !row.back().isValid())
+                row.pop_back();
+        }
+        QCOMPARE(byXlrd, want);
     }
 
     // A save the system refuses (here: files may not grow past a few

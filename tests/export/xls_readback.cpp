@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtEndian>
@@ -16,6 +17,17 @@
 
 #include <cstdlib>
 #include <map>
+
+namespace {
+
+// FreeXL's UTF-8, with a leading U+FEFF kept as the character it is.
+QString fromUtf8(const char* text)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(text));
+}
+
+} // namespace
 
 bool readWithFreeXl(const QString& path, SheetsRead& book, QString& error)
 {
@@ -46,7 +58,8 @@ bool readWithFreeXl(const QString& path, SheetsRead& book, QString& error)
                 else if (v.type == FREEXL_CELL_DOUBLE)
                     grid[r][c] = v.value.double_value;
                 else if (v.type == FREEXL_CELL_TEXT || v.type == FREEXL_CELL_SST_TEXT)
-                    grid[r][c] = QString::fromUtf8(v.value.text_value);
+                    grid[r][c] = fromUtf8(v.value.text_value);
+
                 else if (v.type != FREEXL_CELL_NULL)
                     grid[r][c] = QStringLiteral("<unexpected type %1>").arg(v.type);
             }
