@@ -84,7 +84,6 @@ public:
             u16(c.unicode());
         return *this;
     }
-    qsizetype start() const { return m_start; }
 
 private:
     QByteArray& m_out;

@@ -126,6 +126,8 @@ private slots:
     void refusesWhatDoesNotFit();
     void storesLoneSurrogatesAsReplacementCharacters();
     void numbersKeepEveryBit_data();
+    void textsInUtf8_data();
+    void textsInUtf8();
     void numbersKeepEveryBit();
     void reportsWriteFailures();
     void compoundFileHoldsTheStream_data();
@@ -439,6 +441,68 @@ void TestBiff8::numbersKeepEveryBit()
     }
     diff = sameBits(got, "xlrd");
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+// Texts handed over in UTF-8 are the texts the store would show, share the
+// string table with the same texts in UTF-16 however often they come, and
+// are measured in UTF-16 units against what a cell holds.
+using ByteRows = QList<QList<QByteArray>>;
+Q_DECLARE_METATYPE(ByteRows)
+
+void TestBiff8::textsInUtf8_data()
+{
+    // Each cell: 'u' and the UTF-8 handed over, or 't' and UTF-8 that the
+    // test turns into a UTF-16 text first.
+    QTest::addColumn<ByteRows>("rows");
+    QTest::addColumn<QStringList>("strings");   // the string table
+    QTest::addColumn<int>("refusedRow");        // -1: none
+    QTest::newRow("same text both ways") << ByteRows{{"u棚 1", "t棚 1", "u棚 1"}, {"t棚 1", "u棚 2"}}
+                                         << QStringList{"棚 1", "棚 2"} << -1;
+    QTest::newRow("same bytes twice in a new row") << ByteRows{{"u新", "u新", "u新"}} << QStringList{"新"} << -1;
+    QTest::newRow("malformed bytes and their replacement")
+        << ByteRows{{"ua\xFF" "b", "ta\xEF\xBF\xBD" "b", "ua\xFE" "b"}} << QStringList{QStringLiteral(u"a\uFFFDb")} << -1;
+    QTest::newRow("leading U+FEFF") << ByteRows{{"u\xEF\xBB\xBF" "x", "ux"}}
+                                    << QStringList{QStringLiteral(u"\uFEFFx"), "x"} << -1;
+    QTest::newRow("empty UTF-8 is an empty cell") << ByteRows{{"u", "ua"}} << QStringList{"a"} << -1;
+    // 16,384 three-byte characters: 49,152 bytes, but 16,384 units.
+    QTest::newRow("long in bytes, short in units")
+        << ByteRows{{"u" + QString(16384, u'字').toUtf8()}} << QStringList{QString(16384, u'字')} << -1;
+    // 32,768 units refuse the row, and nothing of it is kept.
+    QTest::newRow("32768 units") << ByteRows{{"u前"}, {"u後", "u" + QByteArray(32768, 'x')}}
+                                 << QStringList{"前"} << 1;
+}
+
+void TestBiff8::textsInUtf8()
+{
+    QFETCH(ByteRows, rows);
+    QFETCH(QStringList, strings);
+    QFETCH(int, refusedRow);
+    xls::Biff8Writer w;
+    for (int r = 0; r < rows.size(); ++r) {
+        std::vector<xls::CellView> cells(rows[r].size());
+        std::vector<QString> texts(cells.size());
+        for (size_t c = 0; c < cells.size(); ++c) {
+            const QByteArray& spec = rows[r][int(c)];
+            texts[c] = QString::fromUtf8(spec.mid(1));
+            cells[c] = spec.startsWith('u') ? xls::CellView{xls::Cell::Kind::Text, {}, 0, QByteArrayView(spec).sliced(1)}
+                                            : xls::CellView{xls::Cell::Kind::Text, texts[c], 0, {}};
+        }
+        const bool appended = w.appendRow(cells.data(), cells.size());
+        QCOMPARE(appended, r != refusedRow);
+        if (!appended)
+            QVERIFY2(w.error().contains(QStringLiteral("32768 characters")), qPrintable(w.error()));
+    }
+    QCOMPARE(writeFile(w, path()), QString());
+    QFile f(path());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    RawWorkbook raw;
+    const QString fault = checkStructure(f.readAll(), raw);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    QCOMPARE(raw.strings, strings);
+    SheetCells got;
+    QString error;
+    QVERIFY2(readWithFreeXl(path(), got, error), qPrintable(error));
+    QCOMPARE(got.size(), size_t(refusedRow < 0 ? rows.size() : refusedRow));
 }
 
 void TestBiff8::reportsWriteFailures()
