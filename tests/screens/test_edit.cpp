@@ -1,16 +1,21 @@
 #include "screens/edit/main2.h"
+#include "screens/list/db.h"
+#include "screens/registration/main.h"
 #include "screens/menu/menu.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include <functional>
 
 using namespace testsupport;
 using namespace screens;
@@ -384,6 +389,73 @@ private slots:
         click(s->Command2);
         QCOMPARE(o.messages.shown.size(), 5);
         QCOMPARE(*o.dir.rows()[0][1], QStringLiteral("直した"));
+    }
+    // The count the screens show on a large collection, counted once and
+    // then followed: deletions here, books saved by the registration
+    // screen, and books another program adds or deletes in between (which
+    // an open screen shows when it is opened again).
+    void countShownFollowsEveryChangeOnALargeTable()
+    {
+        Opened<Main2> o(numbered({"1"}));
+        o.dir.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                                  "INSERT INTO tabel (蔵書番号, 書名) SELECT i, '本' || i FROM n"));
+        click(o.screen->cmdadd);
+        Main2 *s = o.reopen();
+        QCOMPARE(shownCount(s), count(20000));
+        struct Change {
+            const char *what;
+            std::function<void()> make;
+            int books;
+        };
+        auto saveNew = [&] {
+            click(s->cmdadd);
+            Main *form = openFromMenu<Main>(o.menu);
+            QVERIFY(form);
+            typeText(child<QLineEdit>(form, "Text7"), QStringLiteral("新しい本"));
+            click(form->Command1);
+            settle();
+            s = o.reopen();
+        };
+        const Change changes[] = {
+            {"deleted here", [&] { o.messages.answer(QMessageBox::Yes); click(s->Command1); }, 19999},
+            {"deleted here again", [&] { o.messages.answer(QMessageBox::Yes); click(s->Command1); }, 19998},
+            {"saved by the registration screen", saveNew, 19999},
+            {"saved again", saveNew, 20000},
+            {"added by another program",
+             [&] {
+                 o.dir.exec(QStringLiteral("INSERT INTO tabel (書名) VALUES ('a'), ('b'), ('c')"));
+                 click(s->cmdadd);
+                 s = o.reopen();
+             },
+             20003},
+            {"deleted by another program",
+             [&] {
+                 o.dir.exec(QStringLiteral("DELETE FROM tabel WHERE 書名 IN ('a', 'b')"));
+                 click(s->cmdadd);
+                 s = o.reopen();
+             },
+             20001},
+            {"deleted here right after another program added one",
+             [&] {
+                 o.dir.exec(QStringLiteral("INSERT INTO tabel (書名) VALUES ('d')"));
+                 o.messages.answer(QMessageBox::Yes);
+                 click(s->Command1);
+                 click(s->cmdadd);
+                 s = o.reopen();
+             },
+             20001},
+        };
+        for (const Change &change : changes) {
+            change.make();
+            QVERIFY2(s, change.what);
+            QVERIFY2(shownCount(s) == count(change.books), qPrintable(QString::fromLatin1(change.what) + u' ' + shownCount(s)));
+            QCOMPARE(o.dir.count(), change.books);
+        }
+        click(s->cmdrep);
+        settle();
+        auto *list = qobject_cast<db *>(QApplication::activeWindow());
+        QVERIFY(list);
+        QCOMPARE(list->Text2->text(), QString::number(o.dir.count()));
     }
 };
 
