@@ -22,18 +22,7 @@ runs=9
 command -v sqlite3 >/dev/null || { echo "install the sqlite3 command (apt-get install sqlite3)" >&2; exit 1; }
 [ -x "$build/bench_like" ] || { echo "build bench_like first: cmake --build $build --target bench_like" >&2; exit 1; }
 
-# Median wall time in ms of `sqlite3 FILE SQL > /dev/null`.
-raw_ms() {
-    local file=$1 sql=$2 i start end
-    local times=()
-    for ((i = 0; i < runs; i++)); do
-        start=$(date +%s%N)
-        sqlite3 "$file" "$sql" >/dev/null
-        end=$(date +%s%N)
-        times+=($(((end - start) / 1000)))
-    done
-    printf '%s\n' "${times[@]}" | sort -n | awk -v m=$((runs / 2)) 'NR == m + 1 { printf "%.1f", $1 / 1000 }'
-}
+. "$(dirname "$0")/sqlite3_time.sh"
 
 printf 'host: %s, %s CPUs; sqlite3 %s\n' "$(uname -m)" "$(nproc)" "$(sqlite3 --version | cut -d' ' -f1)"
 
