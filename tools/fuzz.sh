@@ -27,8 +27,8 @@ shopt -s nullglob
 runs=("$build"/fuzz/*.run)
 [ ${#runs[@]} -gt 0 ] || { echo "fuzz.sh: no fuzz targets in $build/fuzz" >&2; exit 1; }
 for run in "${runs[@]}"; do
-    mapfile -t spec < "$run"
-    program=${spec[0]} seeds=${spec[1]} options=${spec[2]:-}
+    mapfile -t entry < "$run"
+    program=${entry[0]} seeds=${entry[1]} options=${entry[2]:-}
     name=$(basename "$program")
     mkdir -p "$work/$name"
     echo "== $name: ${seconds} s from $(find "$seeds" -type f | wc -l) seeds"

@@ -485,10 +485,10 @@ void TestBiff8::textsInUtf8()
         std::vector<xls::CellView> cells(rows[r].size());
         std::vector<QString> texts(cells.size());
         for (size_t c = 0; c < cells.size(); ++c) {
-            const QByteArray& spec = rows[r][int(c)];
-            texts[c] = QString::fromUtf8(spec.mid(1));
-            cells[c] = spec.startsWith('u') ? xls::CellView{xls::Cell::Kind::Text, {}, 0, QByteArrayView(spec).sliced(1)}
-                                            : xls::CellView{xls::Cell::Kind::Text, texts[c], 0, {}};
+            const QByteArray& given = rows[r][int(c)];
+            texts[c] = QString::fromUtf8(given.mid(1));
+            cells[c] = given.startsWith('u') ? xls::CellView{xls::Cell::Kind::Text, {}, 0, QByteArrayView(given).sliced(1)}
+                                             : xls::CellView{xls::Cell::Kind::Text, texts[c], 0, {}};
         }
         const bool appended = w.appendRow(cells.data(), cells.size());
         QCOMPARE(appended, r != refusedRow);

@@ -145,7 +145,7 @@ bool Pattern::tokenMatches(const Token &t, char32_t c) const
 bool Pattern::matches(QStringView text) const
 {
     const std::u32string s = foldToUcs4(text);
-    // Every token but '*' takes exactly one character, so the classic
+    // Every token but '*' takes exactly one character, so the usual
     // two-pointer match with a single backtrack point is exact.
     const size_t n = s.size(), m = m_tokens.size();
     size_t t = 0, p = 0, starP = SIZE_MAX, starT = 0;
