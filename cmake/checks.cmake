@@ -23,6 +23,8 @@ if(BUKUREA_SANITIZE OR BUKUREA_FUZZ)
   # other libraries' code go into every program, so that any way of running
   # it (ctest, by hand, a debugger) checks the same.
   file(READ ${CMAKE_SOURCE_DIR}/tools/sanitizers/lsan.supp BUKUREA_LSAN_SUPPRESSIONS)
+  # An edited list of suppressions is built in again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/sanitizers/lsan.supp)
   set(BUKUREA_UBSAN_SUPPRESSIONS ${CMAKE_SOURCE_DIR}/tools/sanitizers/ubsan.supp)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/sanitizer_defaults.cpp.in
                  ${CMAKE_BINARY_DIR}/sanitizer_defaults.cpp @ONLY)
