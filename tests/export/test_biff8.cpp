@@ -500,9 +500,16 @@ void TestBiff8::textsInUtf8()
     const QString fault = structureFault(path(), raw);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QCOMPARE(raw.strings, strings);
+    // Read back by xlrd: FreeXL misreads, now and then, a text that goes on
+    // in a CONTINUE record, as the longest texts here do.
     SheetCells got;
     QString error;
-    QVERIFY2(readWithFreeXl(path(), got, error), qPrintable(error));
+    bool unavailable = false;
+    if (!readWithXlrd(path(), got, error, unavailable)) {
+        if (unavailable)
+            QSKIP("/usr/bin/python3 with xlrd is not available for the check");
+        QFAIL(qPrintable(error));
+    }
     QCOMPARE(got.size(), size_t(refusedRow < 0 ? rows.size() : refusedRow));
 }
 
