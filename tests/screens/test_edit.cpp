@@ -407,6 +407,14 @@ private slots:
             std::function<void()> make;
             int books;
         };
+        auto reopen = [&] {
+            click(s->cmdadd);
+            s = o.reopen();
+        };
+        auto deleteHere = [&] {
+            o.messages.answer(QMessageBox::Yes);
+            click(s->Command1);
+        };
         auto saveNew = [&] {
             click(s->cmdadd);
             Main *form = openFromMenu<Main>(o.menu);
@@ -416,32 +424,29 @@ private slots:
             settle();
             s = o.reopen();
         };
+        auto byAnotherProgram = [&](const char *sql) { o.dir.exec(QString::fromUtf8(sql)); };
         const Change changes[] = {
-            {"deleted here", [&] { o.messages.answer(QMessageBox::Yes); click(s->Command1); }, 19999},
-            {"deleted here again", [&] { o.messages.answer(QMessageBox::Yes); click(s->Command1); }, 19998},
+            {"deleted here", deleteHere, 19999},
+            {"deleted here again", deleteHere, 19998},
             {"saved by the registration screen", saveNew, 19999},
             {"saved again", saveNew, 20000},
             {"added by another program",
              [&] {
-                 o.dir.exec(QStringLiteral("INSERT INTO tabel (書名) VALUES ('a'), ('b'), ('c')"));
-                 click(s->cmdadd);
-                 s = o.reopen();
+                 byAnotherProgram("INSERT INTO tabel (書名) VALUES ('a'), ('b'), ('c')");
+                 reopen();
              },
              20003},
             {"deleted by another program",
              [&] {
-                 o.dir.exec(QStringLiteral("DELETE FROM tabel WHERE 書名 IN ('a', 'b')"));
-                 click(s->cmdadd);
-                 s = o.reopen();
+                 byAnotherProgram("DELETE FROM tabel WHERE 書名 IN ('a', 'b')");
+                 reopen();
              },
              20001},
             {"deleted here right after another program added one",
              [&] {
-                 o.dir.exec(QStringLiteral("INSERT INTO tabel (書名) VALUES ('d')"));
-                 o.messages.answer(QMessageBox::Yes);
-                 click(s->Command1);
-                 click(s->cmdadd);
-                 s = o.reopen();
+                 byAnotherProgram("INSERT INTO tabel (書名) VALUES ('d')");
+                 deleteHere();
+                 reopen();
              },
              20001},
         };
