@@ -136,10 +136,12 @@ std::size_t foldUtf16(const char16_t *u, std::size_t n, char32_t *out)
 // stored, are read as SQLite reads them when it converts stored UTF-8 to
 // UTF-16: a lead byte takes every continuation byte after it; a stray
 // continuation byte is a character of its own; surrogates and overlong
-// forms of ASCII become U+FFFD; values past U+FFFF keep the low 20 bits
-// their UTF-16 pair holds.
+// forms of ASCII become U+FFFD, and so do U+FFFE and U+FFFF when other
+// bytes than their own three add up to them; values past U+FFFF keep the
+// low 20 bits their UTF-16 pair holds.
 char32_t readUtf8(const unsigned char *z, std::size_t &i, std::size_t n)
 {
+    const std::size_t start = i;
     static constexpr unsigned char kLeadBits[64] = {
         0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f,
         0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f,
@@ -151,7 +153,8 @@ char32_t readUtf8(const unsigned char *z, std::size_t &i, std::size_t n)
         c = kLeadBits[c - 0xC0];
         while (i < n && (z[i] & 0xC0) == 0x80)
             c = (c << 6) + (z[i++] & 0x3F);
-        if (c < 0x80 || (c & 0xFFFFF800) == 0xD800)
+        if (c < 0x80 || (c & 0xFFFFF800) == 0xD800
+            || ((c & 0xFFFFFFFE) == 0xFFFE && (z[start] != 0xEF || i - start != 3)))
             c = 0xFFFD;
     }
     if (c > 0xFFFF)

@@ -384,6 +384,8 @@ private slots:
             {u"\U00100000", "\xF8\x88\x80\x80\x80"},  // past U+10FFFF
             {u"*\u03BC*", "\xC2\xB5"},                   // µ folds to μ
             {u"\u03BC", "\xB5"},                          // a stray byte is U+00B5
+            {u"*\uFFFD?", "\xCF\xBF\xBE-"},                // invalid bytes that add up to U+FFFE
+            {u"*\uFFFD", "\xF0\x8F\xBF\xBF"},             // ... or to U+FFFF
         };
         for (const auto &[p, bytes] : cases)
             agree(QString::fromUtf16(p), QByteArray(bytes));
