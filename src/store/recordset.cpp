@@ -469,6 +469,8 @@ void RecordSet::readCurrent()
 
 qint64 RecordSet::requireUnchanged(const QString &what) const
 {
+    if (!m_seen)
+        throw fileError(what, m_connection->path(), QStringLiteral("現在のデータが読み込まれていません"));
     const std::optional<std::array<StoredValue, FieldCount>> now = storedRow(m_seen->rowid);
     if (now == m_seen->fields)
         return m_seen->rowid;
