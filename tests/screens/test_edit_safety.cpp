@@ -24,14 +24,13 @@ using namespace screens;
 
 namespace {
 
-// Books numbered 1 to n, titled "本<number>".
+// Books numbered 1 to n, titled "本<number>", available for lending; the
+// other fields empty.
 QList<Book> numbered(int n)
 {
     QList<Book> books;
-    for (int i = 1; i <= n; ++i) {
-        const QByteArray no = QByteArray::number(i), title = ("本" + QString::number(i)).toUtf8();
-        books << book({no.constData(), title.constData(), "著者", "出版社", "2001", "9 文学", "棚", "可", "語"});
-    }
+    for (int i = 1; i <= n; ++i)
+        books << Book{QString::number(i), QStringLiteral("本%1").arg(i), {}, {}, {}, {}, {}, QStringLiteral("可"), {}};
     return books;
 }
 
