@@ -3,12 +3,14 @@
 #include "store/fileformat.h"
 #include "store/like.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <charconv>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace store {
@@ -90,6 +92,35 @@ void likeFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
         // No exception may pass through SQLite's own frames.
         sqlite3_result_error_nomem(ctx);
     }
+}
+
+// rows_in_order(rowid): the number of rows, or -1 when their row numbers do
+// not come in ascending order. A table scan always yields them ascending;
+// a damaged page whose keys are out of order reads without any error of
+// the engine's own, but would make a lookup by row number find other rows
+// than a scan, so that positions would show other books.
+struct InOrder {
+    sqlite3_int64 last;
+    sqlite3_int64 count;
+    bool disorder;
+};
+
+void inOrderStep(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    auto *s = static_cast<InOrder *>(sqlite3_aggregate_context(ctx, sizeof(InOrder)));
+    if (!s)
+        return sqlite3_result_error_nomem(ctx);
+    const sqlite3_int64 rowid = sqlite3_value_int64(argv[0]);
+    if (s->count > 0 && rowid <= s->last)
+        s->disorder = true;
+    s->last = rowid;
+    ++s->count;
+}
+
+void inOrderFinal(sqlite3_context *ctx)
+{
+    auto *s = static_cast<InOrder *>(sqlite3_aggregate_context(ctx, 0));
+    sqlite3_result_int64(ctx, !s ? 0 : s->disorder ? -1 : s->count);
 }
 
 using std::chrono::milliseconds;
@@ -212,7 +243,17 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
         || sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
                                       likeFunction<false>, nullptr, nullptr, nullptr) != SQLITE_OK)
         c->fail(what);
+    if (sqlite3_create_function_v2(db, "rows_in_order", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr,
+                                   inOrderStep, inOrderFinal, nullptr) != SQLITE_OK)
+        c->fail(what);
     c->readSchema();
+    // The engine holds the file open from here on: what lies at the path
+    // now is the file it reads.
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        c->m_device = st.st_dev;
+        c->m_inode = st.st_ino;
+    }
     return c;
 }
 
@@ -247,7 +288,9 @@ void Connection::readSchema()
 
     QStringList columns, types;
     {
-        Prepared st(prepare(QStringLiteral("PRAGMA table_info(%1)").arg(tableName())));
+        // table_xinfo, not table_info: a generated column is a field of
+        // its own too, and may take the name of the row number.
+        Prepared st(prepare(QStringLiteral("PRAGMA table_xinfo(%1)").arg(tableName())));
         int step;
         while ((step = sqlite3_step(st.get())) == SQLITE_ROW) {
             columns << columnText(st.get(), 1);
@@ -338,6 +381,23 @@ qint64 Connection::dataVersion(const QString &what) const
     return sqlite3_column_int64(st.get(), 0);
 }
 
+bool Connection::replaced() const
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        return true;
+    return quint64(st.st_dev) != m_device || quint64(st.st_ino) != m_inode;
+}
+
+qint64 Connection::version() const
+{
+    const QString what = QStringLiteral("データベースを読めません。");
+    ReadTransaction read(*this, what);
+    const qint64 v = dataVersion(what);
+    read.commit();
+    return v;
+}
+
 bool Connection::countStillRight(const QString &what) const
 {
     return m_count && dataVersion(what) == m_countVersion;
@@ -360,13 +420,24 @@ qint64 Connection::tableCount() const
     if (!countStillRight(what)) {
         m_count.reset();
         m_countVersion = dataVersion(what);
-        Prepared st(prepare(QStringLiteral("SELECT count(*) FROM %1").arg(tableName())));
+        // Counted row by row, so that a table whose row numbers are out of
+        // order (damaged without the engine noticing) is refused here, as a
+        // screen that reads every row refuses it.
+        Prepared st(prepare(QStringLiteral("SELECT rows_in_order(%1) FROM %2").arg(m_rowid, tableName())));
         if (sqlite3_step(st.get()) != SQLITE_ROW)
             fail(what);
-        m_count = sqlite3_column_int64(st.get(), 0);
+        const qint64 counted = sqlite3_column_int64(st.get(), 0);
+        if (counted < 0)
+            throw outOfOrderError(what);
+        m_count = counted;
     }
     read.commit();
     return *m_count;
+}
+
+Error Connection::outOfOrderError(const QString &what) const
+{
+    return fileError(what, m_path, QStringLiteral("ファイルが壊れています。行番号の順序が乱れています"));
 }
 
 Prepared::~Prepared() { sqlite3_finalize(m_stmt); }

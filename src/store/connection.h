@@ -79,11 +79,21 @@ public:
     // in Japanese.
     Error error(const QString &what) const;
     [[noreturn]] void fail(const QString &what) const { throw error(what); }
+    // The table's row numbers came out of order: the file is damaged.
+    Error outOfOrderError(const QString &what) const;
     // Runs one write (prepared and bound by `bindAndStep`) as its own
     // transaction: when it returns, the change is on disk; on any error it
     // is rolled back and store::Error is thrown. `rowsAdded` is what the
     // write does to the number of books (+1 a new one, -1 a deletion).
     template <typename F> void writeTransaction(const QString &what, F &&bindAndStep, int rowsAdded = 0);
+
+    // Whether the file at path() is no longer the one this connection
+    // opened: renamed or deleted, another file put in its place.
+    bool replaced() const;
+    // A number that changes whenever another connection or program has
+    // written to the file since (also a file rewritten in place); throws
+    // store::Error.
+    qint64 version() const;
 
     // The number of books in the table. Counting reads the whole table, so
     // the count is kept: it stays right while no other program or
@@ -105,6 +115,8 @@ private:
     bool countStillRight(const QString &what) const;
 
     sqlite3 *m_db;
+    // The file opened: its device and inode.
+    quint64 m_device = 0, m_inode = 0;
     mutable std::optional<qint64> m_count;
     mutable qint64 m_countVersion = 0;
     QString m_path;

@@ -87,6 +87,33 @@ QVariant columnValue(sqlite3_stmt *st, int column)
     }
 }
 
+StoredValue storedValue(sqlite3_stmt *st, int column)
+{
+    StoredValue v;
+    v.type = sqlite3_column_type(st, column);
+    switch (v.type) {
+    case SQLITE_INTEGER: {
+        const sqlite3_int64 n = sqlite3_column_int64(st, column);
+        v.bytes = QByteArray(reinterpret_cast<const char *>(&n), sizeof n);
+        break;
+    }
+    case SQLITE_FLOAT: {
+        const double d = sqlite3_column_double(st, column);
+        v.bytes = QByteArray(reinterpret_cast<const char *>(&d), sizeof d);
+        break;
+    }
+    case SQLITE_TEXT:
+        v.bytes = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(st, column)),
+                             sqlite3_column_bytes(st, column));
+        break;
+    case SQLITE_BLOB:
+        v.bytes = QByteArray(static_cast<const char *>(sqlite3_column_blob(st, column)), sqlite3_column_bytes(st, column));
+        break;
+    default: break;
+    }
+    return v;
+}
+
 } // namespace
 
 RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &source)
@@ -94,6 +121,7 @@ RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &sour
 {
     const Statement st = parseRecordSource(source);
     const QString &id = m_connection->rowid();
+    m_version = m_connection->version();
     m_stream = selectRows(st, source, id, id + u',' + fieldList(), true);
     m_pattern = st.filterField.isEmpty() ? std::nullopt : std::optional<QString>(st.pattern);
     if (st.filterField.isEmpty() && st.orderField.isEmpty()) {
@@ -128,6 +156,8 @@ RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &sour
 }
 
 RecordSet::~RecordSet() = default;
+
+bool RecordSet::fileChanged() const { return m_connection->replaced() || m_connection->version() != m_version; }
 
 int RecordSet::recordCount() const
 {
@@ -207,8 +237,14 @@ void RecordSet::listRowids() const
     Prepared q(m_connection->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(id, tableName())));
     std::vector<qint64> rowids;
     int rc;
-    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW)
-        rowids.push_back(sqlite3_column_int64(q.get(), 0));
+    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
+        const qint64 rowid = sqlite3_column_int64(q.get(), 0);
+        // In the table's own order they can only ascend, unless a page is
+        // damaged.
+        if (!rowids.empty() && rowid <= rowids.back())
+            throw m_connection->outOfOrderError(QStringLiteral("データを読めません。"));
+        rowids.push_back(rowid);
+    }
     if (rc != SQLITE_DONE)
         m_connection->fail(QStringLiteral("データを読めません。"));
     m_rowids = std::move(rowids);
@@ -231,6 +267,8 @@ void RecordSet::setCurrent(int position)
         return;
     m_mode = EditMode::None; // moving away drops whatever was not written
     m_current = std::clamp(position, 0, recordCount() - 1);
+    m_currentRow.reset();
+    m_seen.reset();
     emit repositioned();
 }
 
@@ -277,6 +315,7 @@ void RecordSet::moveLazily(Locator::Kind to)
             m_current = position;
         }
         m_currentRow.reset();
+        m_seen.reset();
     }
     m_mode = EditMode::None;
     emit repositioned();
@@ -372,27 +411,74 @@ QString RecordSet::fieldText(const QString &name) const
         throw missingFieldError(name);
     if (!hasCurrent())
         return QString();
-    if (!lazy())
-        return text(m_current, column);
+    if (!m_currentRow && !lazy())
+        return text(m_current, column); // as the rows around it, from the rows already read
     if (!m_currentRow) {
         // Deleted by another program meanwhile, it reads as empty.
-        const qint64 rowid = currentRowid();
-        const QString what = QStringLiteral("データを読めません。");
-        Prepared q(m_connection->prepare(
-            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), m_connection->rowid())));
-        sqlite3_bind_int64(q.get(), 1, rowid);
-        const int rc = sqlite3_step(q.get());
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-            m_connection->fail(what);
         Row row{};
-        if (rc == SQLITE_ROW) {
-            for (int c = 0; c < FieldCount; ++c)
-                row[c] = columnValue(q.get(), c);
-        }
+        ReadTransaction read(*m_connection, QStringLiteral("データを読めません。"));
+        storedRow(currentRowid(), &row);
+        read.commit();
         m_currentRow = std::move(row);
     }
     const QVariant &v = (*m_currentRow)[column];
     return v.isNull() ? QString() : v.toString();
+}
+
+std::optional<std::array<StoredValue, FieldCount>> RecordSet::storedRow(qint64 rowid, Row *fields) const
+{
+    if (!m_fetch) {
+        m_fetch = std::make_unique<Prepared>(m_connection->prepare(
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), m_connection->rowid())));
+    }
+    sqlite3_stmt *q = m_fetch->get();
+    sqlite3_bind_int64(q, 1, rowid);
+    const int rc = sqlite3_step(q);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        const Error failure = m_connection->error(QStringLiteral("データを読めません。"));
+        sqlite3_reset(q);
+        throw failure;
+    }
+    std::optional<std::array<StoredValue, FieldCount>> stored;
+    if (rc == SQLITE_ROW) {
+        stored.emplace();
+        for (int c = 0; c < FieldCount; ++c) {
+            (*stored)[c] = storedValue(q, c);
+            if (fields)
+                (*fields)[c] = columnValue(q, c);
+        }
+    }
+    sqlite3_reset(q);
+    return stored;
+}
+
+void RecordSet::readCurrent()
+{
+    m_seen.reset();
+    m_currentRow.reset();
+    if (!hasCurrent())
+        return;
+    Row row{};
+    ReadTransaction read(*m_connection, QStringLiteral("データを読めません。"));
+    const qint64 rowid = currentRowid();
+    Seen seen{rowid, storedRow(rowid, &row)};
+    read.commit();
+    m_currentRow = std::move(row);
+    m_seen = std::move(seen);
+}
+
+qint64 RecordSet::requireUnchanged(const QString &what) const
+{
+    if (!m_seen)
+        throw fileError(what, m_connection->path(), QStringLiteral("現在のデータが読み込まれていません"));
+    const std::optional<std::array<StoredValue, FieldCount>> now = storedRow(m_seen->rowid);
+    if (now == m_seen->fields)
+        return m_seen->rowid;
+    const QString reason = now
+        ? QStringLiteral("このデータは、表示した後で他のプログラムによって変更されています。何も書き込んでいません。"
+                         "今のデータを表示します")
+        : QStringLiteral("このデータは、表示した後で他のプログラムによって削除されています。何も書き込んでいません");
+    throw RowChangedError(fileError(what, m_connection->path(), reason).message());
 }
 
 void RecordSet::requireCurrent(const QString &what) const
@@ -491,6 +577,9 @@ void RecordSet::addNew()
 void RecordSet::edit()
 {
     requireCurrent(QStringLiteral("修正"));
+    // A row never read before (no screen showed it) is expected as it is now.
+    if (!m_seen)
+        readCurrent();
     m_mode = EditMode::Editing;
 }
 
@@ -535,24 +624,35 @@ void RecordSet::update(const QHash<QString, QString> &values)
         }
     } else if (m_mode == EditMode::Editing) {
         requireCurrent(QStringLiteral("修正"));
-        if (!fields.isEmpty()) {
-            QStringList sets;
+        QStringList sets;
+        for (int i = 0; i < fields.size(); ++i)
+            sets << QStringLiteral("%1 = ?%2").arg(quotedField(fields[i])).arg(i + 1);
+        const QString what = QStringLiteral("データを修正できませんでした。");
+        Row written{};
+        std::optional<std::array<StoredValue, FieldCount>> stored;
+        m_connection->writeTransaction(what, [&] {
+            // Checked even when nothing is to be written: the user learns
+            // that the book on screen is no longer the one in the file.
+            const qint64 rowid = requireUnchanged(what);
+            if (fields.isEmpty())
+                return;
+            Prepared q(m_connection->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
+                                                 .arg(tableName(), sets.join(u','), m_connection->rowid())
+                                                 .arg(fields.size() + 1)));
             for (int i = 0; i < fields.size(); ++i)
-                sets << QStringLiteral("%1 = ?%2").arg(quotedField(fields[i])).arg(i + 1);
-            const QString what = QStringLiteral("データを修正できませんでした。");
-            m_connection->writeTransaction(what, [&] {
-                Prepared q(m_connection->prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?%4")
-                                                     .arg(tableName(), sets.join(u','), m_connection->rowid())
-                                                     .arg(fields.size() + 1)));
-                for (int i = 0; i < fields.size(); ++i)
-                    bindField(q.get(), i + 1, values.value(fields[i]), fieldNames().indexOf(fields[i]), *m_connection,
-                              what);
-                sqlite3_bind_int64(q.get(), fields.size() + 1, currentRowid());
-                if (sqlite3_step(q.get()) != SQLITE_DONE)
-                    m_connection->fail(what);
-                checkOneRowChanged(what);
-            });
+                bindField(q.get(), i + 1, values.value(fields[i]), fieldNames().indexOf(fields[i]), *m_connection,
+                          what);
+            sqlite3_bind_int64(q.get(), fields.size() + 1, rowid);
+            if (sqlite3_step(q.get()) != SQLITE_DONE)
+                m_connection->fail(what);
+            checkOneRowChanged(what);
+            // The row as written is what the next correction expects.
+            stored = storedRow(rowid, &written);
+        });
+        if (!fields.isEmpty()) {
             forgetCache();
+            m_currentRow = std::move(written);
+            m_seen->fields = std::move(stored);
         }
     } else {
         throw Error(QStringLiteral("書き込むデータがありません。"));
@@ -563,11 +663,15 @@ void RecordSet::update(const QHash<QString, QString> &values)
 void RecordSet::deleteCurrent()
 {
     requireCurrent(QStringLiteral("削除"));
+    if (!m_seen)
+        readCurrent();
     const QString what = QStringLiteral("データを削除できませんでした。");
+    qint64 rowid = 0;
     m_connection->writeTransaction(what, [&] {
+        rowid = requireUnchanged(what);
         Prepared q(m_connection->prepare(
             QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(tableName(), m_connection->rowid())));
-        sqlite3_bind_int64(q.get(), 1, currentRowid());
+        sqlite3_bind_int64(q.get(), 1, rowid);
         if (sqlite3_step(q.get()) != SQLITE_DONE)
             m_connection->fail(what);
         checkOneRowChanged(what);
@@ -575,11 +679,12 @@ void RecordSet::deleteCurrent()
     if (lazy()) {
         if (m_count)
             --*m_count;
-    } else {
-        m_rowids.erase(m_rowids.begin() + m_current);
+    } else if (const auto at = std::find(m_rowids.begin(), m_rowids.end(), rowid); at != m_rowids.end()) {
+        m_rowids.erase(at);
     }
     m_current = -1;
     m_mode = EditMode::None;
+    m_seen.reset();
     forgetCache();
 }
 

@@ -32,6 +32,24 @@ private:
     int m_first;
 };
 
+// One field exactly as the file holds it: the engine's storage class and
+// its bytes (a number's own bytes, a text's or a blob's as stored, invalid
+// UTF-8 included), so that NULL, "", a blob and an unreadable text are told
+// apart where a QString would make them equal.
+struct StoredValue {
+    int type = 0; // SQLITE_NULL, SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT or SQLITE_BLOB
+    QByteArray bytes;
+    bool operator==(const StoredValue &) const = default;
+};
+
+// A correction or a deletion found that the book on screen is no longer
+// in the file as it was shown: another program changed or deleted it.
+// Nothing was written.
+class RowChangedError : public Error {
+public:
+    using Error::Error;
+};
+
 // The rows of one record source, opened on a connection.
 //
 // A search or a sort reads, on opening, only the rowids of its result, in
@@ -89,9 +107,19 @@ public:
     // cannot be read.
     void readAll(const std::function<bool(const FieldReader &)> &visit) const;
 
+    // Whether the file is no longer the one this record set was opened on:
+    // replaced (renamed, deleted, another file in its place) or written by
+    // another program since, which may have rewritten it entirely, so
+    // that the rows listed may now be other books. Throws store::Error.
+    bool fileChanged() const;
+
     EditMode editMode() const { return m_mode; }
     // Starts a new empty pending row; bound controls are emptied.
     void addNew();
+    // Reads the current row afresh from the file: the fields that
+    // fieldText() gives from now on, and the row a correction or a deletion
+    // expects to find (see update()). Throws like row().
+    void readCurrent();
     // Makes the current row editable.
     void edit();
     // Writes the pending row (new or edited) with the values given by
@@ -99,11 +127,18 @@ public:
     // disk. Fields not given keep their value (a new row: NULL); empty
     // texts are stored as NULL; a number the column cannot hold exactly is
     // refused (see fieldValue()). A refused write leaves the row pending.
+    //
+    // An edited row is written only if, inside the same write transaction,
+    // the file still holds it exactly as it was last read by readCurrent()
+    // (all nine fields, storage class and bytes): a book another program
+    // changed or deleted meanwhile, or a row number now taken by another
+    // book, throws RowChangedError and nothing is written.
     void update(const QHash<QString, QString> &values);
     // Drops the pending row; nothing is written.
     void cancelUpdate();
     // Removes the current row from the table; afterwards there is no
-    // current row until the next move. Exactly that row or nothing.
+    // current row until the next move. Exactly that row, as it was last
+    // read, or nothing (RowChangedError, as for update()).
     void deleteCurrent();
 
 signals:
@@ -132,6 +167,13 @@ private:
     void moveLazily(Locator::Kind to);
     qint64 currentRowid() const;
     void checkOneRowChanged(const QString &what) const;
+    // The row as the file holds it now, within the caller's transaction;
+    // nothing when there is no such row.
+    std::optional<std::array<StoredValue, FieldCount>> storedRow(qint64 rowid, Row *fields = nullptr) const;
+    // The row the user is looking at, read from the file within the write
+    // transaction `what`: throws RowChangedError unless it is still exactly
+    // as readCurrent() found it. Returns its row number.
+    qint64 requireUnchanged(const QString &what) const;
     void requireCurrent(const QString &what) const;
     void setCurrent(int position);
     void forgetCache() const;
@@ -144,11 +186,19 @@ private:
     mutable bool m_listed = true;
     mutable Locator m_at;
     mutable std::optional<Row> m_currentRow;
+    // The current row as readCurrent() last found it in the file: its row
+    // number, and its fields unless it was missing.
+    struct Seen {
+        qint64 rowid = 0;
+        std::optional<std::array<StoredValue, FieldCount>> fields;
+    };
+    std::optional<Seen> m_seen;
     mutable std::optional<int> m_count;
     // Every row in order, for readAll(); the pattern it binds, if any.
     QString m_stream;
     std::optional<QString> m_pattern;
     EditMode m_mode = EditMode::None;
+    qint64 m_version = 0; // the file's version when opened
 
     static constexpr int BlockRows = 256;
     static constexpr size_t MaxBlocks = 64;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMetaProperty>
 #include <QPainter>
+#include <QShortcut>
 #include <QToolButton>
 
 namespace common {
@@ -87,6 +88,8 @@ void DataControl::step(void (store::RecordSet::*to)())
 {
     if (!m_recordset)
         return;
+    if (m_leaveCheck && !m_leaveCheck())
+        return;
     // One operation: the new row is read (and a locked file waited for)
     // once; a failure is reported by the row's display. A move that has to
     // read to find the next book (the table in its own order) and cannot
@@ -104,7 +107,10 @@ QString DataControl::caption() const { return m_caption->text(); }
 
 void DataControl::refresh()
 {
-    if (!m_connection || m_connection->path() != m_databaseName)
+    // A file put in place of the one open (renamed over it, restored from a
+    // backup) is opened afresh: every record source reads what lies at the
+    // path now.
+    if (!m_connection || m_connection->path() != m_databaseName || m_connection->replaced())
         m_connection = store::Connection::open(m_databaseName);
     auto fresh = std::make_unique<store::RecordSet>(m_connection, m_recordSource);
     connect(fresh.get(), &store::RecordSet::repositioned, this, [this] {
@@ -125,7 +131,7 @@ void DataControl::bind(QWidget *control, const QString &field, const char *prope
     const QByteArray name = property ? QByteArray(property) : QByteArray(control->metaObject()->userProperty().name());
     if (name.isEmpty())
         qFatal("DataControl::bind: %s has no user property; name the property to bind", control->metaObject()->className());
-    m_bindings.push_back({control, field, name});
+    m_bindings.push_back({control, field, name, QVariant()});
 }
 
 void DataControl::requireCurrentRowShown(const QString &what) const
@@ -137,16 +143,73 @@ void DataControl::requireCurrentRowShown(const QString &what) const
                            .arg(what, m_failures->standingMessage()));
 }
 
+template <typename F> void DataControl::writeChecked(F &&write)
+{
+    try {
+        write();
+    } catch (const store::RowChangedError &) {
+        // What the user saw is gone: the book as it is now takes its place
+        // before the user is told.
+        showCurrentRow();
+        throw;
+    }
+}
+
 void DataControl::updateRecord()
 {
-    if (m_recordset && m_recordset->editMode() == store::RecordSet::EditMode::Editing)
+    const bool editing = m_recordset && m_recordset->editMode() == store::RecordSet::EditMode::Editing;
+    if (editing)
         requireCurrentRowShown(QStringLiteral("データを修正しません。"));
     QHash<QString, QString> values;
     for (const Binding &b : m_bindings) {
-        if (b.control)
-            values.insert(b.field, b.control->property(b.property.constData()).toString());
+        if (!b.control)
+            continue;
+        const QVariant now = b.control->property(b.property.constData());
+        if (!editing || now != b.shown)
+            values.insert(b.field, now.toString());
     }
-    m_recordset->update(values);
+    writeChecked([&] { m_recordset->update(values); });
+    // What the controls hold is now what the file holds.
+    for (Binding &b : m_bindings) {
+        if (b.control)
+            b.shown = b.control->property(b.property.constData());
+    }
+}
+
+void DataControl::deleteRecord()
+{
+    writeChecked([&] { m_recordset->deleteCurrent(); });
+}
+
+bool DataControl::edited() const
+{
+    if (!m_recordset || !m_recordset->hasCurrent() || m_unreadable)
+        return false;
+    for (const Binding &b : m_bindings) {
+        if (b.control && b.control->property(b.property.constData()) != b.shown)
+            return true;
+    }
+    return false;
+}
+
+QList<QWidget *> DataControl::enableKeyboard()
+{
+    QList<QWidget *> buttons;
+    for (QToolButton *b : m_buttons) {
+        b->setFocusPolicy(Qt::TabFocus);
+        buttons << b;
+    }
+    const std::pair<QKeySequence, QToolButton *> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), m_buttons[1]},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), m_buttons[2]},
+        {QKeySequence(Qt::ALT | Qt::Key_Home), m_buttons[0]},
+        {QKeySequence(Qt::ALT | Qt::Key_End), m_buttons[3]},
+    };
+    for (const auto &[key, button] : keys) {
+        auto *shortcut = new QShortcut(key, window());
+        connect(shortcut, &QShortcut::activated, button, &QToolButton::click);
+    }
+    return buttons;
 }
 
 void DataControl::showCurrentRow()
@@ -157,6 +220,7 @@ void DataControl::showCurrentRow()
     if (m_recordset && !adding && m_recordset->hasCurrent()) {
         store::BusyWait operation(m_failures->allowance());
         try {
+            m_recordset->readCurrent();
             for (const Binding &b : m_bindings)
                 values.insert(b.field, m_recordset->fieldText(b.field));
             m_failures->succeeded();
@@ -167,10 +231,11 @@ void DataControl::showCurrentRow()
         }
     }
     const QString mark = m_unreadable ? QStringLiteral("（読み込めませんでした）") : QString();
-    for (const Binding &b : m_bindings) {
+    for (Binding &b : m_bindings) {
         if (!b.control)
             continue;
         b.control->setProperty(b.property.constData(), values.value(b.field));
+        b.shown = b.control->property(b.property.constData());
         // Boxes show the mark in place of the missing text.
         if (b.control->metaObject()->indexOfProperty("placeholderText") >= 0)
             b.control->setProperty("placeholderText", mark);

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -58,8 +59,25 @@ public:
     void requireCurrentRowShown(const QString &what) const;
 
     // Writes the pending row (store::RecordSet::update) with the bound
-    // controls' contents. An edited row that could not be read is refused.
+    // controls' contents: a new row all of them, an edited row only those
+    // the user changed, so that every other field stays byte for byte as
+    // stored. An edited row that could not be read is refused. When the
+    // book is no longer in the file as shown (store::RowChangedError),
+    // the controls show it as it is now and the error is thrown on.
     void updateRecord();
+    // Deletes the current row (store::RecordSet::deleteCurrent), with the
+    // same check as updateRecord().
+    void deleteRecord();
+    // Whether a bound control holds something other than what was shown.
+    bool edited() const;
+    // Asked before every move of the buttons and keys: false keeps the
+    // current row (the user wants to stay on it).
+    void setLeaveCheck(std::function<bool()> check) { m_leaveCheck = std::move(check); }
+    // Lets the keyboard browse: the four buttons take the focus by Tab, and
+    // Ctrl+PageUp / Ctrl+PageDown move to the previous / next row, Alt+Home /
+    // Alt+End to the first / last, anywhere in the window. Returns the
+    // buttons in their order (|◀ ◀ ▶ ▶|), for the window's focus order.
+    QList<QWidget *> enableKeyboard();
 
 signals:
     // Another row became current, or a refresh opened a new set (whose
@@ -76,7 +94,10 @@ private:
         QPointer<QWidget> control;
         QString field;
         QByteArray property;
+        QVariant shown; // what the control was given by the last showing
     };
+    // Runs a write of the current row; a row found changed is shown anew.
+    template <typename F> void writeChecked(F &&write);
     void showCurrentRow();
     // Moves the record set to another row as one operation.
     void step(void (store::RecordSet::*to)());
@@ -90,6 +111,7 @@ private:
     std::vector<QToolButton *> m_buttons;
     ReadFailures *m_failures;
     bool m_unreadable = false;
+    std::function<bool()> m_leaveCheck;
 };
 
 } // namespace common

@@ -66,13 +66,17 @@ Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
     Text7->setEnabled(false);
     Text7->hide();
 
-    const QList<QWidget *> order = {panel->lastInFocusOrder(), Text5, Command5, Command6,
-                                    Command2, Command1, cmdrep, cmdadd};
+    // The data control's buttons come last, after the described controls:
+    // a keyboard user reaches them without changing the order of the rest.
+    const QList<QWidget *> order = QList<QWidget *>{panel->lastInFocusOrder(), Text5, Command5, Command6,
+                                                    Command2, Command1, cmdrep, cmdadd}
+        + Data1->enableKeyboard();
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     panel->TitleBox->setFocus();
 
     connect(Data1, &common::DataControl::Reposition, this, &Main2::Data1_Reposition);
+    Data1->setLeaveCheck([this] { return saveBeforeLeaving(); });
     connect(Command2, &QPushButton::clicked, this, &Main2::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, &Main2::Command1_Click);
     connect(Command5, &QPushButton::clicked, this, &Main2::Command5_Click);
@@ -128,12 +132,35 @@ void Main2::Command2_Click()
     if (!common::confirm(this, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"))
         || !common::backupBeforeChange(this, Module1::databasePath()))
         return;
-    // A refused write leaves the corrections in the panel to try again.
-    guarded([this] {
+    writeCorrection();
+}
+
+// A refused write leaves the corrections in the panel to try again; a book
+// that another program changed meanwhile is shown as it is now.
+bool Main2::writeCorrection()
+{
+    return guarded([this] {
         store::RecordSet *rs = Data1->recordset();
         rs->edit();
         Data1->updateRecord();
     });
+}
+
+// Before the data control moves to another book: a book with changes in
+// the panel is written (as "修正" writes it, with its checks), dropped, or
+// kept on screen, as the user answers. False keeps the book.
+bool Main2::saveBeforeLeaving()
+{
+    if (!hasCurrentBook() || !Data1->edited())
+        return true;
+    const QMessageBox::StandardButton answer = common::showMessage(
+        {this, QMessageBox::Question, QStringLiteral("データ修正"), QStringLiteral("変更を保存しますか？"),
+         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes});
+    if (answer == QMessageBox::No)
+        return true;
+    if (answer != QMessageBox::Yes)
+        return false;
+    return common::backupBeforeChange(this, Module1::databasePath()) && writeCorrection();
 }
 
 // "削除": deletes the current book once confirmed, then shows the last book
@@ -146,7 +173,7 @@ void Main2::Command1_Click()
         if (guarded([this] { Data1->requireCurrentRowShown(QStringLiteral("データを削除しません。")); })
             && common::confirm(this, QStringLiteral("データ削除"), QStringLiteral("このデータを削除します。"))
             && common::backupBeforeChange(this, Module1::databasePath())
-            && guarded([this] { Data1->recordset()->deleteCurrent(); })) {
+            && guarded([this] { Data1->deleteRecord(); })) {
             // The book is gone from the file: the count follows at once,
             // whatever happens to the reopening below.
             --m_bookCount;

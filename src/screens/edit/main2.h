@@ -55,6 +55,8 @@ private:
     void cmdadd_Click();
     void cmdrep_Click();
 
+    bool writeCorrection();
+    bool saveBeforeLeaving();
     bool hasCurrentBook() const;
     void showBookCount();
 

@@ -167,8 +167,32 @@ void db::Command5_Click()
 // Writes the list on screen, exactly as shown, into the export workbook.
 void db::Command4_Click()
 {
-    if (const store::RecordSet *rs = Data1->recordset())
-        guarded([&] { exportList(this, *rs); });
+    const store::RecordSet *rs = Data1->recordset();
+    if (!rs)
+        return;
+    bool reloaded = false;
+    guarded([&] {
+        // The rows on screen may no longer be the books in the file (it was
+        // replaced or rewritten by another program): nothing is exported
+        // until the user has seen the list as it is now. A file that cannot
+        // be read now is left to the export, which says why.
+        bool changed = false;
+        try {
+            changed = rs->fileChanged();
+        } catch (const store::Error &) {
+        }
+        if (changed) {
+            Data1->refresh();
+            reloaded = true;
+            return;
+        }
+        exportList(this, *rs);
+    });
+    if (reloaded)
+        common::showMessage({this, QMessageBox::Warning, QStringLiteral("Excelデータ変換"),
+                             QStringLiteral("一覧を表示した後で、他のプログラムが %1 を置き換えたか変更しました。\r\n"
+                                            "一覧を今のデータで表示し直しました。確かめてから、もう一度書き出してください。")
+                                 .arg(Module1::databasePath())});
 }
 
 void db::Command1_Click() { returnToMenu(); }
