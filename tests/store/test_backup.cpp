@@ -5,6 +5,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 using namespace testsupport;
@@ -175,11 +178,11 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("cause");
         QTest::addColumn<QString>("named");
-        QTest::newRow("no collection") << "missing" << "(見つかりません)" << "BR.mdb";
+        QTest::newRow("no collection") << "missing" << "（ファイルまたはフォルダーが見つかりません）" << "BR.mdb";
         QTest::newRow("a file where the folder belongs") << "blocked" << "同じ名前のファイルがあって" << "backup";
-        QTest::newRow("collection in use by another program") << "busy" << "(ファイルは他のプログラムが使用中です)" << "BR.mdb";
-        QTest::newRow("read-only folder") << "readonly" << (geteuid() == 0 ? "(読み取り専用の場所には書き込めません)" : "(アクセスする権限がありません)") << "backup/BR-20240301-090000.mdb";
-        QTest::newRow("full disk") << "full" << "(ディスクの空き容量が足りません)" << "backup/BR-20240301-090000.mdb";
+        QTest::newRow("collection in use by another program") << "busy" << "（ファイルは他のプログラムが使用中です）" << "BR.mdb";
+        QTest::newRow("read-only folder") << "readonly" << (geteuid() == 0 ? "（読み取り専用の場所には書き込めません）" : "（アクセスが許可されていません）") << "backup/BR-20240301-090000.mdb";
+        QTest::newRow("full disk") << "full" << "（ディスクの空き容量が足りません）" << "backup/BR-20240301-090000.mdb";
     }
     void failures()
     {
@@ -297,18 +300,22 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("cause");
-        QTest::newRow("missing") << "missing" << "(見つかりません)";
-        QTest::newRow("folder") << "folder" << "(ファイルではなくフォルダーです)";
-        QTest::newRow("empty") << "empty" << "(空のファイルです)";
-        QTest::newRow("text file") << "text" << "(データベース ファイルではありません)";
-        QTest::newRow("Access file") << "access" << "(Access 形式のファイルです)";
-        QTest::newRow("truncated at a page") << "truncated" << "(ファイルが壊れています)";
-        QTest::newRow("truncated mid-page") << "truncated-odd" << "(ファイルが壊れています)";
-        QTest::newRow("damaged in the middle") << "damaged" << "(ファイルが壊れています)";
-        QTest::newRow("damaged header") << "badheader" << "(ファイルが壊れています)";
-        QTest::newRow("another program's database") << "foreign" << "(表 tabel がありません)";
-        QTest::newRow("a field missing") << "nofield" << "(表 tabel に項目「キーワード」がありません)";
-        QTest::newRow("collection in use") << "busy" << "(ファイルは他のプログラムが使用中です)";
+        QTest::newRow("missing") << "missing" << "（ファイルまたはフォルダーが見つかりません）";
+        QTest::newRow("folder") << "folder" << "（ファイルではなくフォルダーです）";
+        QTest::newRow("empty") << "empty" << "（空のファイルです）";
+        QTest::newRow("text file") << "text" << "（データベース ファイルではありません）";
+        QTest::newRow("Access file") << "access" << "（Access 形式のファイルです）";
+        QTest::newRow("truncated at a page") << "truncated" << "（ファイルが壊れています）";
+        QTest::newRow("truncated mid-page") << "truncated-odd" << "（ファイルが壊れています）";
+        QTest::newRow("damaged in the middle") << "damaged" << "（ファイルが壊れています）";
+        QTest::newRow("damaged header") << "badheader" << "（ファイルが壊れています）";
+        QTest::newRow("another program's database") << "foreign" << "（蔵書の表がありません）";
+        QTest::newRow("a field missing") << "nofield" << "（蔵書の表に項目「キーワード」がありません）";
+        QTest::newRow("collection in use") << "busy" << "（ファイルは他のプログラムが使用中です）";
+        // What the program itself refuses to open is refused here too.
+        QTest::newRow("the book table a view") << "view" << "（蔵書の表が、表ではなくビューです）";
+        QTest::newRow("the book table without row numbers") << "withoutrowid" << "（蔵書の表に行番号（rowid）がありません）";
+        QTest::newRow("every row number name a field") << "rowidnames" << "行を区別できません）";
     }
     void restoreRefused()
     {
@@ -351,6 +358,13 @@ private slots:
             QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出)"));
         else if (kind == QLatin1String("busy"))
             lock.emplace(dir.dbPath());
+        else if (kind == QLatin1String("view"))
+            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE books (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード); "
+                                                             "CREATE VIEW tabel AS SELECT * FROM books"));
+        else if (kind == QLatin1String("withoutrowid"))
+            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号 INTEGER PRIMARY KEY, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード) WITHOUT ROWID"));
+        else if (kind == QLatin1String("rowidnames"))
+            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, rowid, _rowid_, oid)"));
 
         const auto before = contents(dir.path());
         store::Backups backups(dir.dbPath(), {[] { return morning; }, 200, 10});
@@ -366,6 +380,107 @@ private slots:
         }
         lock.reset();
         QCOMPARE(contents(dir.path()), before);
+    }
+
+    // The newest backups are kept by when they were made, not by their
+    // names: a name may lie (several backups within seconds take later
+    // seconds; the clock may be set back).
+    void rotationByCreation_data()
+    {
+        QTest::addColumn<QList<int>>("clockDays"); // the clock's day for each backup, in the order made
+        QList<int> fifteen(15, 1), setBack(10, 20);
+        QTest::newRow("15 in the same second") << fifteen;
+        QTest::newRow("clock set back after 10") << (setBack << 1 << 1 << 1);
+        QTest::newRow("clock set back and forth") << (QList<int>{5, 5, 5, 5, 5, 5, 1, 1, 1, 9, 9, 9, 2, 2});
+    }
+    void rotationByCreation()
+    {
+        QFETCH(QList<int>, clockDays);
+        AppDir dir;
+        dir.insert(someBooks);
+        int day = 1;
+        store::Backups backups(dir.dbPath(), {[&] { return QDateTime(QDate(2024, 3, day), QTime(9, 0)); }, 200, 10});
+        QStringList made;
+        for (int d : clockDays) {
+            day = d;
+            made << backups.make();
+            // Apart by more than the file system's clock step.
+            QThread::msleep(15);
+        }
+        QStringList kept = backups.files(), newest = made.mid(made.size() - 10);
+        kept.sort();
+        newest.sort();
+        QCOMPARE(kept, newest);
+    }
+
+    // Backups through links: a collection reached through a link is
+    // restored into the file it points to (the link stays); a backup folder
+    // that is a link is refused, so that rotation never removes files
+    // somewhere else.
+    void links()
+    {
+        AppDir dir;
+        dir.insert(someBooks);
+        QTemporaryDir elsewhere;
+        const QString real = elsewhere.filePath(QStringLiteral("real.mdb"));
+        QVERIFY(QFile::rename(dir.dbPath(), real));
+        QVERIFY(QFile::link(real, dir.dbPath()));
+        const QString good = dir.path() + QStringLiteral("/good.mdb");
+        QFile::copy(real, good);
+        execOn(good, QStringLiteral("DELETE FROM tabel WHERE 蔵書番号 = 1"));
+
+        store::Backups backups(dir.dbPath(), {[] { return morning; }, 200, 10});
+        const QString previous = backups.restore(good);
+        QVERIFY(QFileInfo(dir.dbPath()).isSymLink());
+        QCOMPARE(rowsOf(real), (QList<Book>{someBooks[1], someBooks[2]}));
+        QCOMPARE(rowsOf(previous), someBooks);
+        QCOMPARE(contents(elsewhere.path()).keys(), QStringList{QStringLiteral("real.mdb")});
+
+        // backup/ as a link to a folder holding files named like backups.
+        QTemporaryDir target;
+        for (int d = 1; d <= 12; ++d)
+            writeFile(target.filePath(backupName(d)), "someone else's");
+        QVERIFY(QDir(dir.path() + QStringLiteral("/backup")).removeRecursively());
+        QVERIFY(QFile::link(target.path(), dir.path() + QStringLiteral("/backup")));
+        const auto before = contents(target.path());
+        QString message;
+        try {
+            backups.make();
+        } catch (const store::Error &e) {
+            message = e.message();
+        }
+        QVERIFY2(message.contains(QStringLiteral("シンボリック リンク")), qPrintable(message));
+        QCOMPARE(contents(target.path()), before);
+    }
+
+    // A backup or restore that was killed left its temporary file: the
+    // next one removes it, and only it (a user's look-alike stays).
+    void killedLeftovers()
+    {
+        AppDir dir;
+        dir.insert(someBooks);
+        const QString folder = dir.path() + QStringLiteral("/backup");
+        QDir().mkpath(folder);
+        QProcess gone;
+        gone.start(QStringLiteral("true"), {});
+        gone.waitForStarted();
+        const qint64 goneId = gone.processId();
+        gone.waitForFinished();
+        const QString pid = QString::number(goneId);
+        const QStringList ours = {folder + "/.BR-20240301-090000.mdb.bukurea-" + pid + "-aB3dE9.tmp",
+                                  dir.path() + "/.BR.mdb.bukurea-" + pid + "-Zy12xw.tmp"};
+        const QStringList users = {folder + "/BR-20240301-090000.mdb.tmp", dir.path() + "/BR.mdb.access-aB3dE9",
+                                   folder + "/.BR-20240301-090000.mdb.bukurea-" + pid + "-aB3dE9.tmp.keep"};
+        for (const QString &f : ours + users)
+            writeFile(f, "x");
+        const QString good = dir.path() + QStringLiteral("/good.mdb");
+        QFile::copy(dir.dbPath(), good);
+
+        store::Backups(dir.dbPath(), {[] { return morning; }, 200, 10}).restore(good);
+        for (const QString &f : ours)
+            QVERIFY2(!QFile::exists(f), qPrintable(f));
+        for (const QString &f : users)
+            QVERIFY2(QFile::exists(f), qPrintable(f));
     }
 };
 
