@@ -399,12 +399,12 @@ private slots:
     }
     void stopsTrickle()
     {
-        QFETCH(bool, cancel);
-        QFETCH(QString, reason);
         QTemporaryDir dir;
         const QString path = dir.filePath(brMdb);
         const QByteArray original = readFile(fixture(QStringLiteral("jet4_tabel.mdb")));
         writeFile(path, original);
+        QFETCH(bool, cancel);
+        QFETCH(QString, reason);
         auto options = fakeReader(quietReader() + QStringLiteral(" | while dd bs=1 count=1 2>/dev/null; do sleep 0.05; done"));
         options.timeLimitMs = cancel ? 60000 : 1500;
         int asked = 0;
