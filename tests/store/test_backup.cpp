@@ -4,11 +4,16 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTest>
+
+#include <sqlite3.h>
+
+#include <cstdio>
 
 using namespace testsupport;
 
@@ -67,6 +72,51 @@ void fillCollection(const AppDir &dir, int books = 2000)
                             "INSERT INTO tabel SELECT i, '書名' || hex(randomblob(40)), '著者', '出版社', 1990, "
                             "'9 文学', '棚', '可', 'キーワード' FROM n")
                  .arg(books));
+}
+
+// Run as a program of its own (--writer FILE): changes every book's 出版年
+// in one transaction after another until killed, so that every state of
+// the file has one year in all its books.
+int writeForever(const char *path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_busy_timeout(db, 10000);
+    std::fputs("writing\n", stdout);
+    std::fflush(stdout);
+    for (;;)
+        sqlite3_exec(db, "UPDATE tabel SET 出版年 = 出版年 + 1", nullptr, nullptr, nullptr);
+}
+
+// Run as a program of its own (--try-write FILE): one change without
+// waiting; exit status 0 when it was written, 1 when the file was locked.
+int tryWrite(const char *path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_exec(db, "UPDATE tabel SET 出版年 = 出版年 + 1", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc == SQLITE_OK ? 0 : 1;
+}
+
+// What a backup holds, in one line: its integrity, its count of books and
+// of distinct years (1 for a consistent state of writeForever's file).
+QString stateOf(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    QStringList out;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    for (const char *sql : {"PRAGMA integrity_check", "SELECT count(*) FROM tabel", "SELECT count(DISTINCT 出版年) FROM tabel",
+                            "PRAGMA journal_mode"}) {
+        sqlite3_stmt *st = nullptr;
+        QString v = QStringLiteral("(failed)");
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            v = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        out << v;
+    }
+    sqlite3_close(db);
+    return out.join(u' ');
 }
 
 // A backup that fails leaves no trace: what was in the folder stays, and no
@@ -453,6 +503,56 @@ private slots:
         QCOMPARE(contents(target.path()), before);
     }
 
+    // Every backup is one consistent state of the collection while another
+    // process writes to it all the time, whatever its journal mode.
+    void consistentUnderWriter_data()
+    {
+        QTest::addColumn<QString>("journalMode");
+        QTest::newRow("rollback journal") << "delete";
+        QTest::newRow("truncated journal") << "truncate";
+        QTest::newRow("write-ahead log") << "wal";
+    }
+    void consistentUnderWriter()
+    {
+        QFETCH(QString, journalMode);
+        AppDir dir;
+        fillCollection(dir, 3000);
+        execOn(dir.dbPath(), QStringLiteral("PRAGMA journal_mode = %1").arg(journalMode));
+        QProcess writer;
+        writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--writer"), dir.dbPath()});
+        QVERIFY(writer.waitForReadyRead(10000));
+        store::Backups backups(dir.dbPath(), {[] { return morning; }, 10000, 30});
+        QStringList states;
+        for (int i = 0; i < 20; ++i)
+            states << stateOf(backups.make());
+        writer.kill();
+        writer.waitForFinished();
+        // A backup is one file: never in WAL mode, whatever the collection's.
+        const QString expected = QStringLiteral("ok 3000 1 delete");
+        QCOMPARE(states, QStringList(20, expected));
+    }
+
+    // The backup reads the collection through SQLite's own handle: the
+    // locks another connection of this process holds on the file stay (a
+    // descriptor opened and closed beside them would drop them all).
+    void keepsThisProcessLocks()
+    {
+        AppDir dir;
+        fillCollection(dir, 200);
+        sqlite3 *reader = nullptr;
+        sqlite3_open_v2(dir.dbPath().toUtf8().constData(), &reader, SQLITE_OPEN_READONLY, nullptr);
+        QCOMPARE(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM tabel", nullptr, nullptr, nullptr), SQLITE_OK);
+        const auto tryWriting = [&] {
+            return QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-write"), dir.dbPath()});
+        };
+        QCOMPARE(tryWriting(), 1);
+        store::Backups(dir.dbPath(), {[] { return morning; }, 200, 10}).make();
+        QCOMPARE(tryWriting(), 1);
+        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
+        QCOMPARE(tryWriting(), 0);
+    }
+
     // A backup or restore that was killed left its temporary file: the
     // next one removes it, and only it (a user's look-alike stays).
     void killedLeftovers()
@@ -484,5 +584,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestBackup)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--writer") == 0)
+        return writeForever(argv[2]);
+    if (argc == 3 && qstrcmp(argv[1], "--try-write") == 0)
+        return tryWrite(argv[2]);
+    QCoreApplication app(argc, argv);
+    TestBackup test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_backup.moc"
