@@ -151,6 +151,97 @@ std::optional<SqliteFailure> copyDatabase(const QString &from, const QString &to
     return SqliteFailure{rc, sqlite3_system_errno(atSource ? src : dst), atSource};
 }
 
+// True when `head`, the first bytes of a database, says the database is
+// exactly `size` bytes long: its page size times the page count its header
+// records (where that count is valid, as every writer since 2010 keeps it).
+bool headerMatchesSize(const QByteArray &head, qint64 size)
+{
+    if (head.size() < 100 || !head.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        return false;
+    const auto u32 = [&](int at) {
+        return quint32(uchar(head[at])) << 24 | quint32(uchar(head[at + 1])) << 16 | quint32(uchar(head[at + 2])) << 8
+            | quint32(uchar(head[at + 3]));
+    };
+    const quint32 rawPageSize = quint32(uchar(head[16])) << 8 | quint32(uchar(head[17]));
+    const qint64 pageSize = rawPageSize == 1 ? 65536 : rawPageSize;
+    if (u32(24) != u32(92) || pageSize < 512)
+        return false;
+    return pageSize * qint64(u32(28)) == size;
+}
+
+// Copies the bytes of the database `from` into `to` while a read
+// transaction on it keeps every writer out: in rollback-journal mode no
+// change reaches the file while any reader holds its shared lock, so the
+// bytes are one consistent state, copied at the speed of the disk. The
+// bytes are read through SQLite's own handle of the file: opening another
+// descriptor of it and closing that would drop every lock this process
+// holds on the file (POSIX locks belong to the process), the
+// application's own connection's included. `done` stays false where this
+// way does not apply (a database in WAL mode, whose changes lie in the
+// log; a damaged one; a header that does not match the file's length):
+// the caller copies otherwise then. A file held by a writer is waited for
+// up to `waitMs`.
+std::optional<SqliteFailure> copyUnderReadLock(const QString &from, durable::TempFile &to, int waitMs, bool &done)
+{
+    done = false;
+    sqlite3 *db = nullptr;
+    const auto close = qScopeGuard([&] { sqlite3_close_v2(db); });
+    auto failure = [&](bool atSource) {
+        return SqliteFailure{sqlite3_extended_errcode(db), sqlite3_system_errno(db), atSource};
+    };
+    // Opened read-write, as by any program using it: a change that a crash
+    // interrupted is rolled back before the first read.
+    if (sqlite3_open_v2(from.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        return std::nullopt; // the online backup tells why
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, waitMs);
+    auto stepOne = [&](const char *sql, QByteArray *text) {
+        sqlite3_stmt *st = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW && text)
+                *text = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+        }
+        sqlite3_finalize(st);
+        return rc;
+    };
+    QByteArray mode;
+    int rc = stepOne("PRAGMA journal_mode", &mode);
+    if (rc != SQLITE_ROW || mode == "wal")
+        return std::nullopt;
+    if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return std::nullopt;
+    // The first read takes the shared lock, which holds until the end.
+    rc = stepOne("SELECT count(*) FROM sqlite_master", nullptr);
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+        return failure(true);
+    if (rc != SQLITE_ROW)
+        return std::nullopt;
+    sqlite3_file *file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+        return std::nullopt;
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK)
+        return std::nullopt;
+    QByteArray buffer(1 << 20, Qt::Uninitialized), head;
+    for (sqlite3_int64 at = 0; at < size;) {
+        const int n = int(std::min<sqlite3_int64>(buffer.size(), size - at));
+        const int read = file->pMethods->xRead(file, buffer.data(), n, at);
+        if (read != SQLITE_OK)
+            return SqliteFailure{read, sqlite3_system_errno(db), true};
+        if (at == 0)
+            head = buffer.left(100);
+        if (const int e = to.write(buffer.constData(), n))
+            return SqliteFailure{SQLITE_IOERR_WRITE, e, false};
+        at += n;
+    }
+    // The copy is what the header says the database is, or it is not used.
+    done = headerMatchesSize(head, size);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    return std::nullopt;
+}
+
 // The backups, oldest first by the time each was made: a name may lie
 // (the clock set back, or a later second taken because the name of the
 // current one was in use), the file's own time does not. Its birth time
@@ -289,6 +380,14 @@ QString Backups::makeSparing(const QString &spared)
 
     bool copied = false;
     if (format == FileFormat::Sqlite) {
+        if (const auto f = copyUnderReadLock(m_databasePath, *temp, m_options.busyWaitMs, copied))
+            failSqlite(*f);
+    }
+    if (format == FileFormat::Sqlite && !copied) {
+        // Not copied as a file: through SQLite's online backup instead.
+        temp.emplace(dir + u'/' + nameFor(time));
+        if (const int e = temp->error())
+            failWriting(e);
         temp->closeHandle();
         if (const auto f = copyDatabase(m_databasePath, temp->path(), m_options.busyWaitMs)) {
             const int primary = f->code & 0xff;
