@@ -130,7 +130,15 @@ private slots:
         OldCollection c(fixture);
         if (!script.isEmpty())
             store::setDefaultReader(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("reader")});
+        // The progress window is gone before the failure is told.
+        bool progressUnderMessage = false;
+        common::setMessageHandler([&](const common::Message &m) {
+            c.messages.shown << m;
+            progressUnderMessage |= visibleWindow(QStringLiteral("conversionProgress")) != nullptr;
+            return m.defaultButton;
+        });
         QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
+        QVERIFY(!progressUnderMessage);
         QCOMPARE(c.messages.shown.size(), 2);
         const common::Message failed{nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
                                      QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n（%2）")
@@ -174,8 +182,15 @@ private slots:
 
     // キャンセル in the progress window stops a reader that keeps sending
     // slowly: no message, the start menu back, BR.mdb as it was.
+    void cancelStopsTheReader_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("the キャンセル button") << false;
+        QTest::newRow("Esc") << true;
+    }
     void cancelStopsTheReader()
     {
+        QFETCH(bool, escape);
         OldCollection c(QStringLiteral("jet4_tabel.mdb"));
         store::setDefaultReader(QStringLiteral("/bin/sh"),
                                 {QStringLiteral("-c"),
@@ -187,7 +202,10 @@ private slots:
         connect(&timer, &QTimer::timeout, [&] {
             if (QWidget *w = visibleWindow(QStringLiteral("conversionProgress"))) {
                 said = child<QLabel>(w, "status")->text();
-                QTest::mouseClick(child<QPushButton>(w, "cancel"), Qt::LeftButton);
+                if (escape)
+                    QTest::keyClick(w, Qt::Key_Escape);
+                else
+                    QTest::mouseClick(child<QPushButton>(w, "cancel"), Qt::LeftButton);
             }
         });
         timer.start(300);

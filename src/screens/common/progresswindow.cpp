@@ -3,7 +3,9 @@
 #include "screens/common/centring.h"
 #include "screens/common/ui.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -57,10 +59,21 @@ void ProgressWindow::cancel()
     emit cancelRequested();
 }
 
-void ProgressWindow::reject()
+void ProgressWindow::keyPressEvent(QKeyEvent *event)
 {
+    if (event->key() != Qt::Key_Escape)
+        return QDialog::keyPressEvent(event);
     if (m_cancel)
         cancel();
+}
+
+void ProgressWindow::closeEvent(QCloseEvent *event)
+{
+    if (!event->spontaneous())
+        return QWidget::closeEvent(event);
+    if (m_cancel)
+        cancel();
+    event->ignore();
 }
 
 void ProgressWindow::setDone(qint64 done)

@@ -34,9 +34,12 @@ public:
 signals:
     void cancelRequested();
 
-public slots:
-    // Esc: cancels when the window can be cancelled, else does nothing.
-    void reject() override;
+protected:
+    // Esc, and a close asked for by the window system (Alt+F4), cancel when
+    // the window can be cancelled and are ignored otherwise: the window
+    // closes only when the operation closes it.
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void cancel();
