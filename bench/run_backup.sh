@@ -71,7 +71,7 @@ row "$cp_ms" "cp"
 row "$(median "${syncs[@]}")" "cp + sync FILE"
 row "$(median "${sqls[@]}")" "sqlite3 BR.mdb .backup"
 row "$(median "${ours[@]}")" "bukurea --backup (whole process)"
-row "${r[backup_ms]}" "backup in-process (online backup, sync, rename, retention)"
+row "${r[backup_ms]}" "backup in-process (file copy under the read lock, sync, rename, retention)"
 row "${r[sqlite_copy_ms]}" "SQLite online backup alone, not synced"
 row "${r[sqlite_copy_sync_ms]}" "SQLite online backup alone, synced"
 

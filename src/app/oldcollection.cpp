@@ -16,7 +16,8 @@ bool convertOldCollection(const QString &path)
     const QString question =
         QStringLiteral("データベース ファイル「%1」は古い Access 形式です。\r\n"
                        "現在の形式に変換してから開きます。\r\n"
-                       "元のファイルは変更せずに、同じフォルダーに「%2」という名前で残します。\r\n\r\n"
+                       "元のファイルは変更せずに、\r\n"
+                       "同じフォルダーに「%2」という名前で残します。\r\n\r\n"
                        "変換しますか？")
             .arg(QFileInfo(path).fileName(), kept);
     if (common::showMessage({nullptr, QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
@@ -28,9 +29,13 @@ bool convertOldCollection(const QString &path)
         return false;
 
     common::ProgressWindow progress(nullptr, "conversionProgress", title, path, 0);
+    progress.setText(QStringLiteral("変換しています…"));
+    progress.allowCancel();
     progress.show();
     progress.setDone(0);
     store::AccessConversionOptions options;
+    // キャンセル stops the reader; nothing has been replaced by then.
+    options.cancelled = [&] { return progress.cancelled(); };
     // Called every few rows and while the reader works: the window repaints
     // and stays responsive however large the collection.
     options.progress = [&](qint64 done, qint64 total) {
@@ -39,6 +44,9 @@ bool convertOldCollection(const QString &path)
     };
     try {
         store::convertAccessFileInPlace(path, options);
+    } catch (const store::ConversionCancelled &) {
+        progress.close();
+        return false;
     } catch (const store::Error &e) {
         progress.close();
         common::reportError(nullptr, e);

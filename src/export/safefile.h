@@ -3,14 +3,21 @@
 #include <QIODevice>
 #include <QString>
 
+#include <memory>
+
+namespace store::durable {
+class TempFile;
+}
+
 namespace xls {
 
 // Writes a file that replaces `path` only once it is complete: the bytes go
 // to a temporary file beside it, which commit() syncs to disk and renames
-// over `path`. Until then, and whatever fails, the file that was there is
-// left as it was, and a discarded or failed write leaves no temporary file.
-// Every failure keeps the system's error number, so that its reason can be
-// told (store::systemReason()).
+// over `path` (store/durablefile.h). Until then, and whatever fails, the
+// file that was there is left as it was, and a discarded or failed write
+// leaves no temporary file. A link at `path` stays a link: the file it
+// points to is replaced. Every failure keeps the system's error number, so
+// that its reason can be told (store::systemReason()).
 class SafeFile : public QIODevice {
 public:
     explicit SafeFile(const QString &path);
@@ -29,12 +36,10 @@ protected:
     qint64 writeData(const char *data, qint64 size) override;
 
 private:
-    bool fail();
-    void discard();
+    bool fail(int error);
 
     QString m_path;
-    QByteArray m_temp; // the temporary file's name, encoded for the system
-    int m_fd = -1;
+    std::unique_ptr<store::durable::TempFile> m_temp;
     int m_errno = 0;
 };
 

@@ -207,7 +207,7 @@ bool Workbook::saveAs(const QString &path)
         // Without a system error the workbook itself was too large.
         m_error = store::fileError(QStringLiteral("ファイルに書き込めません。"), path,
                                    file.systemError() ? store::systemReason(file.systemError())
-                                                      : QStringLiteral("ワークブックがファイル形式の上限 (2 GiB) を超えます"))
+                                                      : QStringLiteral("ワークブックがファイル形式の上限の 2 GiB を超えます"))
                       .message();
         return false;
     }

@@ -2,14 +2,14 @@
 
 #include "store/accessstream.h"
 #include "store/booktable.h"
+#include "store/durablefile.h"
 #include "store/fileformat.h"
+#include "store/module1.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryFile>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -17,18 +17,22 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace store {
 
 ConversionError::ConversionError(const QString &file, const QString &reason)
-    : Error(QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n(%2)").arg(file, reason)),
+    : Error(QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n（%2）").arg(file, reason)),
       m_file(file), m_reason(reason)
 {
 }
+
+ConversionCancelled::ConversionCancelled(const QString &file)
+    : ConversionError(file, QStringLiteral("変換を取り消しました"))
+{
+}
+
+qint64 defaultTimeLimitMs(qint64 bytes) { return 120000 + std::max<qint64>(bytes, 0) / (1 << 20) * 10000; }
 
 namespace {
 
@@ -51,7 +55,7 @@ QString readerFailureReason(Failure f)
     case Failure::Damaged:
         return QStringLiteral("ファイルが壊れています");
     case Failure::NoTable:
-        return QStringLiteral("表 %1 がありません").arg(tableName());
+        return missingTableReason();
     case Failure::TooLarge:
         return QStringLiteral("大きすぎる値があります");
     case Failure::Usage:
@@ -63,27 +67,9 @@ QString readerFailureReason(Failure f)
 
 QString writeFailureReason(sqlite3 *db)
 {
-    switch (sqlite3_errcode(db) & 0xff) {
-    case SQLITE_FULL:
-        return QStringLiteral("ディスクの空き容量が足りません");
-    case SQLITE_READONLY:
-    case SQLITE_CANTOPEN:
-    case SQLITE_PERM:
-        return QStringLiteral("フォルダーに書き込めません");
-    default:
-        return QStringLiteral("書き込みに失敗しました: %1").arg(QString::fromUtf8(sqlite3_errmsg(db)));
-    }
-}
-
-// Syncs a file or a folder to the disk.
-bool syncPath(const QString &path, bool folder = false)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    if (!db)
+        return systemReason(ENOMEM);
+    return engineReason(sqlite3_extended_errcode(db), sqlite3_system_errno(db), QString::fromUtf8(sqlite3_errmsg(db)));
 }
 
 QString quoteName(const QString &name) { return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"'; }
@@ -106,7 +92,7 @@ public:
                 return c.name.compare(field, Qt::CaseInsensitive) == 0;
             });
             if (!present)
-                throw ConversionError(m_source, QStringLiteral("表 %1 に項目「%2」がありません").arg(tableName(), field));
+                throw ConversionError(m_source, missingFieldReason(field));
         }
         QStringList defs, marks;
         for (const AccessColumn &c : columns) {
@@ -284,7 +270,18 @@ Reader readerFor(const AccessConversionOptions &o)
         return {o.readerProgram, o.readerArguments};
     if (!defaultReader().program.isEmpty())
         return defaultReader();
-    return {QCoreApplication::applicationDirPath() + u'/' + readerName(), o.readerArguments};
+    // The reader lies beside the program. Not found there, a folder whose
+    // name cannot be read is told as such, rather than as a reader that
+    // could not be started.
+    const QString program = QCoreApplication::applicationDirPath() + u'/' + readerName();
+    if (!QFileInfo::exists(program)) {
+        try {
+            Module1::applicationDirectory();
+        } catch (const Error &e) {
+            throw ConversionError(e.message().section(u'\n', 1, 1), e.reason());
+        }
+    }
+    return {program, o.readerArguments};
 }
 
 // Runs the reader on `source` and feeds its stream to the parser until the
@@ -313,8 +310,10 @@ void runReader(const QString &source, AccessStreamParser &parser, TableWriter &w
         throw ConversionError(source, QStringLiteral("読み取りプログラム %1 を起動できません").arg(readerName()));
 
     ReaderLog log(o.log);
-    QElapsedTimer sinceData;
+    QElapsedTimer sinceData, sinceStart;
     sinceData.start();
+    sinceStart.start();
+    const qint64 limit = o.timeLimitMs > 0 ? o.timeLimitMs : defaultTimeLimitMs(QFileInfo(source).size());
     try {
         for (;;) {
             const bool ready = reader.waitForReadyRead(100);
@@ -329,7 +328,12 @@ void runReader(const QString &source, AccessStreamParser &parser, TableWriter &w
                 throw ConversionError(source, QStringLiteral("読み取りが %1 秒間進まなかったため中止しました")
                                                   .arg((o.stallTimeoutMs + 999) / 1000));
             }
+            if (sinceStart.elapsed() > limit)
+                throw ConversionError(source, QStringLiteral("読み取りが %1 秒以内に終わらなかったため中止しました")
+                                                  .arg((limit + 999) / 1000));
             writer.idle();
+            if (o.cancelled && o.cancelled())
+                throw ConversionCancelled(source);
         }
         parser.feed(reader.readAllStandardOutput());
         log.add(reader.readAllStandardError());
@@ -353,23 +357,24 @@ void requireAccessFile(const QString &source)
     case FileFormat::Jet3:
     case FileFormat::Jet4:
         return;
-    case FileFormat::Unreadable:
-        throw ConversionError(source, QFileInfo::exists(source) ? QStringLiteral("ファイルを読めません")
-                                                                : QStringLiteral("ファイルが見つかりません"));
+    case FileFormat::Unreadable: {
+        const int e = durable::openError(source);
+        throw ConversionError(source, systemReason(e ? e : EISDIR));
+    }
     default:
         throw ConversionError(source, readerFailureReason(Failure::NotAccess));
     }
 }
 
-// A new, empty file under a unique name beside `path`, removed again unless
-// kept. Its descriptor is closed at once, so that SQLite alone holds the
-// file while it writes.
-std::unique_ptr<QTemporaryFile> temporaryBeside(const QString &path, const char *suffix)
+// A new, empty temporary file beside `path`, removed again unless
+// committed. Its descriptor is closed at once, so that SQLite alone holds
+// the file while it writes.
+std::unique_ptr<durable::TempFile> temporaryBeside(const QString &path)
 {
-    auto file = std::make_unique<QTemporaryFile>(path + QLatin1String(suffix));
-    if (!file->open())
-        throw ConversionError(QFileInfo(path).absolutePath(), QStringLiteral("フォルダーに書き込めません"));
-    file->close();
+    auto file = std::make_unique<durable::TempFile>(path);
+    if (const int e = file->error())
+        throw ConversionError(QFileInfo(path).absolutePath(), systemReason(e));
+    file->closeHandle();
     return file;
 }
 
@@ -408,58 +413,30 @@ void writeDatabase(const QString &source, const QString &target, const AccessCon
     }
     if (!d.close())
         throw ConversionError(target, writeFailureReason(d.db));
-    if (!syncPath(target))
-        throw ConversionError(target, QStringLiteral("ディスクに書き込めません"));
 }
 
 // Copies the original to the first free name of keptOriginalPath's series,
 // synced, never over an existing file.
 QString keepOriginal(const QString &path)
 {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
-        throw ConversionError(path, QStringLiteral("ファイルを読めません"));
-    const auto copy = std::make_unique<QTemporaryFile>(path + QStringLiteral(".access-XXXXXX"));
-    if (!copy->open())
-        throw ConversionError(QFileInfo(path).absolutePath(), QStringLiteral("フォルダーに書き込めません"));
-    // Written straight to the descriptor, so that a failure names its cause.
-    const auto failCopy = [&](int error) {
-        throw ConversionError(path, error == ENOSPC ? QStringLiteral("ディスクの空き容量が足りません")
-                                                    : QStringLiteral("元のファイルの控えを書き込めません: %1")
-                                                          .arg(QString::fromLocal8Bit(std::strerror(error))));
-    };
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = in.read(buffer.data(), buffer.size());
-        if (n < 0)
-            throw ConversionError(path, QStringLiteral("ファイルを読めません"));
-        if (n == 0)
-            break;
-        for (qint64 done = 0; done < n;) {
-            const ssize_t w = ::write(copy->handle(), buffer.constData() + done, size_t(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                failCopy(w < 0 ? errno : ENOSPC);
-            done += w;
-        }
-    }
-    if (::fsync(copy->handle()) != 0)
-        failCopy(errno);
-    copy->setPermissions(in.permissions());
-    copy->setFileTime(in.fileTime(QFileDevice::FileModificationTime), QFileDevice::FileModificationTime);
+    durable::TempFile copy(keptOriginalPath(path));
+    if (const int e = copy.error())
+        throw ConversionError(QFileInfo(path).absolutePath(), systemReason(e));
+    bool atSource = false;
+    if (const int e = copy.copyFrom(path, atSource))
+        throw ConversionError(atSource ? path : copy.target(), systemReason(e));
+    copy.copyAttributesOf(path, true);
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const QString name = keptOriginalPath(path);
         // The rename never replaces a file: when another one took the name
         // meanwhile, the next name is tried.
-        if (copy->rename(name)) {
-            copy->setAutoRemove(false);
+        const int e = copy.commitAs(name, durable::Replace::Never);
+        if (e == 0)
             return name;
-        }
-        if (!QFileInfo::exists(name))
-            break;
+        if (e != EEXIST)
+            throw ConversionError(name, systemReason(e));
     }
-    throw ConversionError(path, QStringLiteral("元のファイルの控えを作れません: %1").arg(copy->errorString()));
+    throw ConversionError(path, systemReason(EEXIST));
 }
 
 } // namespace
@@ -480,51 +457,40 @@ QString keptOriginalPath(const QString &path)
 void convertAccessFile(const QString &source, const QString &target, const AccessConversionOptions &options)
 {
     requireAccessFile(source);
-    if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
-        throw ConversionError(target, QStringLiteral("ファイルが既にあります"));
-    const auto temp = temporaryBeside(target, ".converting-XXXXXX");
-    writeDatabase(source, temp->fileName(), options);
-    // QFile::rename never replaces an existing file.
-    if (!QFile::rename(temp->fileName(), target)) {
-        throw ConversionError(target, QFileInfo::exists(target) ? QStringLiteral("ファイルが既にあります")
-                                                                : QStringLiteral("フォルダーに書き込めません"));
-    }
-    temp->setAutoRemove(false);
-    syncPath(QFileInfo(target).absolutePath(), true);
+    if (QFileInfo::exists(target) || durable::isSymLink(target))
+        throw ConversionError(target, systemReason(EEXIST));
+    const auto temp = temporaryBeside(target);
+    writeDatabase(source, temp->path(), options);
+    if (const int e = temp->commit(durable::Replace::Never))
+        throw ConversionError(target, systemReason(e));
 }
 
 QString convertAccessFileInPlace(const QString &path, const AccessConversionOptions &options)
 {
     requireAccessFile(path);
-    const QString folder = QFileInfo(path).absolutePath();
-    // What a conversion that was killed left behind: its temporary files,
-    // which carry this file's name and a suffix no other program uses.
-    const QString name = QFileInfo(path).fileName();
-    const QDir dir(folder);
-    for (const QString &left : dir.entryList({name + QStringLiteral(".converting-??????"),
-                                              name + QStringLiteral(".access-??????")},
-                                             QDir::Files | QDir::Hidden | QDir::System))
-        QFile::remove(dir.filePath(left));
+    // A collection reached through a link is replaced where it really is;
+    // the link and the kept original stay beside `path`.
+    const QString real = durable::followLinks(path);
+    // What conversions killed before they were done left behind: only our
+    // own temporaries of processes that are gone.
+    durable::removeStaleTemporaries(QFileInfo(path).absolutePath());
+    durable::removeStaleTemporaries(QFileInfo(real).absolutePath());
     const auto step = [&](AccessConversionOptions::Step s) {
         if (options.afterStep)
             options.afterStep(s);
     };
 
-    const auto temp = temporaryBeside(path, ".converting-XXXXXX");
-    writeDatabase(path, temp->fileName(), options);
+    const auto temp = temporaryBeside(real);
+    writeDatabase(path, temp->path(), options);
     step(AccessConversionOptions::Step::NewFileWritten);
 
     const QString kept = keepOriginal(path);
-    syncPath(folder, true);
     step(AccessConversionOptions::Step::OriginalKept);
 
-    if (::rename(QFile::encodeName(temp->fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        QFile::remove(kept);
-        throw ConversionError(path, QStringLiteral("新しいファイルに置き換えられません: %1").arg(reason));
+    if (const int e = temp->commit(durable::Replace::Existing)) {
+        durable::remove(kept);
+        throw ConversionError(path, systemReason(e));
     }
-    temp->setAutoRemove(false);
-    syncPath(folder, true);
     step(AccessConversionOptions::Step::Replaced);
     return kept;
 }

@@ -38,6 +38,12 @@ private:
     QString m_reason;
 };
 
+// The user stopped the conversion; nothing was changed.
+class ConversionCancelled : public ConversionError {
+public:
+    explicit ConversionCancelled(const QString &file);
+};
+
 struct AccessConversionOptions {
     // The reader program and the arguments before the file; empty: the
     // bukurea-jet beside the running program.
@@ -45,6 +51,12 @@ struct AccessConversionOptions {
     QStringList readerArguments;
     // The reader is stopped when it sends nothing for this long.
     int stallTimeoutMs = 20000;
+    // The reader is stopped when the whole reading takes longer than this,
+    // however steadily it sends rows; 0: defaultTimeLimitMs() of the file.
+    qint64 timeLimitMs = 0;
+    // Asked while the reader works; true stops it, and the conversion ends
+    // with ConversionCancelled, leaving every file as it was.
+    std::function<bool()> cancelled;
     // Told the rows done and the rows expected, every few rows and at least
     // every tenth of a second while the reader works (a window can process
     // its events here). `total` is the old table's own count.
@@ -71,6 +83,11 @@ void convertAccessFile(const QString &source, const QString &target, const Acces
 // or the complete new one; on failure it is unchanged and nothing is left
 // behind. Returns the path of the kept original. Throws ConversionError.
 QString convertAccessFileInPlace(const QString &path, const AccessConversionOptions &options = {});
+
+// The time a reader is given for a file of `bytes`: two minutes, and ten
+// seconds more per MiB (a million books, about 200 MiB, get some 35
+// minutes, many times what reading them takes).
+qint64 defaultTimeLimitMs(qint64 bytes);
 
 // Tests: the reader run when the options name none (a slow or failing one
 // in place of bukurea-jet); an empty program restores bukurea-jet.

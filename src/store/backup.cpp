@@ -1,12 +1,13 @@
 #include "store/backup.h"
 
 #include "store/booktable.h"
+#include "store/connection.h"
+#include "store/durablefile.h"
 #include "store/error.h"
 #include "store/fileformat.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -16,12 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace store {
@@ -48,50 +44,22 @@ const QString &restoreFailed()
 
 [[noreturn]] void fail(const QString &what, const QString &path, const QString &cause)
 {
-    throw Error(QStringLiteral("%1\n%2\n(%3)").arg(what, QDir::toNativeSeparators(path), cause));
+    throw fileError(what, QDir::toNativeSeparators(path), cause);
 }
 
-QString busyCause() { return QStringLiteral("ファイルは他のプログラムが使用中です"); }
-QString damagedCause() { return QStringLiteral("ファイルが壊れています"); }
-
-QString causeOfErrno(int e)
-{
-    switch (e) {
-    case ENOSPC:
-    case EDQUOT: return QStringLiteral("ディスクの空き容量が足りません");
-    case EACCES:
-    case EPERM: return QStringLiteral("アクセスする権限がありません");
-    case EROFS: return QStringLiteral("読み取り専用の場所には書き込めません");
-    case ENOENT: return QStringLiteral("見つかりません");
-    case EEXIST:
-    case ENOTDIR: return QStringLiteral("同じ名前のファイルがあってフォルダーを作れません");
-    case EISDIR: return QStringLiteral("ファイルではなくフォルダーです");
-    case EBUSY:
-    case ETXTBSY: return busyCause();
-    case EFBIG: return QStringLiteral("ファイルが大きすぎます");
-    case EIO: return QStringLiteral("装置の読み書きに失敗しました");
-    default: return QString::fromLocal8Bit(std::strerror(e));
-    }
-}
+QString busyCause() { return systemReason(EBUSY); }
 
 // The cause of an SQLite failure; `systemErrno` is the system's own error
-// behind it, where there is one.
+// behind it, where there is one. A file that is not a database where one
+// is expected is a damaged one here.
 QString causeOf(int code, int systemErrno)
 {
     switch (code & 0xff) {
-    case SQLITE_FULL: return causeOfErrno(ENOSPC);
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: return busyCause();
     case SQLITE_NOTADB:
-    case SQLITE_CORRUPT: return damagedCause();
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH: return causeOfErrno(systemErrno == EROFS ? EROFS : EACCES);
-    default: break;
+    case SQLITE_CORRUPT: return damagedReason();
+    case SQLITE_READONLY: return systemReason(systemErrno == EROFS ? EROFS : EACCES);
+    default: return engineReason(code, systemErrno, QString());
     }
-    if (systemErrno != 0)
-        return causeOfErrno(systemErrno);
-    return QString::fromUtf8(sqlite3_errstr(code));
 }
 
 // Why a file cannot be read at all.
@@ -99,83 +67,14 @@ QString unreadableCause(const QString &path)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        return causeOfErrno(ENOENT);
+        return systemReason(ENOENT);
     if (info.isDir())
-        return causeOfErrno(EISDIR);
+        return systemReason(EISDIR);
     if (!info.isFile())
         return QStringLiteral("通常のファイルではありません");
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return causeOfErrno(errno);
-    ::close(fd);
+    if (const int e = durable::openError(path))
+        return systemReason(e);
     return QStringLiteral("ファイルを読めません");
-}
-
-// Flushes a file, or a folder's list of names, to the disk. Returns 0 or errno.
-int syncToDisk(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int rc = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return rc;
-}
-
-// Gives `from` the name `to` unless a file of that name exists (EEXIST).
-// Returns 0 or errno.
-int renameNoReplace(const QString &from, const QString &to)
-{
-    const QByteArray f = QFile::encodeName(from), t = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // A file system that cannot refuse by itself: look first.
-    if (QFileInfo::exists(to))
-        return EEXIST;
-    return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
-}
-
-// Copies the bytes of `from` into the new file `to`. Returns 0 or errno;
-// `atSource` tells whether reading failed rather than writing.
-int copyBytes(const QString &from, const QString &to, bool &atSource)
-{
-    atSource = true;
-    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return errno;
-    const auto closeIn = qScopeGuard([in] { ::close(in); });
-    atSource = false;
-    const int out = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0)
-        return errno;
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            atSource = true;
-            const int e = errno;
-            ::close(out);
-            return e;
-        }
-        if (n == 0)
-            break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer.data() + done, size_t(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0) {
-                const int e = errno;
-                ::close(out);
-                return e;
-            }
-            done += w;
-        }
-    }
-    return ::close(out) == 0 ? 0 : errno;
 }
 
 struct SqliteFailure {
@@ -184,7 +83,7 @@ struct SqliteFailure {
     bool atSource; // reading the source failed, not writing the copy
 };
 
-// Copies the database `from` into the new file `to` with SQLite's online
+// Copies the database `from` into the empty file `to` with SQLite's online
 // backup, which reads one consistent state of it even while other programs
 // have it open. A file held by a writer is waited for up to `waitMs`.
 std::optional<SqliteFailure> copyDatabase(const QString &from, const QString &to, int waitMs)
@@ -206,12 +105,8 @@ std::optional<SqliteFailure> copyDatabase(const QString &from, const QString &to
         return failure(src, true);
     sqlite3_extended_result_codes(src, 1);
     sqlite3_busy_timeout(src, waitMs);
-    // The file is made here rather than by SQLite, whose fallback to a
-    // read-only open would hide why it could not be made.
-    const int fd = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return SqliteFailure{SQLITE_CANTOPEN, errno, false};
-    ::close(fd);
+    // `to` is an empty temporary file made beforehand, not by SQLite, whose
+    // fallback to a read-only open would hide why it could not be made.
     if (sqlite3_open_v2(to.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         return failure(dst, false);
     sqlite3_extended_result_codes(dst, 1);
@@ -256,39 +151,116 @@ std::optional<SqliteFailure> copyDatabase(const QString &from, const QString &to
     return SqliteFailure{rc, sqlite3_system_errno(atSource ? src : dst), atSource};
 }
 
-// A temporary file that is removed unless it was given its final name.
-class TempFile {
-public:
-    explicit TempFile(QString path) : m_path(std::move(path)) { QFile::remove(m_path); }
-    ~TempFile()
-    {
-        if (!m_renamed)
-            QFile::remove(m_path);
-    }
-    TempFile(const TempFile &) = delete;
-    TempFile &operator=(const TempFile &) = delete;
-    const QString &path() const { return m_path; }
-    void renamed() { m_renamed = true; }
-
-private:
-    QString m_path;
-    bool m_renamed = false;
-};
-
-// Removes what an interrupted backup or restore left behind. A copy in
-// progress is written to all the time, so an hour without a change means
-// its process is gone.
-void removeStaleTemporaries(const QString &folder, const QString &pattern)
+// True when `head`, the first bytes of a database, says the database is
+// exactly `size` bytes long: its page size times the page count its header
+// records (where that count is valid, as every writer since 2010 keeps it).
+bool headerMatchesSize(const QByteArray &head, qint64 size)
 {
-    const QDir dir(folder);
-    const QDateTime stale = QDateTime::currentDateTime().addSecs(-3600);
-    for (const QFileInfo &f : dir.entryInfoList({pattern}, QDir::Files | QDir::Hidden)) {
-        if (f.lastModified() < stale)
-            QFile::remove(f.absoluteFilePath());
-    }
+    if (head.size() < 100 || !head.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        return false;
+    const auto u32 = [&](int at) {
+        return quint32(uchar(head[at])) << 24 | quint32(uchar(head[at + 1])) << 16 | quint32(uchar(head[at + 2])) << 8
+            | quint32(uchar(head[at + 3]));
+    };
+    const quint32 rawPageSize = quint32(uchar(head[16])) << 8 | quint32(uchar(head[17]));
+    const qint64 pageSize = rawPageSize == 1 ? 65536 : rawPageSize;
+    if (u32(24) != u32(92) || pageSize < 512)
+        return false;
+    return pageSize * qint64(u32(28)) == size;
 }
 
-QString temporarySuffix() { return QStringLiteral(".%1.tmp").arg(::getpid()); }
+// Copies the bytes of the database `from` into `to` while a read
+// transaction on it keeps every writer out: in rollback-journal mode no
+// change reaches the file while any reader holds its shared lock, so the
+// bytes are one consistent state, copied at the speed of the disk. The
+// bytes are read through SQLite's own handle of the file: opening another
+// descriptor of it and closing that would drop every lock this process
+// holds on the file (POSIX locks belong to the process), the
+// application's own connection's included. `done` stays false where this
+// way does not apply (a database in WAL mode, whose changes lie in the
+// log; a damaged one; a header that does not match the file's length):
+// the caller copies otherwise then. A file held by a writer is waited for
+// up to `waitMs`.
+std::optional<SqliteFailure> copyUnderReadLock(const QString &from, durable::TempFile &to, int waitMs, bool &done)
+{
+    done = false;
+    sqlite3 *db = nullptr;
+    const auto close = qScopeGuard([&] { sqlite3_close_v2(db); });
+    auto failure = [&](bool atSource) {
+        return SqliteFailure{sqlite3_extended_errcode(db), sqlite3_system_errno(db), atSource};
+    };
+    // Opened read-write, as by any program using it: a change that a crash
+    // interrupted is rolled back before the first read.
+    if (sqlite3_open_v2(from.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        return std::nullopt; // the online backup tells why
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, waitMs);
+    auto stepOne = [&](const char *sql, QByteArray *text) {
+        sqlite3_stmt *st = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW && text)
+                *text = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+        }
+        sqlite3_finalize(st);
+        return rc;
+    };
+    QByteArray mode;
+    int rc = stepOne("PRAGMA journal_mode", &mode);
+    if (rc != SQLITE_ROW || mode == "wal")
+        return std::nullopt;
+    if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return std::nullopt;
+    // The first read takes the shared lock, which holds until the end.
+    rc = stepOne("SELECT count(*) FROM sqlite_master", nullptr);
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+        return failure(true);
+    if (rc != SQLITE_ROW)
+        return std::nullopt;
+    sqlite3_file *file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+        return std::nullopt;
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK)
+        return std::nullopt;
+    QByteArray buffer(1 << 20, Qt::Uninitialized), head;
+    for (sqlite3_int64 at = 0; at < size;) {
+        const int n = int(std::min<sqlite3_int64>(buffer.size(), size - at));
+        const int read = file->pMethods->xRead(file, buffer.data(), n, at);
+        if (read != SQLITE_OK)
+            return SqliteFailure{read, sqlite3_system_errno(db), true};
+        if (at == 0)
+            head = buffer.left(100);
+        if (const int e = to.write(buffer.constData(), n))
+            return SqliteFailure{SQLITE_IOERR_WRITE, e, false};
+        at += n;
+    }
+    // The copy is what the header says the database is, or it is not used.
+    done = headerMatchesSize(head, size);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    return std::nullopt;
+}
+
+// The backups, oldest first by the time each was made: a name may lie
+// (the clock set back, or a later second taken because the name of the
+// current one was in use), the file's own time does not. Its birth time
+// where the file system keeps one, else the time it was last written,
+// which for a backup is when it was made.
+QStringList byCreation(QStringList files)
+{
+    std::vector<std::pair<qint64, QString>> keyed;
+    for (const QString &f : files) {
+        const QFileInfo info(f);
+        const QDateTime born = info.birthTime();
+        keyed.emplace_back((born.isValid() ? born : info.lastModified()).toMSecsSinceEpoch(), f);
+    }
+    std::stable_sort(keyed.begin(), keyed.end());
+    files.clear();
+    for (const auto &k : keyed)
+        files << k.second;
+    return files;
+}
 
 // Keeps other programs from writing to a collection while it is replaced:
 // holds its write lock from before the last backup until after the rename.
@@ -353,8 +325,9 @@ QStringList Backups::files() const
                                       .arg(QRegularExpression::escape(QFileInfo(m_databasePath).completeBaseName())));
     QStringList out;
     const QDir dir(folder());
-    // The time in the name sorts the backups oldest first.
-    for (const QString &f : dir.entryList(QDir::Files, QDir::Name)) {
+    // The time in the name sorts the backups oldest first. A link is no
+    // backup of ours, whatever its name.
+    for (const QString &f : dir.entryList(QDir::Files | QDir::NoSymLinks, QDir::Name)) {
         if (name.match(f).hasMatch())
             out << dir.filePath(f);
     }
@@ -383,29 +356,47 @@ QString Backups::makeSparing(const QString &spared)
         fail(backupFailed(), m_databasePath, unreadableCause(m_databasePath));
 
     const QString dir = folder();
+    // Rotation removes files in this folder: through a link it would remove
+    // files somewhere else, perhaps another collection's.
+    if (durable::isSymLink(dir))
+        fail(backupFailed(), dir, QStringLiteral("フォルダーが別の場所へのシンボリック リンクなので使えません"));
     if (!QFileInfo(dir).isDir()) {
-        if (::mkdir(QFile::encodeName(dir).constData(), 0777) != 0)
-            fail(backupFailed(), dir, causeOfErrno(errno));
-        syncToDisk(QFileInfo(m_databasePath).absolutePath());
+        if (const int e = durable::makeFolder(dir)) {
+            fail(backupFailed(), dir, e == EEXIST || e == ENOTDIR
+                                          ? QStringLiteral("同じ名前のファイルがあってフォルダーを作れません")
+                                          : systemReason(e));
+        }
     }
-    const QString stem = QFileInfo(m_databasePath).completeBaseName();
-    removeStaleTemporaries(dir, u'.' + stem + QStringLiteral("-*.tmp"));
+    durable::removeStaleTemporaries(dir);
 
     QDateTime time = now();
-    TempFile temp(dir + u'/' + u'.' + nameFor(time) + temporarySuffix());
-    auto failWriting = [&](const QString &cause) { fail(backupFailed(), dir + u'/' + nameFor(time), cause); };
+    auto failWriting = [&](int e) { fail(backupFailed(), dir + u'/' + nameFor(time), systemReason(e)); };
+    auto failSqlite = [&](const SqliteFailure &f) {
+        fail(backupFailed(), f.atSource ? m_databasePath : dir + u'/' + nameFor(time), causeOf(f.code, f.systemErrno));
+    };
+    std::optional<durable::TempFile> temp(std::in_place, dir + u'/' + nameFor(time));
+    if (const int e = temp->error())
+        failWriting(e);
 
     bool copied = false;
     if (format == FileFormat::Sqlite) {
-        if (const auto f = copyDatabase(m_databasePath, temp.path(), m_options.busyWaitMs)) {
+        if (const auto f = copyUnderReadLock(m_databasePath, *temp, m_options.busyWaitMs, copied))
+            failSqlite(*f);
+    }
+    if (format == FileFormat::Sqlite && !copied) {
+        // Not copied as a file: through SQLite's online backup instead.
+        temp.emplace(dir + u'/' + nameFor(time));
+        if (const int e = temp->error())
+            failWriting(e);
+        temp->closeHandle();
+        if (const auto f = copyDatabase(m_databasePath, temp->path(), m_options.busyWaitMs)) {
             const int primary = f->code & 0xff;
             // A damaged collection is still kept as it is, byte for byte.
-            if (!(f->atSource && (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT))) {
-                if (f->atSource)
-                    fail(backupFailed(), m_databasePath, causeOf(f->code, f->systemErrno));
-                failWriting(causeOf(f->code, f->systemErrno));
-            }
-            QFile::remove(temp.path());
+            if (!(f->atSource && (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)))
+                failSqlite(*f);
+            temp.emplace(dir + u'/' + nameFor(time));
+            if (const int e = temp->error())
+                failWriting(e);
         } else {
             copied = true;
         }
@@ -414,31 +405,25 @@ QString Backups::makeSparing(const QString &spared)
     // is copied as it is.
     if (!copied) {
         bool atSource = false;
-        if (const int e = copyBytes(m_databasePath, temp.path(), atSource)) {
+        if (const int e = temp->copyFrom(m_databasePath, atSource)) {
             if (atSource)
-                fail(backupFailed(), m_databasePath, causeOfErrno(e));
-            failWriting(causeOfErrno(e));
+                fail(backupFailed(), m_databasePath, systemReason(e));
+            failWriting(e);
         }
     }
-    if (const int e = syncToDisk(temp.path()))
-        failWriting(causeOfErrno(e));
 
     // Two backups in the same second (a restore right after another) must
     // not replace each other: the later one takes the next free second.
     QString final;
     for (;;) {
         final = dir + u'/' + nameFor(time);
-        const int e = renameNoReplace(temp.path(), final);
+        const int e = temp->commitAs(final, durable::Replace::Never);
         if (e == 0)
             break;
         if (e != EEXIST)
-            failWriting(causeOfErrno(e));
+            failWriting(e);
         time = time.addSecs(1);
     }
-    temp.renamed();
-    if (const int e = syncToDisk(dir))
-        fail(backupFailed(), final, causeOfErrno(e));
-
     prune(final, spared);
     return final;
 }
@@ -447,14 +432,14 @@ void Backups::prune(const QString &made, const QString &spared) const
 {
     // The backup just made is one of those kept, whatever its date (the
     // clock may have been set back); a spared one does not count.
-    QStringList others = files();
+    QStringList others = byCreation(files());
     others.removeAll(made);
     // The spared file may be named through another path (a link, "..").
     const QString sparedFile = spared.isEmpty() ? QString() : QFileInfo(spared).canonicalFilePath();
     others.removeIf([&](const QString &f) { return !sparedFile.isEmpty() && QFileInfo(f).canonicalFilePath() == sparedFile; });
     // A backup that cannot be removed stays; the new one is complete anyway.
     for (qsizetype i = 0; i < others.size() + 1 - m_options.kept; ++i)
-        QFile::remove(others[i]);
+        durable::remove(others[i]);
 }
 
 QString Backups::restore(const QString &file)
@@ -469,82 +454,72 @@ QString Backups::restore(const QString &file)
     case FileFormat::Sqlite: break;
     }
 
+    // A collection reached through a link is restored into the file the
+    // link points to; the link stays as the user made it.
+    const QString target = durable::followLinks(m_databasePath);
+    const QFileInfo db(target);
     // The copy that will take the collection's place is made first, beside
     // it, and checked: what is checked is exactly what is put in place.
-    const QFileInfo db(m_databasePath);
-    const QString dbFolder = db.absolutePath();
-    const QString pattern = u'.' + db.fileName() + QStringLiteral(".restore");
-    removeStaleTemporaries(dbFolder, pattern + QStringLiteral(".*.tmp"));
-    TempFile temp(dbFolder + u'/' + pattern + temporarySuffix());
+    durable::removeStaleTemporaries(db.absolutePath());
+    durable::TempFile temp(target);
+    if (const int e = temp.error())
+        fail(restoreFailed(), m_databasePath, systemReason(e));
+    temp.closeHandle();
     if (const auto f = copyDatabase(source, temp.path(), m_options.busyWaitMs)) {
         if (f->atSource)
             fail(cannotRestoreFrom(), source, causeOf(f->code, f->systemErrno));
         fail(restoreFailed(), m_databasePath, causeOf(f->code, f->systemErrno));
     }
     checkCollection(temp.path(), source);
-    if (db.exists())
-        QFile::setPermissions(temp.path(), QFile::permissions(m_databasePath));
-    if (const int e = syncToDisk(temp.path()))
-        fail(restoreFailed(), m_databasePath, causeOfErrno(e));
+    temp.copyAttributesOf(target);
+    if (const int e = temp.sync())
+        fail(restoreFailed(), m_databasePath, systemReason(e));
 
     // From the backup of the current collection to the rename, no other
     // program may write to it: such a change would be in neither file.
     std::optional<WriterLock> lock;
     QString backup;
     if (db.exists()) {
-        if (detectFileFormat(m_databasePath) == FileFormat::Sqlite)
-            lock.emplace(m_databasePath, m_options.busyWaitMs);
+        if (detectFileFormat(target) == FileFormat::Sqlite)
+            lock.emplace(target, m_options.busyWaitMs);
         // The file being restored may itself be the oldest backup: it stays.
         backup = makeSparing(source);
     }
     // What is left of a journal or log now belongs to no readable file (the
     // collection was damaged); beside the new file it would be applied to it.
     for (const char *side : {"-journal", "-wal", "-shm"})
-        QFile::remove(m_databasePath + QLatin1String(side));
-    if (::rename(QFile::encodeName(temp.path()).constData(), QFile::encodeName(m_databasePath).constData()) != 0)
-        fail(restoreFailed(), m_databasePath, causeOfErrno(errno));
-    temp.renamed();
-    if (const int e = syncToDisk(dbFolder))
-        fail(restoreFailed(), m_databasePath, causeOfErrno(e));
+        durable::remove(target + QLatin1String(side));
+    if (const int e = temp.commit(durable::Replace::Existing))
+        fail(restoreFailed(), m_databasePath, systemReason(e));
     return backup;
 }
 
 void checkCollection(const QString &file, const QString &shownAs)
 {
-    sqlite3 *db = nullptr;
-    const auto close = qScopeGuard([&] { sqlite3_close_v2(db); });
-    auto failSqlite = [&] {
-        fail(cannotRestoreFrom(), shownAs, causeOf(sqlite3_extended_errcode(db), sqlite3_system_errno(db)));
-    };
-    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-        failSqlite();
-    // Every row of every table readable, every index consistent.
     {
+        sqlite3 *db = nullptr;
+        const auto close = qScopeGuard([&] { sqlite3_close_v2(db); });
+        auto failSqlite = [&] {
+            fail(cannotRestoreFrom(), shownAs, causeOf(sqlite3_extended_errcode(db), sqlite3_system_errno(db)));
+        };
+        if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+            failSqlite();
+        // Every row of every table readable, every index consistent.
         sqlite3_stmt *st = nullptr;
         if (sqlite3_prepare_v2(db, "PRAGMA integrity_check(1)", -1, &st, nullptr) != SQLITE_OK)
             failSqlite();
         const auto finalize = qScopeGuard([st] { sqlite3_finalize(st); });
-        const int rc = sqlite3_step(st);
-        if (rc != SQLITE_ROW)
+        if (sqlite3_step(st) != SQLITE_ROW)
             failSqlite();
         if (qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)), "ok") != 0)
-            fail(cannotRestoreFrom(), shownAs, damagedCause());
+            fail(cannotRestoreFrom(), shownAs, damagedReason());
     }
-    QStringList columns;
-    {
-        sqlite3_stmt *st = nullptr;
-        const QString sql = QStringLiteral("PRAGMA table_info(%1)").arg(tableName());
-        if (sqlite3_prepare16_v2(db, sql.utf16(), -1, &st, nullptr) != SQLITE_OK)
-            failSqlite();
-        const auto finalize = qScopeGuard([st] { sqlite3_finalize(st); });
-        while (sqlite3_step(st) == SQLITE_ROW)
-            columns << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 1)));
-    }
-    if (columns.isEmpty())
-        fail(cannotRestoreFrom(), shownAs, QStringLiteral("表 %1 がありません").arg(tableName()));
-    for (const QString &f : fieldNames()) {
-        if (!columns.contains(f, Qt::CaseInsensitive))
-            fail(cannotRestoreFrom(), shownAs, QStringLiteral("表 %1 に項目「%2」がありません").arg(tableName(), f));
+    // Then exactly the check the program makes when it opens a collection:
+    // the book table, its fields, and how its rows are told apart.
+    try {
+        Connection::open(file);
+    } catch (const Error &e) {
+        fail(cannotRestoreFrom(), shownAs, e.reason().isEmpty() ? e.message().section(u'\n', 0, 0) : e.reason());
     }
 }
 

@@ -277,14 +277,14 @@ void Connection::readSchema()
         }
     }
     if (type.isEmpty())
-        throw Error(QStringLiteral("データベースに表 %1 がありません。\n%2").arg(tableName(), m_path));
+        throw fileError(QStringLiteral("データベース ファイルを開けません。"), m_path, missingTableReason());
     // The store reaches every row by its row number; a view and a table
     // without row numbers have none.
     const QString cannot = QStringLiteral("データベース ファイルを開けません。");
     if (type == QLatin1String("view"))
-        throw fileError(cannot, m_path, QStringLiteral("%1 が表ではなくビューです").arg(tableName()));
+        throw fileError(cannot, m_path, QStringLiteral("蔵書の表が、表ではなくビューです"));
     if (sql.simplified().contains(QLatin1String("WITHOUT ROWID"), Qt::CaseInsensitive))
-        throw fileError(cannot, m_path, QStringLiteral("表 %1 に行番号 (rowid) がありません").arg(tableName()));
+        throw fileError(cannot, m_path, QStringLiteral("蔵書の表に行番号（rowid）がありません"));
 
     QStringList columns, types;
     {
@@ -319,8 +319,7 @@ void Connection::readSchema()
     }
     if (m_rowid.isEmpty())
         throw fileError(cannot, m_path,
-                        QStringLiteral("表 %1 に rowid、_rowid_、oid という名前の項目がすべてあり、行を区別できません")
-                            .arg(tableName()));
+                        QStringLiteral("蔵書の表に rowid、_rowid_、oid という名前の項目がすべてあり、行を区別できません"));
 }
 
 Connection::~Connection() { sqlite3_close_v2(m_db); }

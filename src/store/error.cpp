@@ -5,6 +5,12 @@
 
 namespace store {
 
+QString missingTableReason() { return QStringLiteral("蔵書の表がありません"); }
+
+QString missingFieldReason(const QString &field) { return QStringLiteral("蔵書の表に項目「%1」がありません").arg(field); }
+
+QString damagedReason() { return QStringLiteral("ファイルが壊れています"); }
+
 QString systemReason(int systemError)
 {
     switch (systemError) {
@@ -12,7 +18,7 @@ QString systemReason(int systemError)
     case EACCES:
     case EPERM: return QStringLiteral("アクセスが許可されていません");
     case ENOSPC:
-    case EDQUOT: return QStringLiteral("ディスクがいっぱいです");
+    case EDQUOT: return QStringLiteral("ディスクの空き容量が足りません");
     case EROFS: return QStringLiteral("読み取り専用の場所には書き込めません");
     case EISDIR: return QStringLiteral("ファイルではなくフォルダーです");
     case ENOTDIR: return QStringLiteral("途中の名前がフォルダーではありません");
@@ -42,23 +48,23 @@ QString engineReason(int extendedCode, int systemError, const QString &engineMes
     case SQLITE_CONSTRAINT_NOTNULL: return QStringLiteral("空にできない項目が空です");
     case SQLITE_CONSTRAINT_CHECK: return QStringLiteral("値がデータベースの定める条件に合いません");
     case SQLITE_CONSTRAINT_DATATYPE: return QStringLiteral("値が項目の型に合いません");
-    case SQLITE_IOERR_NOMEM: return QStringLiteral("メモリが足りません");
+    case SQLITE_IOERR_NOMEM: return systemReason(ENOMEM);
     default: break;
     }
     switch (extendedCode & 0xff) {
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: return QStringLiteral("ファイルは他のプログラムが使用中です");
-    case SQLITE_CORRUPT: return QStringLiteral("ファイルが壊れています");
+    case SQLITE_LOCKED: return systemReason(EBUSY);
+    case SQLITE_CORRUPT: return damagedReason();
     case SQLITE_NOTADB: return QStringLiteral("データベース ファイルではありません");
-    case SQLITE_FULL: return QStringLiteral("ディスクがいっぱいです");
-    case SQLITE_READONLY: return QStringLiteral("ファイルに書き込む許可がありません");
+    case SQLITE_FULL: return systemReason(ENOSPC);
+    case SQLITE_READONLY: return systemError == EROFS ? systemReason(EROFS) : QStringLiteral("ファイルに書き込む許可がありません");
     case SQLITE_PERM:
-    case SQLITE_AUTH: return QStringLiteral("アクセスが許可されていません");
+    case SQLITE_AUTH: return systemReason(EACCES);
     case SQLITE_CANTOPEN:
         return systemError ? systemReason(systemError) : QStringLiteral("ファイルを開けません");
     case SQLITE_IOERR:
         return systemError ? systemReason(systemError) : QStringLiteral("ディスクの読み書きでエラーが起きました");
-    case SQLITE_NOMEM: return QStringLiteral("メモリが足りません");
+    case SQLITE_NOMEM: return systemReason(ENOMEM);
     case SQLITE_TOOBIG: return QStringLiteral("データが大きすぎます");
     case SQLITE_CONSTRAINT: return QStringLiteral("データベースの規則により拒否されました");
     case SQLITE_MISMATCH: return QStringLiteral("値が項目の型に合いません");
@@ -70,9 +76,9 @@ QString engineReason(int extendedCode, int systemError, const QString &engineMes
         // The generic code: its message tells a table or a field that
         // another program removed from any other failure.
         if (engineMessage.startsWith(QLatin1String("no such table")))
-            return QStringLiteral("表 %1 がありません（他のプログラムが変えた可能性があります）").arg(tableName());
+            return missingTableReason() + QStringLiteral("。他のプログラムが変えた可能性があります");
         if (engineMessage.startsWith(QLatin1String("no such column")))
-            return QStringLiteral("表 %1 の項目が足りません（他のプログラムが変えた可能性があります）").arg(tableName());
+            return QStringLiteral("蔵書の表の項目が足りません。他のプログラムが変えた可能性があります");
         return QStringLiteral("データベースの処理に失敗しました");
     default:
         return QStringLiteral("データベースのエラーです（コード %1）").arg(extendedCode);

@@ -12,12 +12,16 @@ namespace store {
 // Japanese, naming what failed and the database file involved.
 class Error : public std::runtime_error {
 public:
-    explicit Error(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
+    explicit Error(const QString &message, const QString &reason = QString())
+        : std::runtime_error(message.toStdString()), m_message(message), m_reason(reason) {}
     const QString &message() const { return m_message; }
+    // The cause alone (without what failed and the file), where the message
+    // has one; empty otherwise.
+    const QString &reason() const { return m_reason; }
 
 private:
     QString m_message;
+    QString m_reason;
 };
 
 // Opening found a collection in the older Access (Jet) format, before any
@@ -41,17 +45,24 @@ private:
 // and the reason in parentheses.
 inline Error fileError(const QString &what, const QString &path, const QString &reason)
 {
-    return Error(QStringLiteral("%1\n%2\n(%3)").arg(what, path, reason));
+    return Error(QStringLiteral("%1\n%2\n（%3）").arg(what, path, reason), reason);
 }
+
+// Reasons about the book table, worded once. The user never sees the
+// table's stored name, only what it holds.
+QString missingTableReason();
+QString missingFieldReason(const QString &field);
+// A file that is a database but whose pages do not hold together.
+QString damagedReason();
 
 // The book table lacks a field that a statement or a screen names; `where`
 // is the file or the statement involved.
 inline Error missingFieldError(const QString &field, const QString &where = QString())
 {
-    QString text = QStringLiteral("表 %1 に項目「%2」がありません。").arg(tableName(), field);
+    QString text = missingFieldReason(field) + u'。';
     if (!where.isEmpty())
         text += u'\n' + where;
-    return Error(text);
+    return Error(text, missingFieldReason(field));
 }
 
 // The reason, in Japanese, for a failure of the database engine: its
@@ -59,7 +70,8 @@ inline Error missingFieldError(const QString &field, const QString &where = QStr
 // and its own English message, which only tells apart some generic errors.
 QString engineReason(int extendedCode, int systemError, const QString &engineMessage);
 
-// The reason, in Japanese, for a failed system call (an errno value).
+// The reason, in Japanese, for a failed system call (an errno value). Every
+// message of the program words a system error through this one function.
 QString systemReason(int systemError);
 
 } // namespace store

@@ -21,10 +21,9 @@ QString directoryOf(const QByteArray &executablePath)
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString name = decoder.decode(directory);
     if (decoder.hasError() || directory.isEmpty()) {
-        throw store::Error(QStringLiteral("アプリケーションのフォルダーの名前を読めません。\n%1\n"
-                                          "(名前に文字として読めないバイトが含まれています。"
-                                          "フォルダーの名前を変えてから起動してください)")
-                               .arg(name));
+        throw store::fileError(QStringLiteral("アプリケーションのフォルダーの名前を読めません。"), name,
+                               QStringLiteral("名前に文字として読めないバイトが含まれています。"
+                                              "フォルダーの名前を変えてから起動してください"));
     }
     return name;
 }

@@ -13,6 +13,8 @@
 #include <sqlite3.h>
 
 #include <csignal>
+#include <cstdio>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -102,7 +104,7 @@ private slots:
         QTest::newRow("restore of a damaged file") << QStringList{"--restore", "old.mdb"} << "damaged" << 1
                                                    << "このファイルからは復元できません。 ";
         QTest::newRow("restore of a missing file") << QStringList{"--restore", "nothere.mdb"} << "" << 1
-                                                   << "(見つかりません)";
+                                                   << "（ファイルまたはフォルダーが見つかりません）";
         QTest::newRow("restore without a file") << QStringList{"--restore"} << "" << 2 << "usage: bukurea --restore FILE";
         QTest::newRow("backup with a file") << QStringList{"--backup", "x"} << "" << 2 << "usage: bukurea --backup";
     }
@@ -188,6 +190,37 @@ private slots:
             }
         }
         qInfo("a whole backup took %lld ms; %d of 8 kills left an unfinished copy under a temporary name", whole, int(unfinished.size()));
+        // The next backup clears what the killed ones left.
+        QCOMPARE(run(program, {QStringLiteral("--backup")}, dir.path()).exitCode, 0);
+        QCOMPARE(QDir(folder).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // In a folder whose name is not UTF-8 the commands say so in one line
+    // and end with status 1 (no abort).
+    void folderNameNotUtf8_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("backup") << QStringList{"--backup"};
+        QTest::newRow("restore") << QStringList{"--restore", "old.mdb"};
+    }
+    void folderNameNotUtf8()
+    {
+        QFETCH(QStringList, arguments);
+        AppDir dir;
+        installProgram(dir);
+        QTemporaryDir work;
+        execOn(work.filePath(QStringLiteral("old.mdb")), store::createTableStatement());
+        // The folder is reached through a link with a readable name; the
+        // program finds its own folder by the real one.
+        const QByteArray real = QFile::encodeName(work.path()) + "/\xff\xfe";
+        QVERIFY(::rename(QFile::encodeName(dir.path()).constData(), real.constData()) == 0);
+        QVERIFY(::symlink(real.constData(), QFile::encodeName(work.filePath(QStringLiteral("app"))).constData()) == 0);
+        const Run r = run(work.filePath(QStringLiteral("app/bukurea")), arguments, work.path());
+        ::rename(real.constData(), QFile::encodeName(dir.path()).constData());
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QStringList());
+        QCOMPARE(r.err.size(), 1);
+        QVERIFY2(r.err[0].contains(QStringLiteral("アプリケーションのフォルダーの名前を読めません。")), qPrintable(r.err[0]));
     }
 };
 

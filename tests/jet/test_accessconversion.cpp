@@ -227,8 +227,8 @@ private slots:
         QTest::newRow("last page missing") << tabel.left(tabel.size() - 4096) << QString() << damaged;
         QTest::newRow("random bytes behind a header") << tabel.left(4096) + noise << QString() << damaged;
         QTest::newRow("no table tabel") << readFile(fixture(QStringLiteral("jet4_types.mdb"))) << QString()
-                                        << "表 tabel がありません";
-        QTest::newRow("tabel without 出版年") << withoutYearField() << QString() << "表 tabel に項目「出版年」がありません";
+                                        << "蔵書の表がありません";
+        QTest::newRow("tabel without 出版年") << withoutYearField() << QString() << "蔵書の表に項目「出版年」がありません";
         QTest::newRow("reader hangs") << tabel << "exec sleep 30" << "読み取りが 1 秒間進まなかったため中止しました";
         QTest::newRow("reader crashes mid-way")
             << tabel << quietReader() + QStringLiteral(" | head -c 700; kill -SEGV $$")
@@ -275,7 +275,7 @@ private slots:
         // Root writes anywhere: the conversion then runs as nobody.
         QCOMPARE(runHelper(path, QStringLiteral("never"), &reason, QStringLiteral("nobody")), 1);
         QFile::setPermissions(dir.path(), readOnly | QFile::WriteOwner);
-        QCOMPARE(reason, QStringLiteral("フォルダーに書き込めません"));
+        QCOMPARE(reason, QStringLiteral("アクセスが許可されていません"));
         QCOMPARE(readFile(path), readFile(fixture(QStringLiteral("jet4_tabel.mdb"))));
         QCOMPARE(entries(dir.path()), QStringList{brMdb});
     }
@@ -360,6 +360,86 @@ private slots:
         QCOMPARE(left, expected);
         for (const QString &name : left.mid(1))
             QCOMPARE(readFile(dir.filePath(name)), original);
+    }
+
+    // Files of the user's that look like what a conversion writes stay;
+    // only a temporary of ours whose process is gone is cleared.
+    void keepsLookAlikes()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(brMdb);
+        writeFile(path, readFile(fixture(QStringLiteral("jet4_tabel.mdb"))));
+        QProcess gone;
+        gone.start(QStringLiteral("true"), {});
+        gone.waitForStarted();
+        const qint64 goneId = gone.processId();
+        gone.waitForFinished();
+        const QStringList users = {"BR.mdb.access-aB3dE9", "BR.mdb.converting-Xy12ab", ".BR.mdb.XyZ123"};
+        for (const QString &f : users)
+            writeFile(dir.filePath(f), "the user's");
+        writeFile(dir.filePath(".BR.mdb.bukurea-" + QString::number(goneId) + "-aB3dE9.tmp"), "left by a kill");
+
+        store::convertAccessFileInPlace(path);
+        QVERIFY(isConvertedBookTable(path, 20));
+        QCOMPARE(entries(dir.path()), (QStringList{".BR.mdb.XyZ123", brMdb, "BR.mdb.access", "BR.mdb.access-aB3dE9",
+                                                   "BR.mdb.converting-Xy12ab"}));
+        for (const QString &f : users)
+            QCOMPARE(readFile(dir.filePath(f)), QByteArray("the user's"));
+    }
+
+    // A reader that keeps sending, a byte at a time, is stopped by the
+    // overall time limit or by the user's キャンセル; either way BR.mdb
+    // stays as it was and nothing is left beside it.
+    void stopsTrickle_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("time limit") << false << "読み取りが 2 秒以内に終わらなかったため中止しました";
+        QTest::newRow("キャンセル") << true << "変換を取り消しました";
+    }
+    void stopsTrickle()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(brMdb);
+        const QByteArray original = readFile(fixture(QStringLiteral("jet4_tabel.mdb")));
+        writeFile(path, original);
+        QFETCH(bool, cancel);
+        QFETCH(QString, reason);
+        auto options = fakeReader(quietReader() + QStringLiteral(" | while dd bs=1 count=1 2>/dev/null; do sleep 0.05; done"));
+        options.timeLimitMs = cancel ? 60000 : 1500;
+        int asked = 0;
+        if (cancel)
+            options.cancelled = [&] { return ++asked > 5; };
+        bool cancelled = false;
+        try {
+            store::convertAccessFileInPlace(path, options);
+            QFAIL("converted");
+        } catch (const store::ConversionCancelled &e) {
+            cancelled = true;
+            QCOMPARE(e.reason(), reason);
+        } catch (const store::ConversionError &e) {
+            QCOMPARE(e.reason(), reason);
+        }
+        QCOMPARE(cancelled, cancel);
+        QCOMPARE(readFile(path), original);
+        QCOMPARE(entries(dir.path()), QStringList{brMdb});
+    }
+
+    // The limit grows with the file: a large collection is never cut short.
+    void timeLimitScales_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<qint64>("atLeastMs");
+        QTest::newRow("empty") << qint64(0) << qint64(120000);
+        QTest::newRow("the fixture, 112 KB") << qint64(112 * 1024) << qint64(120000);
+        QTest::newRow("a million books, 200 MiB") << qint64(200) * 1024 * 1024 << qint64(30) * 60000;
+    }
+    void timeLimitScales()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(qint64, atLeastMs);
+        QVERIFY(store::defaultTimeLimitMs(bytes) >= atLeastMs);
+        QVERIFY(store::defaultTimeLimitMs(bytes) <= atLeastMs * 2);
     }
 };
 

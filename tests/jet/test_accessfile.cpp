@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -21,7 +22,8 @@ common::Message question()
     return {nullptr, QMessageBox::Question, QStringLiteral("ブクレア"),
             QStringLiteral("データベース ファイル「BR.mdb」は古い Access 形式です。\r\n"
                            "現在の形式に変換してから開きます。\r\n"
-                           "元のファイルは変更せずに、同じフォルダーに「BR.mdb.access」という名前で残します。\r\n\r\n"
+                           "元のファイルは変更せずに、\r\n"
+                           "同じフォルダーに「BR.mdb.access」という名前で残します。\r\n\r\n"
                            "変換しますか？"),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
 }
@@ -113,7 +115,7 @@ private slots:
         QTest::addColumn<QString>("fixture");
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no table tabel") << "jet4_types.mdb" << QString() << "表 tabel がありません";
+        QTest::newRow("no table tabel") << "jet4_types.mdb" << QString() << "蔵書の表がありません";
         QTest::newRow("the reader crashes") << "jet4_tabel.mdb" << "kill -SEGV $$"
                                             << "読み取りプログラム bukurea-jet が異常終了しました";
     }
@@ -128,10 +130,18 @@ private slots:
         OldCollection c(fixture);
         if (!script.isEmpty())
             store::setDefaultReader(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("reader")});
+        // The progress window is gone before the failure is told.
+        bool progressUnderMessage = false;
+        common::setMessageHandler([&](const common::Message &m) {
+            c.messages.shown << m;
+            progressUnderMessage |= visibleWindow(QStringLiteral("conversionProgress")) != nullptr;
+            return m.defaultButton;
+        });
         QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
+        QVERIFY(!progressUnderMessage);
         QCOMPARE(c.messages.shown.size(), 2);
         const common::Message failed{nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
-                                     QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n(%2)")
+                                     QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n（%2）")
                                          .arg(c.dir.dbPath(), reason),
                                      QMessageBox::Ok, QMessageBox::Ok};
         QCOMPARE(describe(c.messages.shown[1]), describe(failed));
@@ -167,6 +177,45 @@ private slots:
         QVERIFY(list);
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
         QCOMPARE(shownPath, c.dir.dbPath());
+        QCOMPARE(liveWindows(QStringLiteral("conversionProgress")), 0);
+    }
+
+    // キャンセル in the progress window stops a reader that keeps sending
+    // slowly: no message, the start menu back, BR.mdb as it was.
+    void cancelStopsTheReader_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("the キャンセル button") << false;
+        QTest::newRow("Esc") << true;
+    }
+    void cancelStopsTheReader()
+    {
+        QFETCH(bool, escape);
+        OldCollection c(QStringLiteral("jet4_tabel.mdb"));
+        store::setDefaultReader(QStringLiteral("/bin/sh"),
+                                {QStringLiteral("-c"),
+                                 jettest::program(QStringLiteral("bukurea-jet"))
+                                     + QStringLiteral(" \"$1\" | while dd bs=1 count=1 2>/dev/null; do sleep 0.05; done"),
+                                 QStringLiteral("reader")});
+        QString said;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] {
+            if (QWidget *w = visibleWindow(QStringLiteral("conversionProgress"))) {
+                said = child<QLabel>(w, "status")->text();
+                if (escape)
+                    QTest::keyClick(w, Qt::Key_Escape);
+                else
+                    QTest::mouseClick(child<QPushButton>(w, "cancel"), Qt::LeftButton);
+            }
+        });
+        timer.start(300);
+        QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
+        timer.stop();
+        QCOMPARE(said, QStringLiteral("変換しています…"));
+        QCOMPARE(c.messages.shown.size(), 1);
+        QVERIFY(c.navigator.menu().isVisible());
+        QCOMPARE(jettest::readFile(c.dir.dbPath()), c.original);
+        QCOMPARE(c.files(), (QStringList{"BR.mdb", "backup"}));
         QCOMPARE(liveWindows(QStringLiteral("conversionProgress")), 0);
     }
 };

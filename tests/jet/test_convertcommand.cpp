@@ -1,8 +1,14 @@
 #include "jettest.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
+#include <unistd.h>
 
 using namespace jettest;
 
@@ -49,11 +55,11 @@ private slots:
         QTest::addColumn<bool>("newExists");
         QTest::addColumn<QString>("line");
         const QByteArray tabel = readFile(fixture(QStringLiteral("jet4_tabel.mdb")));
-        QTest::newRow("NEW exists") << tabel << true << "NEW: ファイルが既にあります";
+        QTest::newRow("NEW exists") << tabel << true << "NEW: 同じ名前のものが既にあります";
         QTest::newRow("OLD no Access file") << QByteArray("SQLite format 3") << false
                                             << "OLD: Access のデータベース ファイルではありません";
         QTest::newRow("OLD without tabel") << readFile(fixture(QStringLiteral("jet4_types.mdb"))) << false
-                                           << "OLD: 表 tabel がありません";
+                                           << "OLD: 蔵書の表がありません";
     }
     void refuses()
     {
@@ -73,6 +79,33 @@ private slots:
             QCOMPARE(readFile(target), QByteArray("keep me"));
         const QStringList left = newExists ? QStringList{"NEW", "OLD"} : QStringList{"OLD"};
         QCOMPARE(entries(dir.path()), left);
+    }
+
+    // The program in a folder whose name is not UTF-8 names that as the
+    // reason, not a reader it could not start.
+    void folderNameNotUtf8()
+    {
+        QTemporaryDir dir;
+        const QString app = dir.filePath(QStringLiteral("app"));
+        QDir().mkdir(app);
+        for (const QString &name : {QStringLiteral("bukurea"), QStringLiteral("bukurea-jet")}) {
+            QVERIFY(QFile::copy(program(name), app + u'/' + name));
+            QFile::setPermissions(app + u'/' + name, QFile::ReadOwner | QFile::ExeOwner);
+        }
+        const QByteArray real = QFile::encodeName(dir.path()) + "/\xff\xfe";
+        QVERIFY(::rename(QFile::encodeName(app).constData(), real.constData()) == 0);
+        QVERIFY(::symlink(real.constData(), QFile::encodeName(app).constData()) == 0);
+        QProcess p;
+        p.start(app + QStringLiteral("/bukurea"), {QStringLiteral("--convert-access"), fixture(QStringLiteral("jet4_tabel.mdb")),
+                                                  dir.filePath(QStringLiteral("NEW"))});
+        QVERIFY(p.waitForFinished(60000));
+        ::unlink(QFile::encodeName(app).constData());
+        ::rename(real.constData(), QFile::encodeName(app).constData());
+        QCOMPARE(p.exitCode(), 1);
+        const QStringList lines = QString::fromUtf8(p.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains(QStringLiteral("名前に文字として読めないバイトが含まれています")), qPrintable(lines[0]));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("NEW"))));
     }
 
     void usage()

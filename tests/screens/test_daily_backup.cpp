@@ -249,8 +249,8 @@ private slots:
         QCOMPARE(answers.backupQuestions.size(), 1);
         const common::Message &asked = answers.backupQuestions[0];
         const QString cause = fault == QLatin1String("full")
-            ? QStringLiteral("(ディスクの空き容量が足りません)")
-            : QStringLiteral("(同じ名前のファイルがあってフォルダーを作れません)");
+            ? QStringLiteral("（ディスクの空き容量が足りません）")
+            : QStringLiteral("（同じ名前のファイルがあってフォルダーを作れません）");
         const QString named = fault == QLatin1String("full") ? QStringLiteral("/backup/BR-") : QStringLiteral("/backup\r\n");
         QCOMPARE(describe(asked).section(u'|', 0, 0), QStringLiteral("Warning ブクレア"));
         QVERIFY(asked.buttons == (QMessageBox::Yes | QMessageBox::No) && asked.defaultButton == QMessageBox::No);

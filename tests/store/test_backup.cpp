@@ -4,8 +4,16 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
+
+#include <sqlite3.h>
+
+#include <cstdio>
 
 using namespace testsupport;
 
@@ -64,6 +72,51 @@ void fillCollection(const AppDir &dir, int books = 2000)
                             "INSERT INTO tabel SELECT i, '書名' || hex(randomblob(40)), '著者', '出版社', 1990, "
                             "'9 文学', '棚', '可', 'キーワード' FROM n")
                  .arg(books));
+}
+
+// Run as a program of its own (--writer FILE): changes every book's 出版年
+// in one transaction after another until killed, so that every state of
+// the file has one year in all its books.
+int writeForever(const char *path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_busy_timeout(db, 10000);
+    std::fputs("writing\n", stdout);
+    std::fflush(stdout);
+    for (;;)
+        sqlite3_exec(db, "UPDATE tabel SET 出版年 = 出版年 + 1", nullptr, nullptr, nullptr);
+}
+
+// Run as a program of its own (--try-write FILE): one change without
+// waiting; exit status 0 when it was written, 1 when the file was locked.
+int tryWrite(const char *path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_exec(db, "UPDATE tabel SET 出版年 = 出版年 + 1", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc == SQLITE_OK ? 0 : 1;
+}
+
+// What a backup holds, in one line: its integrity, its count of books and
+// of distinct years (1 for a consistent state of writeForever's file).
+QString stateOf(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    QStringList out;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    for (const char *sql : {"PRAGMA integrity_check", "SELECT count(*) FROM tabel", "SELECT count(DISTINCT 出版年) FROM tabel",
+                            "PRAGMA journal_mode"}) {
+        sqlite3_stmt *st = nullptr;
+        QString v = QStringLiteral("(failed)");
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            v = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        out << v;
+    }
+    sqlite3_close(db);
+    return out.join(u' ');
 }
 
 // A backup that fails leaves no trace: what was in the folder stays, and no
@@ -175,11 +228,11 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("cause");
         QTest::addColumn<QString>("named");
-        QTest::newRow("no collection") << "missing" << "(見つかりません)" << "BR.mdb";
+        QTest::newRow("no collection") << "missing" << "（ファイルまたはフォルダーが見つかりません）" << "BR.mdb";
         QTest::newRow("a file where the folder belongs") << "blocked" << "同じ名前のファイルがあって" << "backup";
-        QTest::newRow("collection in use by another program") << "busy" << "(ファイルは他のプログラムが使用中です)" << "BR.mdb";
-        QTest::newRow("read-only folder") << "readonly" << (geteuid() == 0 ? "(読み取り専用の場所には書き込めません)" : "(アクセスする権限がありません)") << "backup/BR-20240301-090000.mdb";
-        QTest::newRow("full disk") << "full" << "(ディスクの空き容量が足りません)" << "backup/BR-20240301-090000.mdb";
+        QTest::newRow("collection in use by another program") << "busy" << "（ファイルは他のプログラムが使用中です）" << "BR.mdb";
+        QTest::newRow("read-only folder") << "readonly" << (geteuid() == 0 ? "（読み取り専用の場所には書き込めません）" : "（アクセスが許可されていません）") << "backup/BR-20240301-090000.mdb";
+        QTest::newRow("full disk") << "full" << "（ディスクの空き容量が足りません）" << "backup/BR-20240301-090000.mdb";
     }
     void failures()
     {
@@ -297,18 +350,22 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("cause");
-        QTest::newRow("missing") << "missing" << "(見つかりません)";
-        QTest::newRow("folder") << "folder" << "(ファイルではなくフォルダーです)";
-        QTest::newRow("empty") << "empty" << "(空のファイルです)";
-        QTest::newRow("text file") << "text" << "(データベース ファイルではありません)";
-        QTest::newRow("Access file") << "access" << "(Access 形式のファイルです)";
-        QTest::newRow("truncated at a page") << "truncated" << "(ファイルが壊れています)";
-        QTest::newRow("truncated mid-page") << "truncated-odd" << "(ファイルが壊れています)";
-        QTest::newRow("damaged in the middle") << "damaged" << "(ファイルが壊れています)";
-        QTest::newRow("damaged header") << "badheader" << "(ファイルが壊れています)";
-        QTest::newRow("another program's database") << "foreign" << "(表 tabel がありません)";
-        QTest::newRow("a field missing") << "nofield" << "(表 tabel に項目「キーワード」がありません)";
-        QTest::newRow("collection in use") << "busy" << "(ファイルは他のプログラムが使用中です)";
+        QTest::newRow("missing") << "missing" << "（ファイルまたはフォルダーが見つかりません）";
+        QTest::newRow("folder") << "folder" << "（ファイルではなくフォルダーです）";
+        QTest::newRow("empty") << "empty" << "（空のファイルです）";
+        QTest::newRow("text file") << "text" << "（データベース ファイルではありません）";
+        QTest::newRow("Access file") << "access" << "（Access 形式のファイルです）";
+        QTest::newRow("truncated at a page") << "truncated" << "（ファイルが壊れています）";
+        QTest::newRow("truncated mid-page") << "truncated-odd" << "（ファイルが壊れています）";
+        QTest::newRow("damaged in the middle") << "damaged" << "（ファイルが壊れています）";
+        QTest::newRow("damaged header") << "badheader" << "（ファイルが壊れています）";
+        QTest::newRow("another program's database") << "foreign" << "（蔵書の表がありません）";
+        QTest::newRow("a field missing") << "nofield" << "（蔵書の表に項目「キーワード」がありません）";
+        QTest::newRow("collection in use") << "busy" << "（ファイルは他のプログラムが使用中です）";
+        // What the program itself refuses to open is refused here too.
+        QTest::newRow("the book table a view") << "view" << "（蔵書の表が、表ではなくビューです）";
+        QTest::newRow("the book table without row numbers") << "withoutrowid" << "（蔵書の表に行番号（rowid）がありません）";
+        QTest::newRow("every row number name a field") << "rowidnames" << "行を区別できません）";
     }
     void restoreRefused()
     {
@@ -351,6 +408,13 @@ private slots:
             QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出)"));
         else if (kind == QLatin1String("busy"))
             lock.emplace(dir.dbPath());
+        else if (kind == QLatin1String("view"))
+            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE books (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード); "
+                                                             "CREATE VIEW tabel AS SELECT * FROM books"));
+        else if (kind == QLatin1String("withoutrowid"))
+            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号 INTEGER PRIMARY KEY, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード) WITHOUT ROWID"));
+        else if (kind == QLatin1String("rowidnames"))
+            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, rowid, _rowid_, oid)"));
 
         const auto before = contents(dir.path());
         store::Backups backups(dir.dbPath(), {[] { return morning; }, 200, 10});
@@ -367,7 +431,167 @@ private slots:
         lock.reset();
         QCOMPARE(contents(dir.path()), before);
     }
+
+    // The newest backups are kept by when they were made, not by their
+    // names: a name may lie (several backups within seconds take later
+    // seconds; the clock may be set back).
+    void rotationByCreation_data()
+    {
+        QTest::addColumn<QList<int>>("clockDays"); // the clock's day for each backup, in the order made
+        QList<int> fifteen(15, 1), setBack(10, 20);
+        QTest::newRow("15 in the same second") << fifteen;
+        QTest::newRow("clock set back after 10") << (setBack << 1 << 1 << 1);
+        QTest::newRow("clock set back and forth") << (QList<int>{5, 5, 5, 5, 5, 5, 1, 1, 1, 9, 9, 9, 2, 2});
+    }
+    void rotationByCreation()
+    {
+        QFETCH(QList<int>, clockDays);
+        AppDir dir;
+        dir.insert(someBooks);
+        int day = 1;
+        store::Backups backups(dir.dbPath(), {[&] { return QDateTime(QDate(2024, 3, day), QTime(9, 0)); }, 200, 10});
+        QStringList made;
+        for (int d : clockDays) {
+            day = d;
+            made << backups.make();
+            // Apart by more than the file system's clock step.
+            QThread::msleep(15);
+        }
+        QStringList kept = backups.files(), newest = made.mid(made.size() - 10);
+        kept.sort();
+        newest.sort();
+        QCOMPARE(kept, newest);
+    }
+
+    // Backups through links: a collection reached through a link is
+    // restored into the file it points to (the link stays); a backup folder
+    // that is a link is refused, so that rotation never removes files
+    // somewhere else.
+    void links()
+    {
+        AppDir dir;
+        dir.insert(someBooks);
+        QTemporaryDir elsewhere;
+        const QString real = elsewhere.filePath(QStringLiteral("real.mdb"));
+        QVERIFY(QFile::rename(dir.dbPath(), real));
+        QVERIFY(QFile::link(real, dir.dbPath()));
+        const QString good = dir.path() + QStringLiteral("/good.mdb");
+        QFile::copy(real, good);
+        execOn(good, QStringLiteral("DELETE FROM tabel WHERE 蔵書番号 = 1"));
+
+        store::Backups backups(dir.dbPath(), {[] { return morning; }, 200, 10});
+        const QString previous = backups.restore(good);
+        QVERIFY(QFileInfo(dir.dbPath()).isSymLink());
+        QCOMPARE(rowsOf(real), (QList<Book>{someBooks[1], someBooks[2]}));
+        QCOMPARE(rowsOf(previous), someBooks);
+        QCOMPARE(contents(elsewhere.path()).keys(), QStringList{QStringLiteral("real.mdb")});
+
+        // backup/ as a link to a folder holding files named like backups.
+        QTemporaryDir target;
+        for (int d = 1; d <= 12; ++d)
+            writeFile(target.filePath(backupName(d)), "someone else's");
+        QVERIFY(QDir(dir.path() + QStringLiteral("/backup")).removeRecursively());
+        QVERIFY(QFile::link(target.path(), dir.path() + QStringLiteral("/backup")));
+        const auto before = contents(target.path());
+        QString message;
+        try {
+            backups.make();
+        } catch (const store::Error &e) {
+            message = e.message();
+        }
+        QVERIFY2(message.contains(QStringLiteral("シンボリック リンク")), qPrintable(message));
+        QCOMPARE(contents(target.path()), before);
+    }
+
+    // Every backup is one consistent state of the collection while another
+    // process writes to it all the time, whatever its journal mode.
+    void consistentUnderWriter_data()
+    {
+        QTest::addColumn<QString>("journalMode");
+        QTest::newRow("rollback journal") << "delete";
+        QTest::newRow("truncated journal") << "truncate";
+        QTest::newRow("write-ahead log") << "wal";
+    }
+    void consistentUnderWriter()
+    {
+        QFETCH(QString, journalMode);
+        AppDir dir;
+        fillCollection(dir, 3000);
+        execOn(dir.dbPath(), QStringLiteral("PRAGMA journal_mode = %1").arg(journalMode));
+        QProcess writer;
+        writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--writer"), dir.dbPath()});
+        QVERIFY(writer.waitForReadyRead(10000));
+        store::Backups backups(dir.dbPath(), {[] { return morning; }, 10000, 30});
+        QStringList states;
+        for (int i = 0; i < 20; ++i)
+            states << stateOf(backups.make());
+        writer.kill();
+        writer.waitForFinished();
+        // A backup is one file: never in WAL mode, whatever the collection's.
+        const QString expected = QStringLiteral("ok 3000 1 delete");
+        QCOMPARE(states, QStringList(20, expected));
+    }
+
+    // The backup reads the collection through SQLite's own handle: the
+    // locks another connection of this process holds on the file stay (a
+    // descriptor opened and closed beside them would drop them all).
+    void keepsThisProcessLocks()
+    {
+        AppDir dir;
+        fillCollection(dir, 200);
+        sqlite3 *reader = nullptr;
+        sqlite3_open_v2(dir.dbPath().toUtf8().constData(), &reader, SQLITE_OPEN_READONLY, nullptr);
+        QCOMPARE(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM tabel", nullptr, nullptr, nullptr), SQLITE_OK);
+        const auto tryWriting = [&] {
+            return QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-write"), dir.dbPath()});
+        };
+        QCOMPARE(tryWriting(), 1);
+        store::Backups(dir.dbPath(), {[] { return morning; }, 200, 10}).make();
+        QCOMPARE(tryWriting(), 1);
+        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
+        QCOMPARE(tryWriting(), 0);
+    }
+
+    // A backup or restore that was killed left its temporary file: the
+    // next one removes it, and only it (a user's look-alike stays).
+    void killedLeftovers()
+    {
+        AppDir dir;
+        dir.insert(someBooks);
+        const QString folder = dir.path() + QStringLiteral("/backup");
+        QDir().mkpath(folder);
+        QProcess gone;
+        gone.start(QStringLiteral("true"), {});
+        gone.waitForStarted();
+        const qint64 goneId = gone.processId();
+        gone.waitForFinished();
+        const QString pid = QString::number(goneId);
+        const QStringList ours = {folder + "/.BR-20240301-090000.mdb.bukurea-" + pid + "-aB3dE9.tmp",
+                                  dir.path() + "/.BR.mdb.bukurea-" + pid + "-Zy12xw.tmp"};
+        const QStringList users = {folder + "/BR-20240301-090000.mdb.tmp", dir.path() + "/BR.mdb.access-aB3dE9",
+                                   folder + "/.BR-20240301-090000.mdb.bukurea-" + pid + "-aB3dE9.tmp.keep"};
+        for (const QString &f : ours + users)
+            writeFile(f, "x");
+        const QString good = dir.path() + QStringLiteral("/good.mdb");
+        QFile::copy(dir.dbPath(), good);
+
+        store::Backups(dir.dbPath(), {[] { return morning; }, 200, 10}).restore(good);
+        for (const QString &f : ours)
+            QVERIFY2(!QFile::exists(f), qPrintable(f));
+        for (const QString &f : users)
+            QVERIFY2(QFile::exists(f), qPrintable(f));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestBackup)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--writer") == 0)
+        return writeForever(argv[2]);
+    if (argc == 3 && qstrcmp(argv[1], "--try-write") == 0)
+        return tryWrite(argv[2]);
+    QCoreApplication app(argc, argv);
+    TestBackup test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_backup.moc"

@@ -147,13 +147,13 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("missing file") << "missing" << "見つかりません";
         QTest::newRow("not a database") << "garbage" << "データベース ファイルではありません";
-        QTest::newRow("no book table") << "notable" << "tabel がありません";
+        QTest::newRow("no book table") << "notable" << "蔵書の表がありません";
         QTest::newRow("missing field") << "nofield" << "キーワード";
         QTest::newRow("a folder") << "folder" << "ファイルではなくフォルダーです";
         QTest::newRow("a device") << "device" << "通常のファイルではありません";
         QTest::newRow("zero length") << "empty" << "ファイルが空です";
-        QTest::newRow("a view") << "view" << "tabel が表ではなくビューです";
-        QTest::newRow("without row numbers") << "withoutrowid" << "行番号 (rowid) がありません";
+        QTest::newRow("a view") << "view" << "蔵書の表が、表ではなくビューです";
+        QTest::newRow("without row numbers") << "withoutrowid" << "行番号（rowid）がありません";
         QTest::newRow("every row number name taken") << "rowidnames" << "行を区別できません";
         QTest::newRow("schema page damaged") << "damaged" << "ファイルが壊れています";
     }
@@ -696,7 +696,7 @@ private slots:
         sqlite3_exec(connection->handle(), "PRAGMA max_page_count = 2", nullptr, nullptr, nullptr);
         rs.addNew();
         const QString full = errorOf([&] { rs.update({{QStringLiteral("書名"), QString(30000, u'x')}}); });
-        QVERIFY2(full.contains(QStringLiteral("ディスクがいっぱいです")) && full.contains(dir.dbPath()), qPrintable(full));
+        QVERIFY2(full.contains(QStringLiteral("ディスクの空き容量が足りません")) && full.contains(dir.dbPath()), qPrintable(full));
         QCOMPARE(dir.count(), 1);
 
         // Read-only for anyone but its owner, run as another user (root may

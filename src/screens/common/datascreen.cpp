@@ -68,7 +68,7 @@ void reportStoreError(QWidget *parent, const std::exception_ptr &error)
     } catch (const std::bad_alloc &) {
         reportError(parent, store::Error(QStringLiteral("メモリが足りません。")));
     } catch (const std::exception &e) {
-        reportError(parent, store::Error(QStringLiteral("予期しないエラーが起きました。\n(%1)").arg(QString::fromLocal8Bit(e.what()))));
+        reportError(parent, store::Error(QStringLiteral("予期しないエラーが起きました。\n（%1）").arg(QString::fromLocal8Bit(e.what()))));
     }
 }
 

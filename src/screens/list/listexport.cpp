@@ -16,7 +16,7 @@ bool exportList(QWidget *parent, const store::RecordSet &rs)
     if (QFileInfo::exists(path)) {
         const auto answer = common::showMessage(
             {parent, QMessageBox::Question, title,
-             QStringLiteral("この場所に '%1' という名前のファイルが既にあります。\r\n置き換えますか?")
+             QStringLiteral("この場所に「%1」という名前のファイルが既にあります。\r\n置き換えますか？")
                  .arg(QFileInfo(path).fileName()),
              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
         if (answer != QMessageBox::Yes)
@@ -24,6 +24,7 @@ bool exportList(QWidget *parent, const store::RecordSet &rs)
     }
 
     common::ProgressWindow progress(parent, "exportProgress", title, path, rs.recordCount());
+    progress.setText(QStringLiteral("書き出しています…"));
     progress.show();
     progress.setDone(0);
     xls::Workbook book;
