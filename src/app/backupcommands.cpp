@@ -15,8 +15,8 @@ namespace {
 // error: what failed, the file and the cause.
 template <typename F> int run(QTextStream &out, QTextStream &err, F &&body)
 {
-    Module1::computeDatabasePath();
     try {
+        Module1::computeDatabasePath();
         const QString path = body(store::Backups(Module1::databasePath()));
         if (!path.isEmpty())
             out << QDir::toNativeSeparators(path) << Qt::endl;

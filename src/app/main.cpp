@@ -1,11 +1,8 @@
 #include "app/commandline.h"
 #include "app/desktop.h"
 #include "app/navigation.h"
+#include "app/startup.h"
 #include "screens/common/form.h"
-#include "screens/common/messages.h"
-#include "screens/menu/menu.h"
-#include "store/error.h"
-#include "store/module1.h"
 
 #include <QApplication>
 
@@ -18,14 +15,6 @@ int main(int argc, char *argv[])
     app.setApplicationName(QStringLiteral("bukurea"));
     if (!app::setUpDesktop())
         qWarning("Qt's Japanese translation (qtbase_ja.qm) is not installed; Qt's own texts stay English.");
-    // Every file of the application lies in its directory: without a name
-    // for it there is nothing to open, and nothing is looked for elsewhere.
-    try {
-        Module1::applicationDirectory();
-    } catch (const store::Error &e) {
-        common::reportError(nullptr, e);
-        return 1;
-    }
     // The application ends when its start menu is unloaded, not when the
     // last visible window closes: the menu is hidden while a screen is shown.
     app.setQuitOnLastWindowClosed(false);
@@ -34,6 +23,9 @@ int main(int argc, char *argv[])
     QObject::connect(&app, &QGuiApplication::commitDataRequest, [] { common::Form::setSessionEnding(true); });
     app::Navigator navigator;
     QObject::connect(&navigator, &app::Navigator::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    navigator.menu().show();
+    // Without a folder for its files there is nothing to open, and nothing
+    // is looked for elsewhere.
+    if (!app::showStartMenu(navigator))
+        return 1;
     return app.exec();
 }

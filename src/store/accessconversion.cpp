@@ -3,6 +3,7 @@
 #include "store/accessstream.h"
 #include "store/booktable.h"
 #include "store/fileformat.h"
+#include "store/module1.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -284,7 +285,7 @@ Reader readerFor(const AccessConversionOptions &o)
         return {o.readerProgram, o.readerArguments};
     if (!defaultReader().program.isEmpty())
         return defaultReader();
-    return {QCoreApplication::applicationDirPath() + u'/' + readerName(), o.readerArguments};
+    return {Module1::readerProgram(), o.readerArguments};
 }
 
 // Runs the reader on `source` and feeds its stream to the parser until the
