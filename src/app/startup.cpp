@@ -51,6 +51,11 @@ bool showStartMenu(Navigator &navigator)
 void prepareForCommand(QTextStream &err)
 {
     try {
+        Module1::places();
+    } catch (const store::Error &) {
+        return; // told once, by the command that needs the places
+    }
+    try {
         const QString notice = prepareFirstStart();
         if (!notice.isEmpty())
             err << "bukurea: " << oneLine(notice) << Qt::endl;

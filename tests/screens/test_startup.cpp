@@ -1,3 +1,4 @@
+#include "app/backupcommands.h"
 #include "app/startup.h"
 #include "screens/list/db.h"
 #include "screens/registration/main.h"
@@ -154,6 +155,27 @@ private slots:
         settle();
         QVERIFY(QFile::exists(program.home.filePath(QStringLiteral("Documents/ブクレア.xls"))));
         QCOMPARE(messages.shown.size(), 1); // the first start's notice only
+    }
+
+    // An installed program without a home folder: a command that needs
+    // the collection fails with one line saying why, and nothing else.
+    void commandWithoutHome()
+    {
+        Module1::setApplicationDirectory(QStringLiteral("/usr/bin"));
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin"));
+        Module1::setEnvironment(env);
+        QString out, text;
+        QTextStream outStream(&out), err(&text);
+        app::prepareForCommand(err);
+        const int status = app::backupCommand({}, outStream, err);
+        err.flush();
+        Module1::setEnvironment(QProcessEnvironment());
+        Module1::setApplicationDirectory(QString());
+        QCOMPARE(status, 1);
+        QCOMPARE(out, QString());
+        QCOMPARE(text, QStringLiteral("bukurea: 蔵書を保存するホーム フォルダーが分かりません。 "
+                                      "(環境変数 HOME に絶対パスが設定されていません)\n"));
     }
 
     // A command run first says so in one line on standard error, once.
