@@ -577,6 +577,16 @@ class Checks:
         self.failures = []
         self.lines = []
 
+    def report(self):
+        """Prints every check; returns the exit status."""
+        for line in self.lines:
+            print(line)
+        if self.failures:
+            print(f"{len(self.failures)} check(s) failed", file=sys.stderr)
+            return 1
+        print(f"all {len(self.lines)} checks passed")
+        return 0
+
     def expect(self, cond, what):
         self.lines.append(("ok   " if cond else "FAIL ") + what)
         if not cond:
@@ -790,13 +800,7 @@ def main():
         differs = all(x["image"].tobytes() != y["image"].tobytes() for x, y in zip(a, b))
         c.expect(differs, "main.ico differs from bukurea.ico at both sizes")
 
-    for line in c.lines:
-        print(line)
-    if c.failures:
-        print(f"{len(c.failures)} check(s) failed", file=sys.stderr)
-        return 1
-    print(f"all {len(c.lines)} checks passed")
-    return 0
+    return c.report()
 
 
 if __name__ == "__main__":

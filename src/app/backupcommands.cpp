@@ -16,7 +16,7 @@ namespace {
 template <typename F> int run(QTextStream &out, QTextStream &err, F &&body)
 {
     try {
-        // Throws when the program's folder has a name that cannot be read.
+        // Throws when the folder of the collection cannot be named.
         Module1::computeDatabasePath();
         const QString path = body(store::Backups(Module1::databasePath()));
         if (!path.isEmpty())

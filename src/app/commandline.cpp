@@ -2,6 +2,7 @@
 
 #include "app/backupcommands.h"
 #include "app/convertaccess.h"
+#include "app/startup.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -38,6 +39,7 @@ std::optional<int> runCommandLine(int argc, char **argv)
         err << "usage: " << command->usage << Qt::endl;
         return 2;
     }
+    prepareForCommand(err);
     const int status = command->run(arguments, out, err);
     out.flush();
     err.flush();

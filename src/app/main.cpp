@@ -2,14 +2,14 @@
 #include "app/desktop.h"
 #include "app/instancelock.h"
 #include "app/navigation.h"
+#include "app/startup.h"
 #include "screens/common/form.h"
-#include "screens/common/messages.h"
-#include "screens/menu/menu.h"
-#include "store/error.h"
 #include "store/module1.h"
 
 #include <QApplication>
 #include <QFileInfo>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -20,20 +20,6 @@ int main(int argc, char *argv[])
     app.setApplicationName(QStringLiteral("bukurea"));
     if (!app::setUpDesktop())
         qWarning("Qt's Japanese translation (qtbase_ja.qm) is not installed; Qt's own texts stay English.");
-    // Every file of the application lies in its directory: without a name
-    // for it there is nothing to open, and nothing is looked for elsewhere.
-    QString folder;
-    try {
-        Module1::computeDatabasePath();
-        folder = QFileInfo(Module1::databasePath()).absolutePath();
-    } catch (const store::Error &e) {
-        common::reportError(nullptr, e);
-        return 1;
-    }
-    // Held until the program ends: a second instance on this collection is told.
-    const app::InstanceLock instance(folder);
-    if (!app::goOnBesideOtherInstance(instance, folder))
-        return 0;
     // The application ends when its start menu is unloaded, not when the
     // last visible window closes: the menu is hidden while a screen is shown.
     app.setQuitOnLastWindowClosed(false);
@@ -42,6 +28,17 @@ int main(int argc, char *argv[])
     QObject::connect(&app, &QGuiApplication::commitDataRequest, [] { common::Form::setSessionEnding(true); });
     app::Navigator navigator;
     QObject::connect(&navigator, &app::Navigator::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    navigator.menu().show();
+    // Without a folder for its files there is nothing to open, and nothing
+    // is looked for elsewhere.
+    if (!app::showStartMenu(navigator))
+        return 1;
+    // Held until the program ends: a second instance on this collection is
+    // told. The folder is known here, and on an installed program's first
+    // start it has just been made.
+    Module1::computeDatabasePath();
+    const QString folder = QFileInfo(Module1::databasePath()).absolutePath();
+    const app::InstanceLock instance(folder);
+    if (!app::goOnBesideOtherInstance(instance, folder, &navigator.menu()))
+        return 0;
     return app.exec();
 }

@@ -1,8 +1,9 @@
 // bukurea_newdb PATH: makes an empty book database at PATH unless a file
 // is already there. An existing collection is never opened or changed.
-#include "store/booktable.h"
+#include "store/error.h"
+#include "store/places.h"
 
-#include <sqlite3.h>
+#include <QFile>
 
 #include <cstdio>
 #include <filesystem>
@@ -22,16 +23,12 @@ int main(int argc, char **argv)
     // never leaves a half-made database behind.
     const std::filesystem::path temp = path.string() + ".new";
     std::filesystem::remove(temp, ec);
-    sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db, store::createTableStatement().toUtf8().constData(), nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-        std::fprintf(stderr, "bukurea_newdb: %s: %s\n", temp.c_str(), sqlite3_errmsg(db));
-        sqlite3_close(db);
+    try {
+        store::createEmptyCollection(QFile::decodeName(temp.c_str()));
+    } catch (const store::Error &e) {
+        std::fprintf(stderr, "bukurea_newdb: %s\n", e.message().split(u'\n').join(u' ').toUtf8().constData());
         return 1;
     }
-    sqlite3_close(db);
     std::filesystem::rename(temp, path, ec);
     if (ec) {
         std::fprintf(stderr, "bukurea_newdb: %s: %s\n", path.c_str(), ec.message().c_str());

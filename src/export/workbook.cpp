@@ -125,7 +125,7 @@ private:
 
 } // namespace
 
-QString exportPath() { return Module1::applicationDirectory() + QStringLiteral("/") + QStringLiteral("ブクレア.xls"); }
+QString exportPath() { return Module1::places().exportDirectory + QStringLiteral("/") + QStringLiteral("ブクレア.xls"); }
 
 bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &progress)
 {

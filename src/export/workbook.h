@@ -12,7 +12,8 @@ class RecordSet;
 namespace xls {
 
 // The file the export of the list writes: "ブクレア.xls" in the
-// application directory.
+// application directory, or for an installed program in the user's
+// documents folder.
 QString exportPath();
 
 // A new workbook whose worksheets receive a record set in bulk and which is

@@ -270,10 +270,10 @@ Reader readerFor(const AccessConversionOptions &o)
         return {o.readerProgram, o.readerArguments};
     if (!defaultReader().program.isEmpty())
         return defaultReader();
-    // The reader lies beside the program. Not found there, a folder whose
-    // name cannot be read is told as such, rather than as a reader that
-    // could not be started.
-    const QString program = QCoreApplication::applicationDirPath() + u'/' + readerName();
+    // The reader lies beside the program, or under an installed program's
+    // prefix. Not found there, a folder whose name cannot be read is told as
+    // such, rather than as a reader that could not be started.
+    const QString program = Module1::readerProgram();
     if (!QFileInfo::exists(program)) {
         try {
             Module1::applicationDirectory();

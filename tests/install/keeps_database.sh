@@ -21,6 +21,10 @@ if [ "$mode" = install ]; then
     [ -e "$dir/$f" ] || { echo "install lacks $f"; exit 1; }
   done
   grep -qxF "Exec=\"$dir/bukurea\"" "$dir/share/applications/bukurea.desktop" || { echo "desktop entry runs the wrong program"; exit 1; }
+  # The Debian package's system layout is never part of a portable install.
+  for f in bin lib share/bukurea share/metainfo share/man; do
+    [ ! -e "$dir/$f" ] || { echo "portable install holds the package's $f"; exit 1; }
+  done
 fi
 
 # A collection of the user's: any bytes at all must survive.

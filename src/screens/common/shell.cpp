@@ -31,7 +31,7 @@ void open(QWidget *, const QString &file, const QString &directory)
 void openHelp(QWidget *window)
 {
     try {
-        open(window, QStringLiteral("index.htm"), Module1::applicationDirectory());
+        open(window, QStringLiteral("index.htm"), Module1::places().helpDirectory);
     } catch (const store::Error &e) {
         reportError(window, e);
     }

@@ -18,7 +18,8 @@ void open(QWidget *window, const QString &file, const QString &directory);
 using Opener = std::function<bool(const QUrl &)>;
 void setOpener(Opener opener); // an empty function restores the desktop's
 
-// Opens the help document "index.htm" of the application directory.
+// Opens the help document "index.htm": the one of the application
+// directory, or the one installed with the program.
 void openHelp(QWidget *window);
 
 } // namespace common::shell

@@ -5,6 +5,7 @@
 #include "screens/common/progresswindow.h"
 #include "store/recordset.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace screens {
@@ -28,6 +29,9 @@ bool exportList(QWidget *parent, const store::RecordSet &rs)
     progress.show();
     progress.setDone(0);
     xls::Workbook book;
+    // The user's documents folder may not exist yet; a failure to make it
+    // is told by the save below.
+    QDir().mkpath(QFileInfo(path).path());
     const bool written = book.copyFromRecordset(rs, [&](int done, int) { progress.setDone(done); })
                          && book.saveAs(path);
     progress.close();
