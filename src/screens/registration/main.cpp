@@ -84,8 +84,7 @@ void Main::Command1_Click()
 
 bool Main::askAboutSameBook()
 {
-    // The boxes' values are what the save writes (a year of an era is
-    // already the Western year there).
+    // The title and author as the save writes them (a long value whole).
     const auto valueOf = [](QWidget *box) { return box->metaObject()->userProperty().read(box).toString(); };
     store::SameBooks same;
     try {
