@@ -11,6 +11,7 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTest>
 
 using namespace testsupport;
@@ -100,6 +101,38 @@ private slots:
         QCOMPARE(edit->testAttribute(Qt::WA_InputMethodEnabled), enabled);
         if (!enabled)
             QVERIFY(edit->inputMethodHints() & Qt::ImhLatinOnly);
+    }
+
+    // With a real input method (IBus and Mozc in hiragana mode on a virtual
+    // display, with_input_method.sh): the title box composes Japanese and
+    // Enter only ends the composition; the year box takes the keys as they
+    // are, Tab leaves it, and the year is stored as a number.
+    void realInputMethod()
+    {
+        if (!qEnvironmentVariableIsSet("BUKUREA_REAL_INPUT_METHOD"))
+            QSKIP("needs a real input method: run through with_input_method.sh");
+        Opened<Main> o;
+        Main *form = o.screen;
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form));
+        const auto keys = [](const QStringList &args) {
+            QTest::qWait(300);
+            QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), args), 0);
+        };
+        auto *title = child<QLineEdit>(form, "Text7"), *year = child<QLineEdit>(form, "Text3");
+        title->setFocus();
+        keys({"type", "--delay", "80", "neko"});
+        keys({"key", "Return"});
+        QTRY_COMPARE(title->text(), QStringLiteral("ねこ"));
+        QVERIFY(form->isVisible()); // Enter ended the composition, nothing else
+        year->setFocus();
+        keys({"type", "--delay", "80", "1995"});
+        QTRY_COMPARE(year->text(), QStringLiteral("1995"));
+        keys({"key", "Tab"});
+        QTRY_VERIFY(!year->hasFocus());
+        click(form, "Command1");
+        settle();
+        QCOMPARE(o.dir.rows(QStringLiteral("出版年 = 1995 AND typeof(出版年) = 'integer' AND 書名 = 'ねこ'")).size(), 1);
     }
 
     // Full-width digits, signs and blanks become ASCII as they arrive, by
