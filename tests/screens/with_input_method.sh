@@ -13,6 +13,8 @@ for p in ibus-daemon ibus xdotool dbus-run-session xvfb-run setpriv; do
 done
 [ -x /usr/lib/ibus-mozc/ibus-engine-mozc ] || { echo "ibus-mozc is not installed: skipped" >&2; exit 77; }
 if [ "$(id -u)" = 0 ]; then
+  setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$1" ||
+    { echo "the user nobody cannot run $1: skipped" >&2; exit 77; }
   exec setpriv --reuid=65534 --regid=65534 --clear-groups env -u XDG_RUNTIME_DIR HOME=/tmp "$0" "$@"
 fi
 if [ -z "${BUKUREA_ON_XVFB:-}" ]; then
