@@ -183,8 +183,8 @@ void runSearch(const QString &path, int runs)
         const char *field, *keyword, *what;
     };
     const Search searches[] = {
-        {"書名", "の", "hiragana: bytes as stored"},
-        {"書名", "ハンドブック", "katakana: bytes when the title needs no folding"},
+        {"書名", "の", "hiragana: bytes when the title needs no folding"},
+        {"書名", "ハンドブック", "katakana: folded to hiragana"},
         {"著者名", "O'Brien", "ASCII letters: folded where the name has capitals"},
         {"出版年", "198", "numbers: their decimal text"},
         {"書名", "第#巻", "a wildcard: folded, Shift-And"},

@@ -1,6 +1,8 @@
 // The store's LIKE: pattern compiler and matcher on any input, compared
-// with the previous matcher (tests/store/like_reference), which is slow but
-// simple, and with SQLite's own reading of stored bytes.
+// with the test oracle (tests/store/like_reference), which is slow but
+// simple and folds by rules of its own, and with SQLite's own reading of
+// stored bytes. The comparison of titles and authors (folded, blanks left
+// out) is compared with the oracle's folding too.
 //
 // Input: the pattern in UTF-8 up to the first newline, then the stored
 // text's bytes, valid UTF-8 or not. An input that starts with a zero byte
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <sqlite3.h>
 
@@ -41,9 +44,20 @@ QString sqliteUtf16(const char *bytes, int size)
 void expect(bool got, bool expected, const char *what)
 {
     if (got != expected) {
-        std::fprintf(stderr, "%s: %d, the previous matcher says %d\n", what, got, expected);
+        std::fprintf(stderr, "%s: %d, the oracle says %d\n", what, got, expected);
         std::abort();
     }
+}
+
+// The oracle's folding of a text without its blanks.
+std::u32string oracleWithoutBlanks(const QString &text)
+{
+    std::u32string out;
+    for (char32_t c : likeref::fold(text)) {
+        if (c != U' ' && !(c >= U'\t' && c <= U'\r') && c != 0xA0)
+            out.push_back(c);
+    }
+    return out;
 }
 
 } // namespace
@@ -81,5 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     expect(like.matches(text), expected, "UTF-16");
     if (comparable)
         expect(like.matchesUtf8(bytes, std::size_t(byteCount)), expected, "UTF-8, the same pattern again");
+
+    const std::u32string key = oracleWithoutBlanks(pattern);
+    expect(store::foldWithoutBlanks(pattern) == key, true, "a title folded without blanks");
+    if (comparable) {
+        expect(store::equalsFoldedWithoutBlanks(bytes, std::size_t(byteCount), oracleWithoutBlanks(text)), true,
+               "stored bytes against their own folding");
+        expect(store::equalsFoldedWithoutBlanks(bytes, std::size_t(byteCount), key), oracleWithoutBlanks(text) == key,
+               "stored bytes against the title");
+    }
     return 0;
 }

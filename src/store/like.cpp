@@ -43,10 +43,57 @@ char32_t voiced(char32_t c)
     }
 }
 
+// Characters that Japanese text typed on Windows and text typed on other
+// systems write differently for the same sign (the code page 932 and the JIS
+// readings of one Shift-JIS code), folded to one of the pair: wave dash and
+// full-width tilde, minus sign and full-width hyphen-minus, double vertical
+// line and parallel, em dash and horizontal bar. The full-width tilde and
+// hyphen-minus fold on to ASCII with the rest of the full-width forms.
+char32_t foldVariant(char32_t c)
+{
+    switch (c) {
+    case 0x301C: return u'~'; // 〜 as ～
+    case 0x2212: return u'-'; // − as －
+    case 0x2225: return 0x2016; // ∥ as ‖
+    case 0x2015: return 0x2014; // ― as —
+    default: return c;
+    }
+}
+
+// Width: full-width ASCII and the ideographic space to ASCII, the full-width
+// signs ￠￡￢￤￥￦ to their usual forms, half-width katakana to full-width.
+char32_t foldWidth(char32_t c)
+{
+    if (c >= 0xFF01 && c <= 0xFF5E)
+        return c - 0xFEE0; // full-width ASCII
+    if (c == 0x3000)
+        return u' '; // ideographic space
+    if (c >= kHalfWidthFirst && c <= kHalfWidthLast)
+        return kHalfWidthKana[c - kHalfWidthFirst];
+    switch (c) {
+    case 0xFFE0: return 0x00A2;
+    case 0xFFE1: return 0x00A3;
+    case 0xFFE2: return 0x00AC;
+    case 0xFFE4: return 0x00A6;
+    case 0xFFE5: return 0x00A5;
+    case 0xFFE6: return 0x20A9;
+    default: return c;
+    }
+}
+
+// Katakana to hiragana, as Japanese Access compares them: ァ to ヶ and the
+// iteration marks ヽヾ have a hiragana twin at a fixed distance. ヷヸヹヺ and
+// the prolonged sound mark ー have none and stay.
+char32_t foldKana(char32_t c)
+{
+    if ((c >= 0x30A1 && c <= 0x30F6) || c == 0x30FD || c == 0x30FE)
+        return c - 0x60;
+    return c;
+}
+
 // Folding of every character of the Basic Multilingual Plane, worked out
-// once: width first (full-width ASCII and the ideographic space to ASCII,
-// half-width katakana to full-width), then case. Characters beyond the
-// plane are left as they are.
+// once: width first (see foldWidth), the pairs of foldVariant, katakana to
+// hiragana, then case. Characters beyond the plane are left as they are.
 struct FoldTables {
     char16_t fold[0x10000];
     // A half-width katakana followed by a voiced / semi-voiced sound mark
@@ -64,13 +111,7 @@ const FoldTables &foldTables()
     static const std::unique_ptr<const FoldTables> tables = [] {
         auto t = std::make_unique<FoldTables>();
         for (char32_t c = 0; c < 0x10000; ++c) {
-            char32_t w = c;
-            if (c >= 0xFF01 && c <= 0xFF5E)
-                w = c - 0xFEE0; // full-width ASCII
-            else if (c == 0x3000)
-                w = u' '; // ideographic space
-            else if (c >= kHalfWidthFirst && c <= kHalfWidthLast)
-                w = kHalfWidthKana[c - kHalfWidthFirst];
+            const char32_t w = foldKana(foldVariant(foldWidth(c)));
             t->fold[c] = char16_t(w < 0x80 ? (w >= 'A' && w <= 'Z' ? w + 32 : w) : QChar::toCaseFolded(w));
         }
         std::vector<std::uint8_t> sources(0x10000, 0);
@@ -79,8 +120,8 @@ const FoldTables &foldTables()
             count(t->fold[c]);
         for (unsigned i = 0; i < kHalfWidthCount; ++i) {
             const char32_t base = kHalfWidthKana[i];
-            t->voiced[i] = char16_t(voiced(base));
-            t->semiVoiced[i] = char16_t(isHaHang(base) ? base + 2 : 0);
+            t->voiced[i] = char16_t(voiced(base) ? foldKana(voiced(base)) : 0);
+            t->semiVoiced[i] = char16_t(isHaHang(base) ? foldKana(base + 2) : 0);
             if (t->voiced[i])
                 count(t->voiced[i]);
             if (t->semiVoiced[i])
@@ -162,41 +203,45 @@ char32_t readUtf8(const unsigned char *z, std::size_t &i, std::size_t n)
     return c;
 }
 
+// Reads the character at z[i] (as readUtf8 does), folded, and moves i past
+// it: a half-width kana and a sound mark after it fold into one character.
+inline char32_t foldNextUtf8(const FoldTables &t, const unsigned char *z, std::size_t &i, std::size_t n)
+{
+    if (z[i] < 0x80)
+        return t.fold[z[i++]];
+    const char32_t c = readUtf8(z, i, n);
+    if (c > 0xFFFF)
+        return c;
+    if (c >= kHalfWidthFirst && c <= kHalfWidthLast && i < n && z[i] >= 0xC0) {
+        const unsigned x = c - kHalfWidthFirst;
+        std::size_t j = i;
+        const char32_t next = readUtf8(z, j, n);
+        if (next == kVoicedMark && t.voiced[x]) {
+            i = j;
+            return t.voiced[x];
+        }
+        if (next == kSemiVoicedMark && t.semiVoiced[x]) {
+            i = j;
+            return t.semiVoiced[x];
+        }
+    }
+    return t.fold[c];
+}
+
 // Folds UTF-8 text (read as readUtf8 does) into code points; returns how
 // many. `out` has room for `n` of them.
 std::size_t foldUtf8(const unsigned char *z, std::size_t n, char32_t *out)
 {
     const FoldTables &t = foldTables();
     std::size_t i = 0, k = 0;
-    while (i < n) {
-        if (z[i] < 0x80) {
-            out[k++] = t.fold[z[i++]];
-            continue;
-        }
-        const char32_t c = readUtf8(z, i, n);
-        if (c > 0xFFFF) {
-            out[k++] = c;
-            continue;
-        }
-        if (c >= kHalfWidthFirst && c <= kHalfWidthLast && i < n && z[i] >= 0xC0) {
-            const unsigned x = c - kHalfWidthFirst;
-            std::size_t j = i;
-            const char32_t next = readUtf8(z, j, n);
-            if (next == kVoicedMark && t.voiced[x]) {
-                out[k++] = t.voiced[x];
-                i = j;
-                continue;
-            }
-            if (next == kSemiVoicedMark && t.semiVoiced[x]) {
-                out[k++] = t.semiVoiced[x];
-                i = j;
-                continue;
-            }
-        }
-        out[k++] = t.fold[c];
-    }
+    while (i < n)
+        out[k++] = foldNextUtf8(t, z, i, n);
     return k;
 }
+
+// Blanks, as folded: a text's blanks count for nothing when books are
+// compared (see foldWithoutBlanks).
+bool isBlank(char32_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r') || c == 0xA0; }
 
 // Whether UTF-8 text can be matched as it is, byte for byte: it is valid
 // UTF-8 (no overlong forms, surrogates, U+FFFE or U+FFFF) and, when
@@ -343,10 +388,40 @@ struct LikePattern::Segment {
     std::uint32_t utf8First = 0, utf8Size = 0;  // Plain: its bytes in m_utf8
 };
 
+std::u32string foldWithoutBlanks(QStringView text)
+{
+    std::u32string out;
+    for (char32_t c : foldToVector(text)) {
+        if (!isBlank(c))
+            out.push_back(c);
+    }
+    return out;
+}
+
+bool equalsFoldedWithoutBlanks(const char *utf8, std::size_t size, std::u32string_view folded)
+{
+    const FoldTables &t = foldTables();
+    const auto *z = reinterpret_cast<const unsigned char *>(utf8);
+    std::size_t i = 0, k = 0;
+    while (i < size) {
+        const char32_t c = foldNextUtf8(t, z, i, size);
+        if (isBlank(c))
+            continue;
+        if (k == folded.size() || folded[k] != c)
+            return false;
+        ++k;
+    }
+    return k == folded.size();
+}
+
 QString foldForMatch(QStringView text)
 {
-    const std::vector<char32_t> folded = foldToVector(text);
-    return QString::fromUcs4(folded.data(), qsizetype(folded.size()));
+    // Character by character: QString::fromUcs4 would drop a leading U+FEFF.
+    QString out;
+    out.reserve(text.size());
+    for (char32_t c : foldToVector(text))
+        out += QChar::fromUcs4(c);
+    return out;
 }
 
 LikePattern::LikePattern(QStringView pattern)

@@ -417,11 +417,13 @@ private slots:
             o.messages.answer(QMessageBox::Yes);
             click(s->Command1);
         };
+        int saved = 0;
         auto saveNew = [&] {
             click(s->cmdadd);
             Main *form = openFromMenu<Main>(o.menu);
             QVERIFY(form);
-            typeText(child<QLineEdit>(form, "Text7"), QStringLiteral("新しい本"));
+            // A title of its own each time: the same book again would be asked about.
+            typeText(child<QLineEdit>(form, "Text7"), QStringLiteral("新しい本 %1").arg(++saved));
             click(form->Command1);
             settle();
             s = o.reopen();

@@ -1,74 +1,92 @@
 #include "like_reference.h"
 
 #include <QChar>
+#include <QList>
+
+#include <iterator>
+#include <utility>
 
 namespace likeref {
 
 namespace {
 
-// Full-width forms of the half-width katakana block U+FF61..U+FF9F.
-constexpr char16_t kHalfWidthKana[] = {
-    0x3002, 0x300C, 0x300D, 0x3001, 0x30FB, 0x30F2, 0x30A1, 0x30A3, // FF61..FF68
-    0x30A5, 0x30A7, 0x30A9, 0x30E3, 0x30E5, 0x30E7, 0x30C3, 0x30FC, // FF69..FF70
-    0x30A2, 0x30A4, 0x30A6, 0x30A8, 0x30AA, 0x30AB, 0x30AD, 0x30AF, // FF71..FF78
-    0x30B1, 0x30B3, 0x30B5, 0x30B7, 0x30B9, 0x30BB, 0x30BD, 0x30BF, // FF79..FF80
-    0x30C1, 0x30C4, 0x30C6, 0x30C8, 0x30CA, 0x30CB, 0x30CC, 0x30CD, // FF81..FF88
-    0x30CE, 0x30CF, 0x30D2, 0x30D5, 0x30D8, 0x30DB, 0x30DE, 0x30DF, // FF89..FF90
-    0x30E0, 0x30E1, 0x30E2, 0x30E4, 0x30E6, 0x30E8, 0x30E9, 0x30EA, // FF91..FF98
-    0x30EB, 0x30EC, 0x30ED, 0x30EF, 0x30F3, 0x309B, 0x309C,         // FF99..FF9F
+// Katakana and their hiragana twins, written out from the Unicode charts
+// (Hiragana U+3040..U+309F, Katakana U+30A0..U+30FF): the n-th character of
+// one is the n-th of the other. Katakana without a twin (ヷヸヹヺ, ー) are
+// not listed and stay as they are.
+constexpr char16_t kKatakana[] = u"ァアィイゥウェエォオカガキギクグケゲコゴサザシジスズセゼソゾタダチヂッツヅテデトドナニヌネノ"
+                                 u"ハバパヒビピフブプヘベペホボポマミムメモャヤュユョヨラリルレロヮワヰヱヲンヴヵヶヽヾ";
+constexpr char16_t kHiragana[] = u"ぁあぃいぅうぇえぉおかがきぎくぐけげこごさざしじすずせぜそぞただちぢっつづてでとどなにぬねの"
+                                 u"はばぱひびぴふぶぷへべぺほぼぽまみむめもゃやゅゆょよらりるれろゎわゐゑをんゔゕゖゝゞ";
+static_assert(std::size(kKatakana) == std::size(kHiragana));
+
+// The signs written differently by code page 932 and by JIS, as pairs.
+constexpr std::pair<char32_t, char32_t> kVariants[] = {
+    {U'〜', U'~'}, {U'−', U'-'}, {U'∥', U'‖'}, {U'―', U'—'},
 };
 
-bool isHaHang(char32_t c) { return c >= 0x30CF && c <= 0x30DB && (c - 0x30CF) % 3 == 0; }
+bool isHalfWidthKana(char32_t c) { return c >= 0xFF61 && c <= 0xFF9F; }
 
-// The voiced form of a full-width katakana, or 0 when it has none.
-char32_t voiced(char32_t c)
+// Characters whose compatibility form (NFKC) is their folded width: the
+// full-width ASCII, the ideographic space and the full-width signs
+// ￠￡￢￤￥￦ (not ￣, whose form is two characters).
+bool foldsByNfkc(char32_t c)
 {
-    if ((c >= 0x30AB && c <= 0x30C1 && (c - 0x30AB) % 2 == 0)
-        || (c >= 0x30C4 && c <= 0x30C8 && (c - 0x30C4) % 2 == 0) || isHaHang(c))
-        return c + 1;
-    switch (c) {
-    case 0x30A6: return 0x30F4; // ウ -> ヴ
-    case 0x30EF: return 0x30F7; // ワ -> ヷ
-    case 0x30F2: return 0x30FA; // ヲ -> ヺ
-    default: return 0;
-    }
+    return (c >= 0xFF01 && c <= 0xFF5E) || c == 0x3000 || (c >= 0xFFE0 && c <= 0xFFE6 && c != 0xFFE3);
 }
 
-char32_t foldCase(char32_t c)
+char32_t foldOne(char32_t c)
 {
+    for (const auto &[from, to] : kVariants) {
+        if (c == from)
+            c = to;
+    }
+    if (c <= 0xFFFF) {
+        for (std::size_t i = 0; kKatakana[i]; ++i) {
+            if (kKatakana[i] == c)
+                c = kHiragana[i];
+        }
+    }
     if (c < 0x80)
         return (c >= 'A' && c <= 'Z') ? c + 32 : c;
     return QChar::toCaseFolded(c);
 }
 
-// Folds text into code points; see foldForMatch.
+// Folds text into code points; see foldForMatch. Width goes by Unicode's
+// compatibility normalisation (NFKC) of the characters that fold by width:
+// a run of half-width katakana normalises into full-width ones, a kana and
+// a following sound mark composing into one character where Unicode has
+// it; a sound mark left alone becomes the spacing one (゛ ゜), as on a
+// keyboard.
 std::u32string foldToUcs4(QStringView text)
 {
     std::u32string out;
     out.reserve(text.size());
     const qsizetype n = text.size();
+    const auto push = [&out](QStringView s) {
+        for (char32_t c : s.toUcs4()) {
+            if (c == 0x3099)
+                c = 0x309B;
+            else if (c == 0x309A)
+                c = 0x309C;
+            out.push_back(foldOne(c));
+        }
+    };
     for (qsizetype i = 0; i < n; ++i) {
-        char32_t c = text[i].unicode();
+        const char32_t c = text[i].unicode();
         if (QChar::isHighSurrogate(c) && i + 1 < n && text[i + 1].isLowSurrogate()) {
-            out.push_back(QChar::surrogateToUcs4(c, text[++i].unicode()));
-            continue;
+            out.push_back(foldOne(QChar::surrogateToUcs4(char16_t(c), text[++i].unicode())));
+        } else if (isHalfWidthKana(c)) {
+            qsizetype end = i + 1;
+            while (end < n && isHalfWidthKana(text[end].unicode()))
+                ++end;
+            push(text.sliced(i, end - i).toString().normalized(QString::NormalizationForm_KC));
+            i = end - 1;
+        } else if (foldsByNfkc(c)) {
+            push(text.sliced(i, 1).toString().normalized(QString::NormalizationForm_KC));
+        } else {
+            out.push_back(foldOne(c));
         }
-        if (c >= 0xFF01 && c <= 0xFF5E) {
-            c -= 0xFEE0; // full-width ASCII
-        } else if (c == 0x3000) {
-            c = u' '; // ideographic space
-        } else if (c >= 0xFF61 && c <= 0xFF9F) {
-            c = kHalfWidthKana[c - 0xFF61];
-            const char16_t next = i + 1 < n ? text[i + 1].unicode() : 0;
-            if (next == 0xFF9E && voiced(c)) {
-                c = voiced(c);
-                ++i;
-            } else if (next == 0xFF9F && isHaHang(c)) {
-                c += 2;
-                ++i;
-            }
-        }
-        out.push_back(foldCase(c));
     }
     return out;
 }

@@ -1,10 +1,11 @@
 #pragma once
 
-// The store's LIKE matcher as it was before the linear-time rewrite: folds
-// the whole text into code points, then walks pattern and text with a single
-// backtrack point for the last '*'. Simple enough to trust, quadratic in the
-// worst case; the tests and the fuzz target compare the store's matcher
-// with it.
+// The test oracle of the store's LIKE: folds the whole text into code points
+// by rules of its own (Unicode's compatibility normalisation for width, a
+// katakana / hiragana table written from the Unicode charts, Qt's case
+// folding), then walks pattern and text with a single backtrack point for
+// the last '*'. Simple enough to trust, quadratic in the worst case; the
+// tests and the fuzz target compare the store's matcher with it.
 
 #include <QString>
 #include <QStringView>

@@ -20,7 +20,12 @@ const QStringList kPool = [] {
                        U'!', U' ', U'\u3000', U'\uFF76', U'\uFF8A', U'\uFF73', U'\uFF9C', U'\uFF9E', U'\uFF9F', U'\u30AB',
                        U'\u30AC', U'\u30D1', U'\u30CF', U'\u30F4', U'\u304B', U'\u309B', U'\u03C3', U'\u03A3', U'\u03C2',
                        U'\u00DF', U'\u1E9E', U'\u212A', U'k', U'\u00B5', U'\u03BC', U'\u732B', U'\U0002000B',
-                       U'\U0001D400', U'\uFFFD', U']', U'*', U'?', U'#', U'['})
+                       U'\U0001D400', U'\uFFFD', U']', U'*', U'?', U'#', U'[',
+                       // kana in their three forms, small ones, voiced ones, and the signs
+                       // Windows and other systems write differently
+                       U'か', U'が', U'ぱ', U'ね', U'ゃ', U'や', U'ゐ', U'ゔ', U'ゝ', U'ネ', U'ャ', U'ヤ', U'ヰ', U'ヷ',
+                       U'ヽ', U'ー', U'ﾈ', U'ｬ', U'ﾔ', U'ｳ', U'ﾜ', U'〜', U'～', U'~', U'−', U'∥', U'‖', U'—', U'―',
+                       U'￠', U'¢', U'￥', U'\u3099'})
         pool << QString::fromUcs4(&c, 1);
     return pool;
 }();
@@ -207,7 +212,7 @@ private slots:
         row("half-width kana", "*ｶﾞｲﾄﾞ*", "旅行ガイド", true);
         row("full-width kana to half-width", "*パン*", "ﾊﾟﾝ屋", true);
         row("ideographic space", "*a　b*", "a b", true);
-        row("hiragana is not katakana", "*ねこ*", "ネコ", false);
+        row("hiragana equals katakana", "*ねこ*", "ネコ", true);
         row("apostrophe", "*O'Brien*", "Flann O'Brien", true);
         row("greek case", "*σ*", "Σ", true);
         row("surrogate pair is one char", "?", "𠀋", true);
@@ -236,6 +241,96 @@ private slots:
         QCOMPARE(like.matches(text), expected);
         const QByteArray utf8 = text.toUtf8();
         QCOMPARE(like.matchesUtf8(utf8.constData(), size_t(utf8.size())), expected);
+    }
+
+    // Japanese Access's folding of kana and of the signs that Windows and
+    // other systems write differently: each pair is checked both ways, as
+    // pattern and as text, in UTF-16 and UTF-8, against the oracle too.
+    void foldsLikeJapaneseAccess_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("equal");
+        const auto row = [](const char *a, const char *b, bool e) {
+            QTest::newRow((QByteArray(a) + " / " + b).constData()) << QString::fromUtf8(a) << QString::fromUtf8(b) << e;
+        };
+        row("みかん", "ミカン", true);
+        row("みかん", "ﾐｶﾝ", true);
+        row("ミカン", "ﾐｶﾝ", true);
+        row("が", "ｶﾞ", true);
+        row("ガ", "ｶﾞ", true);
+        row("ぱん", "ﾊﾟﾝ", true);
+        row("ゐゑ", "ヰヱ", true);
+        row("ゔ", "ヴ", true);
+        row("ゔ", "ｳﾞ", true);
+        row("ゝゞ", "ヽヾ", true);
+        row("ゕゖ", "ヵヶ", true);
+        row("ゎ", "ヮ", true);
+        row("ヷ", "ﾜﾞ", true);
+        row("ゃ", "や", false);       // small and large stay apart
+        row("ャ", "ﾔ", false);
+        row("っ", "ツ", false);
+        row("か", "が", false);       // voiced and unvoiced stay apart
+        row("は", "ぱ", false);
+        row("ば", "ぱ", false);
+        row("ｶ", "ガ", false);
+        row("う", "ヴ", false);
+        row("わ", "ヷ", false);
+        row("ー", "一", false);
+        row("〜", "～", true);
+        row("〜", "~", true);
+        row("−", "－", true);
+        row("−", "-", true);
+        row("‖", "∥", true);
+        row("—", "―", true);
+        row("¢", "￠", true);
+        row("£", "￡", true);
+        row("¬", "￢", true);
+        row("¥", "￥", true);
+        row("‖", "|", false);
+        row("—", "-", false);
+        row("ヶ月", "ｹ月", false); // ヶ is small, ｹ is large
+        row("ｶﾞｲﾄﾞﾌﾞｯｸ", "がいどぶっく", true);
+        row("ハリー・ポッター", "はりー・ぽったー", true);
+        row("ＡＢＣ　ねこ", "abc ネコ", true);
+    }
+    void foldsLikeJapaneseAccess()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, equal);
+        for (const auto &[pattern, text] : {std::pair{a, b}, std::pair{b, a}}) {
+            const QString keyword = u'*' + pattern + u'*', stored = QStringLiteral("本の") + text + QStringLiteral("です");
+            const QByteArray utf8 = stored.toUtf8();
+            const store::LikePattern like(keyword);
+            QCOMPARE(likeref::Pattern(keyword).matches(stored), equal);
+            QCOMPARE(like.matches(stored), equal);
+            QCOMPARE(like.matchesUtf8(utf8.constData(), size_t(utf8.size())), equal);
+            QCOMPARE(store::foldForMatch(pattern) == store::foldForMatch(text), equal);
+        }
+    }
+
+    // Every character of the Basic Multilingual Plane and the kana
+    // followed by each sound mark fold as the oracle folds them.
+    void foldAgreesWithOracle()
+    {
+        QStringList texts;
+        for (char32_t c = 1; c < 0x10000; ++c) {
+            if (!QChar::isSurrogate(c))
+                texts << QString(QChar(char16_t(c)));
+        }
+        for (char16_t c = 0xFF61; c <= 0xFF9F; ++c) {
+            for (char16_t mark : {u'\uFF9E', u'\uFF9F', u'\u3099', u'\u309A'})
+                texts << QString(QChar(c)) + QChar(mark);
+        }
+        for (const QString &t : texts) {
+            QString expected;
+            for (char32_t c : likeref::fold(t))
+                expected += QChar::fromUcs4(c);
+            const QString folded = store::foldForMatch(t);
+            if (folded != expected)
+                QFAIL(qPrintable(QStringLiteral("%1: %2, the oracle says %3").arg(hexed(t), hexed(folded), hexed(expected))));
+        }
     }
 
     // A million generated pairs, short and long, through the matcher, the

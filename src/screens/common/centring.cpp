@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace common {
 
 namespace {
@@ -29,8 +31,13 @@ void place(QWidget *window, const QMargins &frame)
     const QScreen *screen = window->screen();
     if (!screen)
         return;
+    const QRect area = screen->availableGeometry();
     QRect outer(QPoint(), window->size().grownBy(frame));
-    outer.moveCenter(screen->availableGeometry().center());
+    outer.moveCenter(area.center());
+    // A window larger than the area (a large scaling on a small screen)
+    // keeps its title bar and its left edge on the screen, where the user
+    // can take hold of it; the rest runs past the right and bottom edges.
+    outer.moveTopLeft(QPoint(std::max(outer.left(), area.left()), std::max(outer.top(), area.top())));
     window->setGeometry(QRect(outer.topLeft() + QPoint(frame.left(), frame.top()), window->size()));
 }
 

@@ -35,6 +35,18 @@ bool confirm(QWidget *parent, const QString &title, const QString &what)
            == QMessageBox::Yes;
 }
 
+bool confirmSameBook(QWidget *parent, const QStringList &numbers, int count)
+{
+    QStringList shown;
+    for (const QString &n : numbers)
+        shown << (n.isEmpty() ? QStringLiteral("なし") : n);
+    const QString list = shown.join(u'、') + (count > numbers.size() ? QStringLiteral("…") : QString());
+    return showMessage({parent, QMessageBox::Question, QStringLiteral("新規登録"),
+                        QStringLiteral("同じ書名・著者名の本が登録されています（蔵書番号 %1）。登録しますか？").arg(list),
+                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No})
+           == QMessageBox::Yes;
+}
+
 void notifyNotFound(QWidget *parent)
 {
     showMessage({parent, QMessageBox::Warning, QStringLiteral("検索失敗"), QStringLiteral("データが見つかりませんでした。"),

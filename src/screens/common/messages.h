@@ -34,6 +34,14 @@ void reportError(QWidget *parent, const store::Error &error);
 // `title`, with the question icon and Yes/No. True when the answer is Yes.
 bool confirm(QWidget *parent, const QString &title, const QString &what);
 
+// Asks before a new book is registered whose title and author are already
+// in the collection: 「同じ書名・著者名の本が登録されています（蔵書番号 12、34…）。
+// 登録しますか？」 titled "新規登録", with the question icon and Yes/No, No
+// the default (Enter does not register the book twice). `numbers` are the
+// collection numbers to name, `count` how many books there are in all.
+// True when the answer is Yes.
+bool confirmSameBook(QWidget *parent, const QStringList &numbers, int count);
+
 // The notice of a search that found nothing: "データが見つかりませんでした。"
 // titled "検索失敗", with the exclamation icon and OK.
 void notifyNotFound(QWidget *parent);

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QGuiApplication>
+#include <QInputMethod>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPalette>
@@ -56,6 +58,30 @@ void TextBox::holdLongValue(const QString &value)
     setToolTip(QStringLiteral("この項目は %1 文字あり、長すぎるため先頭だけを表示しています。ここでは書き換えられません"
                               "（Delete キーか BackSpace キーで空にできます）。修正しても内容はそのまま残ります。")
                    .arg(QLocale(QLocale::Japanese).toString(value.size())));
+}
+
+void TextBox::setInputMethodAllowed(bool allowed)
+{
+    m_imeAllowed = allowed;
+    setAttribute(Qt::WA_InputMethodEnabled, allowed);
+    // Hints for input methods that read them (on-screen keyboards, some
+    // desktop input methods): plain Latin text, no prediction.
+    setInputMethodHints(allowed ? Qt::ImhNone : Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
+    // An input method already attached to the focused box is told at once.
+    if (hasFocus())
+        QGuiApplication::inputMethod()->update(Qt::ImEnabled | Qt::ImHints);
+}
+
+QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    return inputMethodQuery(query, QVariant());
+}
+
+QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query, QVariant argument) const
+{
+    if (query == Qt::ImEnabled && !m_imeAllowed)
+        return false;
+    return QLineEdit::inputMethodQuery(query, argument);
 }
 
 void TextBox::keyPressEvent(QKeyEvent *event)

@@ -29,10 +29,21 @@ public:
 
     explicit TextBox(QWidget *parent = nullptr);
 
-    QString value() const { return m_long ? m_whole : text(); }
+    virtual QString value() const { return m_long ? m_whole : text(); }
     void setValue(const QString &value);
     // Whether the box holds a value too long to edit, shown by its beginning.
     bool holdsLongValue() const { return m_long; }
+
+    // Switches the input method off for this box (direct half-width input)
+    // or lets it be used again. A line edit answers the input method's
+    // question whether it takes composed text by itself, whatever its
+    // WA_InputMethodEnabled attribute says, so the box answers it here.
+    void setInputMethodAllowed(bool allowed);
+    bool inputMethodAllowed() const { return m_imeAllowed; }
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    // The same question as input methods ask it by name (QInputMethod::
+    // queryFocusObject), which reaches the line edit's own answer otherwise.
+    Q_INVOKABLE QVariant inputMethodQuery(Qt::InputMethodQuery query, QVariant argument) const;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -41,6 +52,7 @@ private:
     void holdLongValue(const QString &value);
 
     bool m_long = false;
+    bool m_imeAllowed = true;
     QString m_whole;
     QColor m_textColor; // while a long value is shown greyed
 };

@@ -42,14 +42,14 @@ void setBackground(QWidget *w, const QColor &color)
 
 QColor backgroundOf(const QWidget *w) { return w->palette().color(QPalette::Window); }
 
-void setInputMethod(QWidget *w, bool on) { w->setAttribute(Qt::WA_InputMethodEnabled, on); }
-
-template <typename W> static W *place(W *w, const char *name, Twips at)
+void setInputMethod(QWidget *w, bool on)
 {
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(toPixels(at));
-    return w;
+    if (auto *box = qobject_cast<TextBox *>(w))
+        box->setInputMethodAllowed(on);
+    else
+        w->setAttribute(Qt::WA_InputMethodEnabled, on);
 }
+
 
 void Button::keyPressEvent(QKeyEvent *event)
 {

@@ -48,6 +48,14 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 };
 
+// Names a control and puts it in its place.
+template <typename W> W *place(W *w, const char *name, Twips at)
+{
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(toPixels(at));
+    return w;
+}
+
 Button *button(QWidget *parent, const char *name, const QString &caption, Twips at);
 QGroupBox *frame(QWidget *parent, const char *name, const QString &caption, Twips at);
 TextBox *textBox(QWidget *parent, const char *name, Twips at);

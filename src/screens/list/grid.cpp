@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -64,9 +65,15 @@ Grid::Grid(QWidget *parent) : QTableView(parent)
     rows->setDefaultSectionSize(rowHeight);
     rows->setSectionResizeMode(QHeaderView::Fixed);
 
-    // The user does not resize the columns; the screen sets their widths.
+    // The screen sets the columns' widths; the user may widen or narrow a
+    // column by dragging its heading's edge, and the width chosen stays
+    // through later searches and sorts.
     QHeaderView *columns = horizontalHeader();
-    columns->setSectionResizeMode(QHeaderView::Fixed);
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    connect(columns, &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+        if (!m_applyingWidths)
+            m_userWidths[section + 1] = size;
+    });
     columns->setStretchLastSection(false);
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     columns->setHighlightSections(false);
@@ -89,22 +96,50 @@ void Grid::setModel(QAbstractItemModel *model)
 void Grid::setColWidth(int column, int twips)
 {
     m_colWidths[column] = twips;
-    applyColWidth(column, twips);
+    m_userWidths.erase(column);
+    applyColWidth(column, ui::toPixels(twips));
 }
 
-void Grid::applyColWidth(int column, int twips)
+void Grid::applyColWidth(int column, int px)
 {
-    const int px = ui::toPixels(twips);
+    m_applyingWidths = true;
     if (column == 0)
         verticalHeader()->setFixedWidth(px);
     else
         horizontalHeader()->resizeSection(column - 1, px);
+    m_applyingWidths = false;
 }
 
 void Grid::applyColWidths()
 {
-    for (const auto &[column, twips] : m_colWidths)
-        applyColWidth(column, twips);
+    for (const auto &[column, twips] : m_colWidths) {
+        const auto user = m_userWidths.find(column);
+        applyColWidth(column, user != m_userWidths.end() ? user->second : ui::toPixels(twips));
+    }
+}
+
+bool Grid::viewportEvent(QEvent *event)
+{
+    // A cell's whole text as its tooltip, for text cut off at the column's
+    // edge (or at the length the grid shows). A very long text is shown by its beginning, as a text box shows
+    // it: laying out millions of characters would freeze the window.
+    if (event->type() == QEvent::ToolTip && model()) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        const QModelIndex index = indexAt(help->pos());
+        // A row that could not be read says so in the model's own tooltip.
+        QString text = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
+        if (text.isEmpty() && index.isValid())
+            text = index.data(Qt::EditRole).toString();
+        if (text.size() > ui::TextBox::EditableLength)
+            text = text.left(ui::TextBox::EditableLength) + u'…';
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text.toHtmlEscaped().replace(u'\n', QStringLiteral("<br>")), viewport(),
+                               visualRect(index));
+        return true;
+    }
+    return QTableView::viewportEvent(event);
 }
 
 QString Grid::selectedText() const

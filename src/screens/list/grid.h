@@ -13,6 +13,10 @@ namespace screens {
 // and kept by the grid, so they hold after every reset of the model (each
 // search and sort opens a new record set).
 //
+// The user may resize the columns by their headings; a width the user set
+// holds until the screen sets the column's width again (its reset). Resting
+// the mouse on a cell shows its whole text.
+//
 // Ctrl+C (and the context menu) copies the selected cells as text for a
 // spreadsheet: cells separated by tabs, rows by line breaks.
 class Grid : public QTableView {
@@ -32,12 +36,15 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
-    void applyColWidth(int column, int twips);
+    void applyColWidth(int column, int px);
     void applyColWidths();
 
-    std::map<int, int> m_colWidths; // grid column -> twips
+    std::map<int, int> m_colWidths;  // grid column -> twips, as the screen set them
+    std::map<int, int> m_userWidths; // grid column -> pixels, as the user dragged them
+    bool m_applyingWidths = false;
 };
 
 } // namespace screens

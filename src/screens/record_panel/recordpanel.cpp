@@ -1,6 +1,7 @@
 #include "screens/record_panel/recordpanel.h"
 
 #include "screens/common/datacontrol.h"
+#include "screens/common/numberbox.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -13,6 +14,9 @@ namespace screens {
 namespace {
 
 enum class Ime { On, Off, Untouched };
+// What the box holds: any text, a number (full-width forms folded as the
+// user types) or a year (a number, or a year of a Japanese era).
+enum class Holds { Text, Number, Year };
 
 struct BoxDesign {
     const char *field;
@@ -21,11 +25,15 @@ struct BoxDesign {
     bool bold;
     Qt::Alignment alignment;
     Ime ime;
+    Holds holds = Holds::Text;
 };
 
 QLineEdit *boundBox(QGroupBox *frame, const char *name, int width, const BoxDesign &d, common::DataControl *data)
 {
-    QLineEdit *box = ui::textBox(frame, name, {120, 360, width, 375});
+    const ui::Twips at{120, 360, width, 375};
+    QLineEdit *box = d.holds == Holds::Year     ? ui::place(new ui::YearBox(frame), name, at)
+                     : d.holds == Holds::Number ? ui::place(new ui::NumberBox(frame), name, at)
+                                                : ui::textBox(frame, name, at);
     ui::setBackground(box, d.background);
     box->setFont(ui::font(d.points, d.bold));
     box->setAlignment(d.alignment | Qt::AlignVCenter);
@@ -71,7 +79,7 @@ RecordPanel::RecordPanel(QWidget *client, common::DataControl *data, const Place
     TitleBox = boundBox(Frame3, placement.titleBoxName, 5175, {"書名", lilac, 12, false, left, Ime::On}, data);
     Text8 = boundBox(Frame6, "Text8", 5175, {"著者名", lilac, 12, false, left, Ime::On}, data);
     Text9 = boundBox(Frame7, "Text9", 5175, {"出版社", lilac, 12, false, left, Ime::On}, data);
-    Text3 = boundBox(Frame8, "Text3", 1575, {"出版年", lilac, 14.25, true, centre, Ime::Off}, data);
+    Text3 = boundBox(Frame8, "Text3", 1575, {"出版年", lilac, 14.25, true, centre, Ime::Off, Holds::Year}, data);
     Label1 = ui::label(Frame8, "Label1", QStringLiteral("年"), {1800, 390, placement.yearLabelWidth, 315});
     Label1->setFont(ui::font(14.25));
 
@@ -84,7 +92,7 @@ RecordPanel::RecordPanel(QWidget *client, common::DataControl *data, const Place
     // Bound through its text box, which keeps a long value whole.
     data->bind(Combo1->lineEdit(), QStringLiteral("分類"));
 
-    Text6 = boundBox(Frame5, "Text6", 1215, {"蔵書番号", lilac, 12, true, centre, Ime::Untouched}, data);
+    Text6 = boundBox(Frame5, "Text6", 1215, {"蔵書番号", lilac, 12, true, centre, Ime::Untouched, Holds::Number}, data);
     Text2 = boundBox(Frame1, "Text2", 3615, {"キーワード", QColor(255, 255, 192), 12, false, left, Ime::On}, data);
     Text1 = boundBox(Frame10, "Text1", 2775, {"保管場所", QColor(255, 192, 192), 12, false, left, Ime::On}, data);
 

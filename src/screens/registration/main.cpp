@@ -1,14 +1,18 @@
 #include "screens/registration/main.h"
 
+#include "store/connection.h"
 #include "store/module1.h"
+#include "store/samebook.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/common/backupstep.h"
 #include "screens/common/datacontrol.h"
+#include "screens/common/messages.h"
 
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaProperty>
 #include <QPushButton>
 
 namespace screens {
@@ -60,6 +64,10 @@ void Main::load()
 
 void Main::Command1_Click()
 {
+    // The same title and author already in the collection: the user may
+    // be about to register a book twice. No keeps everything typed.
+    if (!askAboutSameBook())
+        return;
     // The first change of a day is preceded by a backup; a user who will not
     // go on without one keeps everything typed, as after a refused write.
     if (!common::backupBeforeChange(this, Module1::databasePath()))
@@ -72,6 +80,25 @@ void Main::Command1_Click()
     // but the screen still closes, so the same book cannot be entered twice.
     guarded([this] { Data1->refresh(); });
     returnToMenu();
+}
+
+bool Main::askAboutSameBook()
+{
+    // The title and author as the save writes them (a long value whole).
+    const auto valueOf = [](QWidget *box) { return box->metaObject()->userProperty().read(box).toString(); };
+    store::SameBooks same;
+    try {
+        store::BusyWait operation;
+        const auto connection = store::Connection::open(Module1::databasePath());
+        same = store::findSameBooks(*connection, valueOf(panel->TitleBox), valueOf(panel->Text8), 3);
+    } catch (const store::Error &) {
+        // The table cannot be read now (another program holds the file
+        // locked, or it is damaged): the save goes on to the write, which
+        // meets the same trouble and reports it as a failed registration,
+        // keeping everything typed.
+        return true;
+    }
+    return same.count == 0 || common::confirmSameBook(this, same.numbers, same.count);
 }
 
 void Main::dropPending()

@@ -38,6 +38,9 @@ protected:
 
 private:
     void Command1_Click();
+    // Asks whether to register a book whose title and author are already in
+    // the collection; true to go on (also when there is none).
+    bool askAboutSameBook();
 };
 
 } // namespace screens
