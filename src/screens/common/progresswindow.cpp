@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 namespace common {
 
@@ -32,7 +33,14 @@ ProgressWindow::ProgressWindow(QWidget *parent, const char *name, const QString 
 void ProgressWindow::setDone(qint64 done)
 {
     m_bar->setValue(int(std::clamp<qint64>(done, 0, m_total) * 1000 / m_total));
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QCoreApplication::processEvents(m_cancel ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+}
+
+void ProgressWindow::allowCancel()
+{
+    setFixedSize(ui::toPixels({0, 0, 5400, 1680}).size());
+    m_cancel = ui::button(this, "cancel", QStringLiteral("キャンセル"), {4080, 1110, 1200, 420});
+    connect(m_cancel, &QPushButton::clicked, this, [this] { m_cancelled = true; });
 }
 
 } // namespace common

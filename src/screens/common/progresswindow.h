@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QProgressBar;
+class QPushButton;
 
 namespace common {
 
@@ -18,10 +19,16 @@ public:
     void setDone(qint64 done);
     // For an operation that learns its total as it goes.
     void setTotal(qint64 total) { m_total = std::max<qint64>(total, 1); }
+    // Adds the button 「キャンセル」; once it is pressed, cancelled() is true.
+    // setDone() then lets the user's clicks through to the window.
+    void allowCancel();
+    bool cancelled() const { return m_cancelled; }
 
 private:
     QProgressBar *m_bar;
     qint64 m_total;
+    QPushButton *m_cancel = nullptr;
+    bool m_cancelled = false;
 };
 
 } // namespace common

@@ -171,6 +171,8 @@ void db::Command4_Click()
         guarded([&] { exportList(this, *rs); });
 }
 
+const store::RecordSet *db::rowsToExport() const { return Data1->recordset(); }
+
 void db::Command1_Click() { returnToMenu(); }
 
 } // namespace screens
