@@ -1,5 +1,7 @@
 #include "export/csvcodec.h"
 
+#include "store/accessstream.h"
+
 namespace csv {
 
 namespace {
@@ -17,45 +19,18 @@ QString encodingName(Encoding encoding)
     return encoding == Encoding::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("Shift_JIS (CP932)");
 }
 
-qsizetype validUtf8Prefix(QByteArrayView bytes)
+qsizetype cutUtf8Tail(QByteArrayView bytes)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    const qsizetype n = bytes.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
+    for (qsizetype back = 1; back <= 3 && back <= bytes.size(); ++back) {
+        const auto c = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if (c < 0x80)
+            return 0;
+        if (c >= 0xC0) { // the first byte of a character: complete or not
+            const qsizetype length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+            return length > back ? back : 0;
         }
-        int length;
-        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0)
-                low = 0xA0; // no overlong form
-            else if (c == 0xED)
-                high = 0x9F; // no surrogate
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0)
-                low = 0x90;
-            else if (c == 0xF4)
-                high = 0x8F; // nothing beyond U+10FFFF
-        } else {
-            return i;
-        }
-        if (i + length > n || p[i + 1] < low || p[i + 1] > high)
-            return i;
-        for (int k = 2; k < length; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                return i;
-        }
-        i += length;
     }
-    return n;
+    return 0;
 }
 
 char16_t windowsForm(char16_t c)
@@ -107,7 +82,7 @@ Decoder::Decoder(Encoding encoding) : m_encoding(encoding)
 bool Decoder::decode(QByteArrayView bytes, QString &out)
 {
     if (m_encoding == Encoding::Utf8) {
-        if (!isStrictUtf8(bytes))
+        if (!store::isValidUtf8(bytes))
             return false;
         out = QString::fromUtf8(bytes);
         return true;

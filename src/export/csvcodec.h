@@ -18,10 +18,9 @@ QString encodingName(Encoding encoding);
 
 inline constexpr char Bom[] = "\xEF\xBB\xBF";
 
-// The length of the longest prefix of `bytes` that is strict UTF-8 (no
-// overlong forms, no surrogates, nothing beyond U+10FFFF).
-qsizetype validUtf8Prefix(QByteArrayView bytes);
-inline bool isStrictUtf8(QByteArrayView bytes) { return validUtf8Prefix(bytes) == bytes.size(); }
+// How many bytes at the end of `bytes` begin a UTF-8 character that goes
+// on beyond them (0 to 3), for text read in blocks.
+qsizetype cutUtf8Tail(QByteArrayView bytes);
 
 // Encodes text as code page 932. Characters that Unicode has twice, once as
 // JIS defines them and once as Windows maps the same Shift_JIS bytes (WAVE

@@ -2,6 +2,7 @@
 
 #include "export/safefile.h"
 #include "export/utf8.h"
+#include "store/accessstream.h"
 #include "store/error.h"
 #include "store/recordset.h"
 
@@ -56,7 +57,7 @@ public:
         if (m_encoding == Encoding::Utf8) {
             // Text the file holds as malformed UTF-8 is written as the
             // screens show it, never as the stray bytes.
-            if (isStrictUtf8(utf8))
+            if (store::isValidUtf8(utf8))
                 appendQuoted(line, utf8);
             else
                 appendQuoted(line, xls::decodeUtf8Lenient(utf8).toUtf8());

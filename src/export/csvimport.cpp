@@ -1,5 +1,6 @@
 #include "export/csvimport.h"
 
+#include "store/accessstream.h"
 #include "store/error.h"
 
 #include <QFileInfo>
@@ -110,13 +111,13 @@ Encoding detectEncoding(const QString &path)
         if (first && bytes.startsWith(Bom))
             return Encoding::Utf8;
         first = false;
-        const qsizetype valid = validUtf8Prefix(bytes);
-        // A character may go on in the next block: up to three bytes at
-        // the end are checked again with it (or, at the end of the file,
-        // are a character cut short).
-        if (bytes.size() - valid > 3)
+        // A character may go on in the next block: its first bytes are
+        // checked with it (or, at the end of the file, are a character cut
+        // short).
+        const qsizetype whole = bytes.size() - cutUtf8Tail(bytes);
+        if (!store::isValidUtf8(QByteArrayView(bytes).first(whole)))
             return Encoding::Cp932;
-        carry = bytes.mid(valid);
+        carry = bytes.mid(whole);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "export/csvreader.h"
 #include "store/connection.h"
 #include "store/recordset.h"
+#include "csvtestfiles.h"
 #include "support/appdir.h"
 
 #include <QBuffer>
@@ -14,23 +15,10 @@
 #include <unistd.h>
 
 using namespace testsupport;
+using namespace csvtest;
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
 
 // The records of `bytes` as the reader finds them: fields joined by "|",
 // each record prefixed by its line; the status that ended the reading last.

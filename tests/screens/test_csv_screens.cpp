@@ -5,6 +5,7 @@
 #include "screens/edit/main2.h"
 #include "screens/list/db.h"
 #include "support/testsupport.h"
+#include "../export/csvtestfiles.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,24 +22,11 @@
 #include <QTimer>
 
 using namespace testsupport;
+using namespace csvtest;
 using namespace screens;
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
 
 // Chooses files in place of a user: the answer for the next dialog, and
 // every dialog asked for.
@@ -87,6 +75,16 @@ void answerPreview(QObject *context, PreviewSeen &seen, bool accept, int encodin
         seen.importEnabled = preview->importButton->isEnabled();
         click(accept ? preview->importButton : preview->cancelButton);
     });
+}
+
+// "CSV ファイルから取り込む(&I)..." on `screen` with `path` chosen in the
+// dialog, and the preview answered.
+void importThroughMenu(QObject *context, common::DataScreen *screen, FileScript &files, const QString &path,
+                       PreviewSeen &seen, bool accept = true)
+{
+    files.answer = common::FileAnswer{path, 0};
+    answerPreview(context, seen, accept);
+    child<QAction>(screen, "mnucsvin")->trigger();
 }
 
 const QList<Book> threeBooks = {
@@ -225,10 +223,8 @@ private slots:
         encoder.append(u("書名, 蔵書番号 ,メモ,貸出\r\n坊っちゃん,１０,読了,可\r\n\"草枕\r\n（再読）\",11,,\r\n"), bytes);
         writeFile(path, bytes);
         FileScript files;
-        files.answer = common::FileAnswer{path, 0};
         PreviewSeen seen;
-        answerPreview(this, seen, true);
-        child<QAction>(o.screen, "mnucsvin")->trigger();
+        importThroughMenu(this, o.screen, files, path, seen);
         QCOMPARE(files.requests.size(), 1);
         QVERIFY(!files.requests[0].save);
         QCOMPARE(files.requests[0].directory, o.dir.path());
@@ -262,10 +258,8 @@ private slots:
             bytes += "1,2\r\n";
         writeFile(path, bytes);
         FileScript files;
-        files.answer = common::FileAnswer{path, 0};
         PreviewSeen seen;
-        answerPreview(this, seen, true);
-        child<QAction>(o.screen, "mnucsvin")->trigger();
+        importThroughMenu(this, o.screen, files, path, seen);
         QCOMPARE(o.messages.shown.size(), 1);
         const QStringList lines = o.messages.shown[0].text.split(QStringLiteral("\r\n"));
         QCOMPARE(lines.value(0), u("次の問題があるため取り込めません。何も取り込んでいません。"));
@@ -282,8 +276,7 @@ private slots:
         // Cancelled in the preview.
         writeFile(path, Heading + csvLine({"9", u("良い本"), "", "", "", "", "", "", ""}));
         o.messages.shown.clear();
-        answerPreview(this, seen, false);
-        child<QAction>(o.screen, "mnucsvin")->trigger();
+        importThroughMenu(this, o.screen, files, path, seen, false);
         QVERIFY(o.messages.shown.isEmpty());
         QCOMPARE(o.dir.count(), 3);
         // A folder chosen as the file.
@@ -307,8 +300,7 @@ private slots:
         const QList<Book> before = o.dir.rows(QStringLiteral("1 ORDER BY 蔵書番号, _rowid_ --"));
         o.dir.exec(QStringLiteral("DELETE FROM tabel"));
         PreviewSeen seen;
-        answerPreview(this, seen, true);
-        child<QAction>(o.screen, "mnucsvin")->trigger();
+        importThroughMenu(this, o.screen, files, path, seen);
         QCOMPARE(seen.encoding, u("UTF-8（自動判定）"));
         QCOMPARE(o.dir.rows(), before);
         QCOMPARE(o.screen->windowTitle(), u("ブクレア　【一覧表示】   全 4 件 "));
