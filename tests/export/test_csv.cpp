@@ -451,8 +451,8 @@ void TestCsv::unencodableStopsExport()
     QCOMPARE(int(exportAll(dir, path, csv::Encoding::Utf8).status), int(csv::ExportOutcome::Status::Written));
 }
 
-// A folder that is full or read-only: the failure is told with the file
-// and the reason, and what was there stays.
+// A folder that is full or read-only, a folder as the file, a cancel: the
+// failure is told with the file and the reason, and what was there stays.
 void TestCsv::failedExportKeepsFile()
 {
     AppDir dir;
@@ -478,6 +478,15 @@ void TestCsv::failedExportKeepsFile()
     const csv::ExportOutcome outcome = exportAll(dir, dir.path(), csv::Encoding::Utf8);
     QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Failed));
     QVERIFY(QFileInfo(dir.path()).isDir());
+    // Cancelled halfway: the file there stays, no temporary file is left.
+    const QString path = dir.path() + QStringLiteral("/kept.csv");
+    writeFile(path, "old");
+    store::RecordSet rows(open(dir), QStringLiteral("tabel"));
+    const csv::ExportOutcome cancelled =
+        csv::exportCsv(rows, path, csv::Encoding::Cp932, [](qint64 done) { return done < 2048; });
+    QCOMPARE(int(cancelled.status), int(csv::ExportOutcome::Status::Cancelled));
+    QCOMPARE(readFile(path), QByteArray("old"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("kept")), QStringList{"kept.csv"});
 }
 
 // What our own export writes comes back as the same rows, in both encodings.
