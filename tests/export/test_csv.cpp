@@ -88,8 +88,6 @@ private slots:
     void exportBytes();
     void unencodableStopsExport();
     void failedExportKeepsFile();
-    void roundTrip_data();
-    void roundTrip();
     void failedImportWritesNothing();
 };
 
@@ -487,34 +485,6 @@ void TestCsv::failedExportKeepsFile()
     QCOMPARE(int(cancelled.status), int(csv::ExportOutcome::Status::Cancelled));
     QCOMPARE(readFile(path), QByteArray("old"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("kept")), QStringList{"kept.csv"});
-}
-
-// What our own export writes comes back as the same rows, in both encodings.
-void TestCsv::roundTrip_data()
-{
-    QTest::addColumn<int>("encoding");
-    QTest::newRow("UTF-8") << int(csv::Encoding::Utf8);
-    QTest::newRow("Shift_JIS") << int(csv::Encoding::Cp932);
-}
-
-void TestCsv::roundTrip()
-{
-    QFETCH(int, encoding);
-    const QList<Book> books = {
-        book({"1", "吾輩は猫である", "夏目漱石", "岩波書店", "1990", "文学", "書斎", "可", "猫"}),
-        book({"2", " 前後に空白 ", "\"引用\",カンマ", nullptr, nullptr, "①", "二行\r\n目", "中", "\\~"}),
-        book({nullptr, "番号なし"}),
-        book({"-3", "ｱｲｳ", nullptr, nullptr, "0"}),
-    };
-    AppDir from, to;
-    from.insert(books);
-    const QString path = from.path() + QStringLiteral("/all.csv");
-    QCOMPARE(int(exportAll(from, path, csv::Encoding(encoding)).status), int(csv::ExportOutcome::Status::Written));
-    QCOMPARE(int(csv::detectEncoding(path)), encoding);
-    auto connection = open(to);
-    QCOMPARE(csv::importFile(*connection, path, csv::Encoding(encoding)), qint64(books.size()));
-    QList<Book> sorted = {books[2], books[3], books[0], books[1]}; // exported by 蔵書番号, NULL first
-    QCOMPARE(to.rows(), sorted);
 }
 
 // A failure in the middle of the write (here a lock by another program)
