@@ -78,6 +78,8 @@ private slots:
     void reader();
     void wholeNumbers_data();
     void wholeNumbers();
+    void headings_data();
+    void headings();
     void encodingDetection_data();
     void encodingDetection();
     void excelFiles_data();
@@ -243,6 +245,39 @@ void TestCsv::wholeNumbers()
     QCOMPARE(got.has_value(), !number.isNull());
     if (got)
         QCOMPARE(*got, number);
+}
+
+// A heading names the fields in any order and any width of letters; what
+// it does not name is left out and listed.
+void TestCsv::headings_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("columns"); // the column of each field, -1 for none
+    QTest::addColumn<QStringList>("ignored");
+    QTest::newRow("blanks and order") << u(" 書名 ,\"蔵書番号\"　,貸出\r\n") << u("1 0 -1 -1 -1 -1 -1 2 -1") << QStringList{};
+    QTest::newRow("half-width kana") << u("ｷｰﾜｰﾄﾞ,蔵書番号\r\n") << u("1 -1 -1 -1 -1 -1 -1 -1 0") << QStringList{};
+    QTest::newRow("unknown, empty and repeated")
+        << u("メモ,書名,,書名\r\n") << u("-1 1 -1 -1 -1 -1 -1 -1 -1")
+        << QStringList{u("「メモ」"), u("3 列目（見出しなし）"), u("「書名」")};
+    QTest::newRow("no heading: the first nine columns")
+        << u("1,a,b,c,1990,d,e,可,f,extra\r\n") << u("0 1 2 3 4 5 6 7 8") << QStringList{u("10 列目")};
+}
+
+void TestCsv::headings()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, columns);
+    QFETCH(QStringList, ignored);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("h.csv"));
+    writeFile(path, QByteArray(csv::Bom) + line.toUtf8());
+    csv::BookSource source(path, csv::Encoding::Utf8);
+    QVERIFY(!source.start());
+    QStringList got;
+    for (const int c : source.layout().column)
+        got << QString::number(c);
+    QCOMPARE(got.join(u' '), columns);
+    QCOMPARE(source.layout().ignored, ignored);
 }
 
 void TestCsv::encodingDetection_data()
