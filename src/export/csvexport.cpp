@@ -6,7 +6,10 @@
 #include "store/error.h"
 #include "store/recordset.h"
 
+#include <QFileInfo>
 #include <QLocale>
+
+#include <cerrno>
 
 namespace csv {
 
@@ -106,6 +109,16 @@ ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encod
         outcome.message = store::fileError(what, path, store::systemReason(systemError)).message();
         return outcome;
     };
+    // Only a file is ever replaced: a device or a pipe of that name would
+    // otherwise give way to a regular file, a folder is refused anyway.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        outcome.status = ExportOutcome::Status::Failed;
+        outcome.message = store::fileError(what, path, target.isDir() ? store::systemReason(EISDIR)
+                                                                      : QStringLiteral("通常のファイルではありません"))
+                              .message();
+        return outcome;
+    }
     xls::SafeFile file(path);
     if (!file.open())
         return failed(file.systemError());

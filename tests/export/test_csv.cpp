@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -484,7 +485,7 @@ void TestCsv::unencodableStopsExport()
     QCOMPARE(int(exportAll(dir, path, csv::Encoding::Utf8).status), int(csv::ExportOutcome::Status::Written));
 }
 
-// A folder that is full or read-only, a folder as the file, a cancel: the
+// A folder that is full or read-only, a folder or pipe as the file, a cancel: the
 // failure is told with the file and the reason, and what was there stays.
 void TestCsv::failedExportKeepsFile()
 {
@@ -507,10 +508,16 @@ void TestCsv::failedExportKeepsFile()
                  qPrintable(outcome.message));
         QCOMPARE(readFile(path), QByteArray("old"));
     }
-    // A folder given as the file.
-    const csv::ExportOutcome outcome = exportAll(dir, dir.path(), csv::Encoding::Utf8);
-    QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Failed));
+    // A folder or a pipe given as the file: refused, left as they are.
+    const QString pipe = dir.path() + QStringLiteral("/pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    for (const QString &notFile : {dir.path(), pipe}) {
+        const csv::ExportOutcome outcome = exportAll(dir, notFile, csv::Encoding::Utf8);
+        QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Failed));
+        QVERIFY(outcome.message.startsWith(u("CSV ファイルを書き出せませんでした。\n") + notFile));
+    }
     QVERIFY(QFileInfo(dir.path()).isDir());
+    QVERIFY(!QFileInfo(pipe).isFile() && QFileInfo::exists(pipe));
     // Cancelled halfway: the file there stays, no temporary file is left.
     const QString path = dir.path() + QStringLiteral("/kept.csv");
     writeFile(path, "old");
