@@ -201,6 +201,31 @@ private slots:
             QVERIFY(!QFile::exists(path));
     }
 
+    // 「キャンセル」 in the progress window stops the export: the file
+    // there stays, and nothing is reported.
+    void cancelledExport()
+    {
+        QList<Book> books;
+        for (int i = 0; i < 5000; ++i)
+            books << book({QByteArray::number(i).constData(), "本"});
+        Opened<db> o(books);
+        FileScript files;
+        const QString path = o.dir.path() + QStringLiteral("/out.csv");
+        writeFile(path, "old");
+        files.answer = common::FileAnswer{path, 0};
+        bool clicked = false;
+        QTimer::singleShot(0, this, [&] {
+            if (QWidget *progress = visibleWindow(QStringLiteral("csvExportProgress"))) {
+                click(progress, "cancel");
+                clicked = true;
+            }
+        });
+        child<QAction>(o.screen, "mnucsvout")->trigger();
+        QVERIFY(clicked);
+        QCOMPARE(readFile(path), QByteArray("old"));
+        QVERIFY(o.messages.shown.isEmpty());
+    }
+
     // An Excel file in code page 932 with a column of its own: the preview
     // tells the encoding, the columns left out and shows the first books;
     // the books are added after the day's backup and the count follows.

@@ -41,6 +41,7 @@ void ProgressWindow::allowCancel()
     setFixedSize(ui::toPixels({0, 0, 5400, 1680}).size());
     m_cancel = ui::button(this, "cancel", QStringLiteral("キャンセル"), {4080, 1110, 1200, 420});
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_cancelled = true; });
+    centreOnScreen(this);
 }
 
 } // namespace common
