@@ -61,7 +61,7 @@ Encoding detectEncoding(const QString &path);
 // The books of a CSV file, one at a time, checked as the registration
 // screen checks what is typed: 蔵書番号 and 出版年 whole numbers (full-width
 // digits too), 貸出 可, 中 or empty; an empty value is NULL. Blank lines
-// are skipped.
+// and lines of commas alone are skipped.
 class BookSource {
 public:
     // Opens the file; throws store::Error naming it when it cannot be read.

@@ -30,8 +30,16 @@ public:
     // The fields of the record just read; only the first fieldCount() count.
     const std::vector<std::string> &fields() const { return m_fields; }
     size_t fieldCount() const { return m_count; }
-    // The record is a line without any character.
-    bool blank() const { return m_count == 1 && m_fields[0].empty() && !m_quoted; }
+    // The record has nothing in it: a line without any character, or only
+    // commas (as spreadsheets write an empty row); "" counts as something.
+    bool blank() const
+    {
+        for (size_t i = 0; i < m_count; ++i) {
+            if (!m_fields[i].empty())
+                return false;
+        }
+        return !m_quoted;
+    }
     // Text stood between a closing quote and the next comma or line end.
     bool strayText() const { return m_stray; }
     // The line (counted from 1) on which the record just read begins.

@@ -357,6 +357,9 @@ void TestCsv::problems_data()
         << QStringList{u("3 行目: 蔵書番号「abc」が整数ではありません"), u("4 行目: 蔵書番号「1.5」が整数ではありません"),
                        u("5 行目: 貸出「貸出中」は「可」「中」または空欄でなければなりません")}
         << qint64(3);
+    QTest::newRow("empty rows as spreadsheets write them are skipped")
+        << head + QByteArray(",,,,\r\n\r\n1,a,\r\n,\r\n") + "x,a,\r\n" << utf8
+        << QStringList{u("6 行目: 蔵書番号「x」が整数ではありません")} << qint64(1);
     QTest::newRow("ragged rows") << head + QByteArray("1,a\r\n2,b,,x\r\n3,c,\r\n") << utf8
                                  << QStringList{u("2 行目: 項目の数が 2 です（3 のはずです）"),
                                                 u("3 行目: 項目の数が 4 です（3 のはずです）")}
