@@ -2,6 +2,7 @@
 
 #include "app/backupcommands.h"
 #include "app/convertaccess.h"
+#include "app/csvcommands.h"
 #include "app/startup.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,10 @@ const std::vector<Command> &commands()
         {QStringLiteral("--restore"), 1, QStringLiteral("bukurea --restore FILE"), restoreCommand},
         {QStringLiteral("--convert-access"), 2, QStringLiteral("bukurea --convert-access OLD.mdb NEW.mdb"),
          convertAccessCommand},
+        {QStringLiteral("--export-csv"), 1,
+         QStringLiteral("bukurea --export-csv FILE [--encoding utf-8|cp932] [--force]"), exportCsvCommand, 3},
+        {QStringLiteral("--import-csv"), 1, QStringLiteral("bukurea --import-csv FILE [--encoding utf-8|cp932]"),
+         importCsvCommand, 2},
     };
     return all;
 }
@@ -35,7 +40,8 @@ std::optional<int> runCommandLine(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QTextStream out(stdout), err(stderr);
     const QStringList arguments = app.arguments().mid(2);
-    if (arguments.size() != command->argumentCount) {
+    if (arguments.size() < command->argumentCount
+        || arguments.size() > command->argumentCount + command->optionalCount) {
         err << "usage: " << command->usage << Qt::endl;
         return 2;
     }

@@ -18,6 +18,7 @@ struct Command {
     QString usage;     // "bukurea --backup"
     // Runs the command; returns the exit status.
     std::function<int(const QStringList &arguments, QTextStream &out, QTextStream &err)> run;
+    int optionalCount = 0; // up to so many more may follow (options the command reads itself)
 };
 
 // Every command the program knows.

@@ -102,6 +102,8 @@ public:
     qint64 tableCount() const;
     // The kept count when it is still right, without counting.
     std::optional<qint64> knownCount() const;
+    // Drops the kept count, after a write that added an unknown number of books.
+    void forgetCount() const { m_count.reset(); }
 
 private:
     friend class ReadTransaction;

@@ -64,7 +64,11 @@ private slots:
                 t << a->objectName() + u'=' + a->text();
             return t;
         };
-        QCOMPARE(texts(child<QMenu>(o.screen, "mnufile")), QStringList({"mnuend=アプリケーションの終了(&X)"}));
+        // The CSV items above the exit command, a separator before it.
+        QCOMPARE(texts(child<QMenu>(o.screen, "mnufile")),
+                 QStringList({"mnucsvout=CSV ファイルに書き出す(&E)...", "mnucsvin=CSV ファイルから取り込む(&I)...", "=",
+                              "mnuend=アプリケーションの終了(&X)"}));
+        QVERIFY(child<QMenu>(o.screen, "mnufile")->actions()[2]->isSeparator());
         QCOMPARE(texts(child<QMenu>(o.screen, "mnuhlp")),
                  QStringList({helpItem + QStringLiteral("=ヘルプを開く(&O)"), QStringLiteral("mnuver=バージョン情報(&V)")}));
     }

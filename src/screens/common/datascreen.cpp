@@ -1,6 +1,7 @@
 #include "screens/common/datascreen.h"
 
 #include "screens/common/about.h"
+#include "screens/common/csvtransfer.h"
 #include "screens/common/messages.h"
 #include "screens/common/shell.h"
 #include "store/error.h"
@@ -14,6 +15,11 @@ DataScreen::DataScreen(const char *name, ui::Twips clientArea, const char *helpI
 {
     mnufile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     mnufile->setObjectName(QStringLiteral("mnufile"));
+    mnucsvout = mnufile->addAction(QStringLiteral("CSV ファイルに書き出す(&E)..."), this, &DataScreen::mnucsvout_Click);
+    mnucsvout->setObjectName(QStringLiteral("mnucsvout"));
+    mnucsvin = mnufile->addAction(QStringLiteral("CSV ファイルから取り込む(&I)..."), this, &DataScreen::mnucsvin_Click);
+    mnucsvin->setObjectName(QStringLiteral("mnucsvin"));
+    mnufile->addSeparator();
     mnuend = mnufile->addAction(QStringLiteral("アプリケーションの終了(&X)"), this, &DataScreen::mnuend_Click);
     mnuend->setObjectName(QStringLiteral("mnuend"));
     mnuhlp = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
@@ -49,6 +55,14 @@ void DataScreen::mnuend_Click()
     // No cancel call first: a pending row is simply dropped with the screen.
     unload();
     emit endRequested();
+}
+
+void DataScreen::mnucsvout_Click() { exportCsv(this, rowsToExport()); }
+
+void DataScreen::mnucsvin_Click()
+{
+    if (importCsv(this))
+        booksImported();
 }
 
 void DataScreen::mnuhlo_Click() { shell::openHelp(this); }

@@ -6,13 +6,17 @@
 class QAction;
 class QMenu;
 
+namespace store {
+class RecordSet;
+}
+
 namespace common {
 
 // A data screen: a window with the application's menu bar that is created
 // and loaded afresh every time it is shown, and destroyed when left.
 //
-// Menu bar: "ファイル(&F)" with the exit command, "ヘルプ(&H)" with "ヘルプを
-// 開く(&O)" and "バージョン情報(&V)".
+// Menu bar: "ファイル(&F)" with the CSV export and import, a separator and
+// the exit command, "ヘルプ(&H)" with "ヘルプを開く(&O)" and "バージョン情報(&V)".
 //
 // A screen never opens another window itself: it asks for the start menu,
 // the list screen or the end of the application through its signals, and
@@ -31,6 +35,8 @@ public:
     virtual void load() = 0;
 
     QMenu *mnufile;
+    QAction *mnucsvout; // "CSV ファイルに書き出す(&E)..."
+    QAction *mnucsvin;  // "CSV ファイルから取り込む(&I)..."
     QAction *mnuend;
     QMenu *mnuhlp;
     QAction *mnuhlo; // named by helpItemName
@@ -58,8 +64,15 @@ protected:
     // store is reported to the user and ends the handler. Returns false when
     // it failed.
     template <typename F> bool guarded(F &&body);
+    // The rows the CSV export writes: the list as shown, or null for every
+    // book by 蔵書番号.
+    virtual const store::RecordSet *rowsToExport() const { return nullptr; }
+    // Books were imported: the screen opens again, showing the new count.
+    virtual void booksImported() { guarded([this] { load(); }); }
 
 private:
+    void mnucsvout_Click();
+    void mnucsvin_Click();
     void mnuend_Click();
     void mnuhlo_Click();
     void mnuver_Click();

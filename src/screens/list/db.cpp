@@ -195,6 +195,8 @@ void db::Command4_Click()
                                  .arg(Module1::databasePath())});
 }
 
+const store::RecordSet *db::rowsToExport() const { return Data1->recordset(); }
+
 void db::Command1_Click() { returnToMenu(); }
 
 } // namespace screens

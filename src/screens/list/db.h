@@ -43,6 +43,10 @@ public:
 
     int bookCount = 0;
 
+protected:
+    // The CSV export writes the list as shown.
+    const store::RecordSet *rowsToExport() const override;
+
 private:
     void Command1_Click();
     void Command2_Click();

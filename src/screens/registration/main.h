@@ -35,6 +35,8 @@ public:
 protected:
     // Drops the new record; nothing is written.
     void dropPending() override;
+    // The screen shows no count: what is typed for the new book stays.
+    void booksImported() override {}
 
 private:
     void Command1_Click();
