@@ -46,7 +46,7 @@ csv::ExportOutcome writeFile(QWidget *parent, const store::RecordSet &rows, cons
 {
     ProgressWindow progress(parent, "csvExportProgress", exportTitle(), path, rows.recordCount());
     progress.setText(QStringLiteral("書き出しています…"));
-            progress.allowCancel();
+    progress.allowCancel();
     progress.show();
     progress.setDone(0);
     return csv::exportCsv(rows, path, encoding, [&](qint64 done) {
