@@ -38,7 +38,7 @@ int main(int argc, char *argv[])
     Module1::computeDatabasePath();
     const QString folder = QFileInfo(Module1::databasePath()).absolutePath();
     const app::InstanceLock instance(folder);
-    if (!app::goOnBesideOtherInstance(instance, folder, &navigator.menu()))
+    if (!app::goOnBesideOtherInstance(instance, folder))
         return 0;
     return app.exec();
 }
