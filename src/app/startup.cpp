@@ -20,7 +20,7 @@ QString prepareFirstStart()
         return QString();
     Module1::computeDatabasePath();
     return QStringLiteral("初めての起動のため、蔵書を保存するデータベース ファイルを新しく作りました。\n%1\n"
-                          "(蔵書とそのバックアップはこのフォルダーに保存されます)")
+                          "（蔵書とそのバックアップはこのフォルダーに保存されます）")
         .arg(Module1::databasePath());
 }
 

@@ -115,7 +115,7 @@ Places decidePlaces(const QString &programDirectory, bool holdsCollection, const
     const QString home = absoluteFolder(environment, QStringLiteral("HOME"));
     if (home.isEmpty())
         throw Error(QStringLiteral("蔵書を保存するホーム フォルダーが分かりません。\n"
-                                   "(環境変数 HOME に絶対パスが設定されていません)"));
+                                   "（環境変数 HOME に絶対パスが設定されていません）"));
     QString data = absoluteFolder(environment, QStringLiteral("XDG_DATA_HOME"));
     if (data.isEmpty())
         data = home + QStringLiteral("/.local/share");

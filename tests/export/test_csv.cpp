@@ -439,7 +439,7 @@ void TestCsv::unreadableFiles()
             const QStringList lines = e.message().split(u'\n');
             QCOMPARE(lines.value(0), u("CSV ファイルを読めません。"));
             QCOMPARE(lines.value(1), c.path);
-            QVERIFY2(lines.value(2).startsWith(u'(') && lines.value(2).contains(QString::fromUtf8(c.reason)),
+            QVERIFY2(lines.value(2).startsWith(u'（') && lines.value(2).contains(QString::fromUtf8(c.reason)),
                      qPrintable(e.message()));
         }
         QVERIFY_THROWS_EXCEPTION(store::Error, csv::checkFile(c.path, csv::Encoding::Utf8));
@@ -507,7 +507,7 @@ void TestCsv::failedExportKeepsFile()
         faulty.seal();
         const csv::ExportOutcome outcome = exportAll(dir, path, csv::Encoding::Utf8);
         QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Failed));
-        QVERIFY2(outcome.message.startsWith(u("CSV ファイルを書き出せませんでした。\n") + path + QStringLiteral("\n(")),
+        QVERIFY2(outcome.message.startsWith(u("CSV ファイルを書き出せませんでした。\n") + path + QStringLiteral("\n（")),
                  qPrintable(outcome.message));
         QCOMPARE(readFile(path), QByteArray("old"));
     }

@@ -53,7 +53,7 @@ common::Message created(const QString &db)
 {
     return {nullptr, QMessageBox::Information, QStringLiteral("ブクレア"),
             QStringLiteral("初めての起動のため、蔵書を保存するデータベース ファイルを新しく作りました。\n%1\n"
-                           "(蔵書とそのバックアップはこのフォルダーに保存されます)")
+                           "（蔵書とそのバックアップはこのフォルダーに保存されます）")
                 .arg(db),
             QMessageBox::Ok, QMessageBox::Ok};
 }
@@ -175,7 +175,7 @@ private slots:
         QCOMPARE(status, 1);
         QCOMPARE(out, QString());
         QCOMPARE(text, QStringLiteral("bukurea: 蔵書を保存するホーム フォルダーが分かりません。 "
-                                      "(環境変数 HOME に絶対パスが設定されていません)\n"));
+                                      "（環境変数 HOME に絶対パスが設定されていません）\n"));
     }
 
     // A command run first says so in one line on standard error, once.

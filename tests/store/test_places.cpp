@@ -243,7 +243,7 @@ private slots:
             store::makeFirstDataFolder(p);
             QFAIL("made");
         } catch (const store::Error &e) {
-            QVERIFY2(e.message().startsWith(QStringLiteral("蔵書を保存するフォルダーを作れません。\n%1\n(").arg(p.dataDirectory)),
+            QVERIFY2(e.message().startsWith(QStringLiteral("蔵書を保存するフォルダーを作れません。\n%1\n（").arg(p.dataDirectory)),
                      qPrintable(e.message()));
         }
         QCOMPARE(tree(home.filePath(QStringLiteral("share"))), QStringList());
