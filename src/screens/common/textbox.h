@@ -31,8 +31,6 @@ public:
 
     QString value() const { return m_long ? m_whole : text(); }
     void setValue(const QString &value);
-    // Whether the box holds a value too long to edit, shown by its beginning.
-    bool holdsLongValue() const { return m_long; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
