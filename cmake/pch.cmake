@@ -1,9 +1,10 @@
 # Precompiled Qt headers. Parsing Qt's headers is most of the time that a
 # screen or a test takes to compile, so they are compiled once per build
-# tree: one precompiled header for the screens and the application, and one
+# tree: one precompiled header of Qt Core for the store and the export (they
+# see nothing of Qt GUI), one for the screens and the application, and one
 # with the same headers and QtTest's for every test.
 #
-#   bukurea_precompiled_headers(TARGET [TEST])
+#   bukurea_precompiled_headers(TARGET [CORE | TEST])
 #
 # GCC only: clang refuses a precompiled header made with other macro
 # definitions than the file that uses it, and its one tree here (the fuzz
@@ -50,7 +51,7 @@ endfunction()
 
 if(BUKUREA_PCH_ON)
   file(WRITE ${CMAKE_BINARY_DIR}/pch_carrier.cpp "// Only carries a precompiled header.\n")
-  # The screens and the application.
+  bukurea_pch_carrier(bukurea_pch_core Qt6::Core "${bukurea_pch_core_headers}")
   bukurea_pch_carrier(bukurea_pch Qt6::Widgets "${bukurea_pch_widgets_headers}")
   if(BUILD_TESTING)
     # QtTest's headers differ with and without Qt GUI (QTEST_MAIN starts a
@@ -90,8 +91,12 @@ endfunction()
 # Call once the target's libraries are linked: a test's precompiled header
 # depends on whether it links Qt GUI.
 function(bukurea_precompiled_headers target)
-  cmake_parse_arguments(P "TEST" "" "" ${ARGN})
+  cmake_parse_arguments(P "CORE;TEST" "" "" ${ARGN})
   if(NOT BUKUREA_PCH_ON)
+    return()
+  endif()
+  if(P_CORE)
+    target_precompile_headers(${target} REUSE_FROM bukurea_pch_core)
     return()
   endif()
   if(NOT P_TEST)
