@@ -14,11 +14,11 @@ build=${2:-build-fuzz}
 
 clang=$(command -v clang++ || true)
 if [ -z "$clang" ]; then
-    echo "fuzz.sh: clang++ is not installed; libFuzzer needs it (bash tools/install-deps.sh installs it)" >&2
+    echo "fuzz.sh: clang++ is not installed; libFuzzer needs it (bash tools/install-deps.sh --test installs it)" >&2
     exit 1
 fi
 CXX=$clang cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1" \
-    -DBUKUREA_FUZZ=ON >/dev/null
+    -DBUILD_TESTING=ON -DBUKUREA_FUZZ=ON >/dev/null
 cmake --build "$build" -j2 --target fuzz
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/bukurea-fuzz.XXXXXX")

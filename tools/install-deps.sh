@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing ブクレア needs on Debian 12.
+# Installs the Debian 12 packages that building and running ブクレア need;
+# with --test, also those its tests and checking builds need.
+#
+# Usage: bash tools/install-deps.sh [--test]
 set -euo pipefail
 
 packages=(
@@ -10,13 +13,24 @@ packages=(
   fonts-ipafont-gothic fonts-noto-cjk xdg-utils
   # Qt's own texts (message-box buttons, context menus) in Japanese
   qt6-translations-l10n
-  # tests: independent readers of the exported workbooks
+)
+test_packages=(
+  # independent readers of the exported workbooks
   libfreexl-dev python3-xlrd libreoffice-calc-nogui
   # fuzzing (tools/fuzz.sh): clang's libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
-  # tests: window placement under a real window manager on a virtual display
+  # window placement under a real window manager on a virtual display
   xvfb xauth openbox
+  # typing through a real Japanese input method (IBus with Mozc) on that display
+  ibus ibus-mozc xdotool dbus
 )
+# (QtTest comes with qt6-base-dev.)
+
+case "${1:-}" in
+  "") ;;
+  --test) packages+=("${test_packages[@]}") ;;
+  *) echo "usage: bash tools/install-deps.sh [--test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-sanitize}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O0" -DBUKUREA_SANITIZE=ON
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O0" -DBUILD_TESTING=ON -DBUKUREA_SANITIZE=ON
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure

@@ -15,8 +15,7 @@
 //       if (w.rowCount() == xls::Biff8Writer::MaxRows) w.addSheet();
 //       if (!w.appendRow(cells)) { report w.error(); stop; }
 //   }
-//   QSaveFile f(path); f.open(QIODevice::WriteOnly);
-//   if (!w.write(f)) { report w.error(); } else f.commit();
+//   if (!w.write(device)) { report w.error(); }   // any device open for writing
 
 #include "export/textindex.h"
 

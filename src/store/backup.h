@@ -43,8 +43,8 @@ public:
     QString makeIfDue();
 
     // Replaces the collection with a copy of `file`, once that copy has
-    // passed the check of checkedCopy(): first the current collection is
-    // backed up (when there is one), then the copy is renamed over it. On any
+    // passed checkCollection(): first the current collection is backed up
+    // (when there is one), then the copy is renamed over it. On any
     // failure the collection file stays exactly as it was. Returns the path
     // of the backup made, or an empty string when there was no collection.
     QString restore(const QString &file);

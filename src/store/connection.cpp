@@ -8,6 +8,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <atomic>
 #include <charconv>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -127,6 +128,7 @@ using std::chrono::milliseconds;
 
 milliseconds g_limit{1500};
 std::function<void(bool)> g_observer;
+std::atomic<int> g_waits{0};
 thread_local BusyWait *t_operation = nullptr;
 thread_local milliseconds t_statementLeft{0}; // a statement outside any operation
 thread_local bool t_waiting = false;
@@ -174,6 +176,8 @@ BusyWait::~BusyWait()
 milliseconds BusyWait::limit() { return g_limit; }
 void BusyWait::setLimit(milliseconds limit) { g_limit = limit; }
 void BusyWait::setObserver(std::function<void(bool)> observer) { g_observer = std::move(observer); }
+const std::function<void(bool)> &BusyWait::observer() { return g_observer; }
+int BusyWait::waitsSoFar() { return g_waits; }
 
 // Called by the engine while the file is locked; `count` is 0 on the first
 // call for a statement. Returns nonzero to try again.
@@ -186,6 +190,8 @@ int busyHandler(void *, int count)
         setWaiting(false);
         return 0;
     }
+    if (count == 0)
+        ++g_waits;
     // Only an operation tells when its waiting is over, so only its waits
     // are shown.
     if (t_operation)

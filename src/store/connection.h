@@ -45,6 +45,11 @@ public:
     // false when the waiting is over (given up, or the operation ended):
     // the screens show a wait cursor meanwhile.
     static void setObserver(std::function<void(bool waiting)> observer);
+    static const std::function<void(bool waiting)> &observer();
+    // How many statements, in every thread, have begun to wait for a locked
+    // file since the program started: an operation whose allowance has run
+    // out adds none, however many statements it still runs.
+    static int waitsSoFar();
 
 private:
     BusyWait *m_outer;

@@ -5,6 +5,7 @@
 #include "export/biff8_writer.h"
 #include "export/cfb_writer.h"
 #include "export/xls_readback.h"
+#include "support/unavailable.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -234,7 +235,7 @@ void TestBiff8::roundTrip()
     bool unavailable = false;
     if (!readWithXlrd(path(), byXlrd, error, unavailable)) {
         if (unavailable)
-            QSKIP("/usr/bin/python3 with xlrd is not available for the second check");
+            SKIP_UNAVAILABLE("/usr/bin/python3 with xlrd is not available for the second check");
         QFAIL(qPrintable(error));
     }
     const QString diff = difference(expected(rows), byXlrd);
@@ -298,7 +299,7 @@ void TestBiff8::sheetsFollowInOrder()
         }
     }
     if (!xlrd)
-        QSKIP("/usr/bin/python3 with xlrd is not available for the second check");
+        SKIP_UNAVAILABLE("/usr/bin/python3 with xlrd is not available for the second check");
 }
 
 void TestBiff8::refusesWhatDoesNotFit_data()
@@ -439,7 +440,7 @@ void TestBiff8::numbersKeepEveryBit()
     bool unavailable = false;
     if (!readWithXlrd(path(), got, error, unavailable)) {
         if (unavailable)
-            QSKIP("/usr/bin/python3 with xlrd is not available for the second check");
+            SKIP_UNAVAILABLE("/usr/bin/python3 with xlrd is not available for the second check");
         QFAIL(qPrintable(error));
     }
     diff = sameBits(got, "xlrd");
@@ -507,7 +508,7 @@ void TestBiff8::textsInUtf8()
     bool unavailable = false;
     if (!readWithXlrd(path(), got, error, unavailable)) {
         if (unavailable)
-            QSKIP("/usr/bin/python3 with xlrd is not available for the check");
+            SKIP_UNAVAILABLE("/usr/bin/python3 with xlrd is not available for the check");
         QFAIL(qPrintable(error));
     }
     QCOMPARE(got.size(), size_t(refusedRow < 0 ? rows.size() : refusedRow));
@@ -523,7 +524,7 @@ void TestBiff8::reportsWriteFailures()
 
     QFile full(QStringLiteral("/dev/full"));
     if (!full.open(QIODevice::WriteOnly))
-        QSKIP("/dev/full is not available");
+        SKIP_UNAVAILABLE("/dev/full is not available");
     QVERIFY(!w.write(full));
     QVERIFY2(w.error().contains(QLatin1String("Cannot write")), qPrintable(w.error()));
 }

@@ -3,6 +3,7 @@
 #include "screens/list/grid.h"
 #include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
+#include "support/unavailable.h"
 #include "xls_readback.h"
 
 #include <QAbstractItemView>
@@ -144,7 +145,7 @@ private slots:
         bool unavailable = false;
         if (!readWithXlrd(xls::exportPath(), sheet, error, unavailable)) {
             if (unavailable)
-                QSKIP("python3-xlrd is not installed");
+                SKIP_UNAVAILABLE("python3-xlrd is not installed");
             QFAIL(qPrintable(error));
         }
         QCOMPARE(sheet.size(), size_t(1));
@@ -280,7 +281,7 @@ private slots:
             }
         }
         if (several && (noXlrd || noLibreOffice))
-            QSKIP(noXlrd ? "python3-xlrd is not installed" : "LibreOffice (soffice) is not installed");
+            SKIP_UNAVAILABLE(noXlrd ? "python3-xlrd is not installed" : "LibreOffice (soffice) is not installed");
     }
 
     // Whatever the file holds is written as the list reads it: numbers that
@@ -338,7 +339,7 @@ private slots:
         bool unavailable = false;
         if (!readWithXlrd(xls::exportPath(), byXlrd, error, unavailable)) {
             if (unavailable)
-                QSKIP("python3-xlrd is not installed");
+                SKIP_UNAVAILABLE("python3-xlrd is not installed");
             QFAIL(qPrintable(error));
         }
         QCOMPARE(trimmed(byXlrd), want);

@@ -5,6 +5,7 @@
 #include "screens/registration/main.h"
 #include "store/backup.h"
 #include "support/testsupport.h"
+#include "support/unavailable.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -228,7 +229,7 @@ private slots:
         if (fault == QLatin1String("full")) {
             full.emplace(folder, FaultyFolder::Full);
             if (!full->available())
-                QSKIP("this system cannot make a full disk for the test");
+                SKIP_UNAVAILABLE("this system cannot make a full disk for the test");
             // More books than the disk has room for.
             dir.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 6 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
                                     "INSERT INTO tabel (蔵書番号, 書名) SELECT i, hex(randomblob(60)) FROM n"));

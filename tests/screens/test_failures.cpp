@@ -22,9 +22,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
-#include <atomic>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -179,18 +179,23 @@ private slots:
         MessageScript messages;
         app::Navigator navigator;
         FileLock lock(dir.dbPath());
-        std::atomic<int> cursor{-1};
-        std::atomic<bool> menuShown{false};
-        lock.releaseAfter(std::chrono::milliseconds(200), [&] {
-            // Looks while the screen waits, however slowly it got there.
-            for (int i = 0; i < 400 && !QGuiApplication::overrideCursor(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            const QCursor *c = QGuiApplication::overrideCursor();
-            cursor = c ? int(c->shape()) : -1;
-            menuShown = navigator.menu().isVisible();
+        // Looks at the windows on the GUI thread itself, which is busy
+        // waiting, just after the program has been told of the wait.
+        int cursor = -1;
+        bool menuShown = false;
+        const auto shown = store::BusyWait::observer();
+        store::BusyWait::setObserver([&](bool waiting) {
+            shown(waiting);
+            if (waiting && cursor == -1) {
+                const QCursor *c = QGuiApplication::overrideCursor();
+                cursor = c ? int(c->shape()) : -2;
+                menuShown = navigator.menu().isVisible();
+            }
         });
+        const auto restore = qScopeGuard([&] { store::BusyWait::setObserver(shown); });
+        lock.releaseAfter(std::chrono::milliseconds(200));
         QVERIFY(openFromMenu<db>(navigator.menu()));
-        QCOMPARE(cursor.load(), int(Qt::WaitCursor));
+        QCOMPARE(cursor, int(Qt::WaitCursor));
         QVERIFY(menuShown);
         QVERIFY(!QGuiApplication::overrideCursor());
         QVERIFY(!navigator.menu().isVisible());

@@ -5,7 +5,7 @@
 # goes the way a user's key goes: X server, Qt, IBus, Mozc. Mozc refuses to
 # run for root, so as root the whole run is made as the user nobody.
 # Exits 77 (skipped) where IBus, Mozc or xdotool is not installed
-# (apt-get install ibus-mozc xdotool).
+# (bash tools/install-deps.sh --test installs them).
 # Usage: with_input_method.sh PROGRAM [ARGUMENTS...]
 set -euo pipefail
 for p in ibus-daemon ibus xdotool dbus-run-session xvfb-run setpriv; do

@@ -1,6 +1,7 @@
 #include "store/backup.h"
 #include "store/error.h"
 #include "support/appdir.h"
+#include "support/unavailable.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -248,7 +249,7 @@ private slots:
         if (setup == QLatin1String("readonly") || setup == QLatin1String("full")) {
             faulty.emplace(folder, setup == QLatin1String("full") ? FaultyFolder::Full : FaultyFolder::ReadOnly);
             if (!faulty->available())
-                QSKIP("this system cannot make such a folder for the test");
+                SKIP_UNAVAILABLE("this system cannot make such a folder for the test");
         } else if (setup != QLatin1String("blocked")) {
             QDir().mkpath(folder);
         }

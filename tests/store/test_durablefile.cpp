@@ -1,5 +1,6 @@
 #include "store/durablefile.h"
 #include "support/appdir.h"
+#include "support/unavailable.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,7 +109,7 @@ private slots:
             faulty.emplace(folder, fault == QLatin1String("full") ? testsupport::FaultyFolder::Full
                                                                    : testsupport::FaultyFolder::ReadOnly);
             if (!faulty->available())
-                QSKIP("this system cannot make such a folder for the test");
+                SKIP_UNAVAILABLE("this system cannot make such a folder for the test");
         }
         const QString target = folder + QStringLiteral("/ブクレア.xls");
         writeFile(target, "the user's workbook");

@@ -4,6 +4,7 @@
 #include "store/module1.h"
 #include "store/places.h"
 #include "support/appdir.h"
+#include "support/unavailable.h"
 
 #include <QDir>
 #include <QFile>
@@ -234,7 +235,7 @@ private slots:
         QTemporaryDir home;
         FaultyFolder share(home.filePath(QStringLiteral("share")), FaultyFolder::ReadOnly);
         if (!share.available())
-            QSKIP("no read-only folder can be made here");
+            SKIP_UNAVAILABLE("no read-only folder can be made here");
         share.seal();
         const store::Places p = store::decidePlaces(
             QStringLiteral("/usr/bin"), false,

@@ -189,12 +189,10 @@ void FileLock::release()
     m_db = nullptr;
 }
 
-void FileLock::releaseAfter(std::chrono::milliseconds delay, std::function<void()> atRelease)
+void FileLock::releaseAfter(std::chrono::milliseconds delay)
 {
-    m_releaser = std::thread([this, delay, atRelease] {
+    m_releaser = std::thread([this, delay] {
         std::this_thread::sleep_for(delay);
-        if (atRelease)
-            atRelease();
         release();
     });
 }

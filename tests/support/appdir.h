@@ -58,9 +58,9 @@ public:
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
     void release();
-    // Releases the lock from another thread after `delay`; `atRelease`
-    // runs there just before (to look at the program while it waits).
-    void releaseAfter(std::chrono::milliseconds delay, std::function<void()> atRelease = {});
+    // Releases the lock from another thread after `delay`, while the
+    // program's own thread waits for it.
+    void releaseAfter(std::chrono::milliseconds delay);
 
 private:
     sqlite3 *m_db = nullptr;

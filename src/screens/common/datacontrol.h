@@ -51,9 +51,6 @@ public:
     // "text").
     void bind(QWidget *control, const QString &field, const char *property = nullptr);
 
-    // Whether the bound controls show the current row: false when it could
-    // not be read.
-    bool currentRowShown() const { return !m_unreadable; }
     // Throws store::Error saying why `what` (a write or a deletion) is
     // refused when the current row could not be read.
     void requireCurrentRowShown(const QString &what) const;

@@ -34,8 +34,7 @@ public:
     void failed(const store::Error &error);
     // A read succeeded: the cause is gone.
     void succeeded() { m_standing.reset(); }
-    // Whether a failure stands, and its message.
-    bool standing() const { return m_standing.has_value(); }
+    // The message of the failure that stands, or an empty text.
     QString standingMessage() const { return m_standing ? m_standing->message() : QString(); }
     // How long the next reads may wait for a locked file: none while a
     // failure stands.
