@@ -31,6 +31,8 @@ public:
 
     virtual QString value() const { return m_long ? m_whole : text(); }
     void setValue(const QString &value);
+    // Whether the box holds a value too long to edit, shown by its beginning.
+    bool holdsLongValue() const { return m_long; }
 
     // Switches the input method off for this box (direct half-width input)
     // or lets it be used again. A line edit answers the input method's
