@@ -49,7 +49,9 @@ char32_t foldOne(char32_t c)
     }
     if (c < 0x80)
         return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-    return QChar::toCaseFolded(c);
+    // Case is folded in the Basic Multilingual Plane only, as the store's
+    // LIKE folds it; letters beyond it (Deseret, Adlam...) keep their case.
+    return c <= 0xFFFF ? QChar::toCaseFolded(c) : c;
 }
 
 // Folds text into code points; see foldForMatch. Width goes by Unicode's
