@@ -1,6 +1,7 @@
 #include "store/places.h"
 
 #include "store/booktable.h"
+#include "store/durablefile.h"
 #include "store/error.h"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
 
@@ -69,34 +69,6 @@ QString documentsFolder(const QProcessEnvironment &env, const QString &home)
     if (named.startsWith(QLatin1String("$HOME")))
         named = home + named.mid(5);
     return QDir::isAbsolutePath(named) ? QDir::cleanPath(named) : home + QStringLiteral("/Documents");
-}
-
-int syncFolder(const std::filesystem::path &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int rc = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return rc;
-}
-
-// Gives `from` the name `to` unless something has that name already.
-// Returns 0, EEXIST when the name is taken, or the system's error number.
-// Where the file system cannot refuse to replace, the name is looked at
-// just before.
-int renameIfFree(const std::filesystem::path &from, const std::filesystem::path &to)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno == ENOTEMPTY)
-        return EEXIST;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(to, ec)))
-        return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -162,9 +134,10 @@ bool makeFirstDataFolder(const Places &places)
     int renamed = 0;
     try {
         createEmptyCollection(QFile::decodeName(QByteArray::fromStdString((temp / "BR.mdb").string())));
-        if (const int e = syncFolder(temp))
+        const QString tempName = QFile::decodeName(QByteArray::fromStdString(temp.string()));
+        if (const int e = durable::syncPath(tempName))
             throw cannot(e);
-        renamed = renameIfFree(temp, folder);
+        renamed = durable::rename(tempName, places.dataDirectory, durable::Replace::Never);
         if (renamed != 0 && renamed != EEXIST)
             throw cannot(renamed);
     } catch (const Error &) {
@@ -176,7 +149,7 @@ bool makeFirstDataFolder(const Places &places)
         fs::remove_all(temp, ec);
         return false;
     }
-    syncFolder(folder.parent_path());
+    durable::syncPath(QFileInfo(places.dataDirectory).absolutePath());
     return true;
 }
 
