@@ -1,13 +1,13 @@
 // bukurea_newdb PATH: makes an empty book database at PATH unless a file
 // is already there. An existing collection is never opened or changed.
+#include "store/durablefile.h"
 #include "store/error.h"
 #include "store/places.h"
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <string>
 
 int main(int argc, char **argv)
 {
@@ -15,23 +15,28 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bukurea_newdb PATH\n");
         return 2;
     }
-    const std::filesystem::path path = argv[1];
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec))
+    const QString path = QFile::decodeName(argv[1]);
+    if (QFile::exists(path))
         return 0;
-    // Built under a temporary name and renamed, so an interrupted build
-    // never leaves a half-made database behind.
-    const std::filesystem::path temp = path.string() + ".new";
-    std::filesystem::remove(temp, ec);
+    // Built under a temporary name of our own and renamed without replacing,
+    // so an interrupted build never leaves a half-made database behind and
+    // a collection made meanwhile is kept.
+    namespace durable = store::durable;
+    durable::TempFile temp(path);
+    int rc = temp.error();
+    if (rc == 0)
+        rc = temp.closeHandle();
     try {
-        store::createEmptyCollection(QFile::decodeName(temp.c_str()));
+        if (rc == 0)
+            store::createEmptyCollection(temp.path());
     } catch (const store::Error &e) {
         std::fprintf(stderr, "bukurea_newdb: %s\n", e.message().split(u'\n').join(u' ').toUtf8().constData());
         return 1;
     }
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::fprintf(stderr, "bukurea_newdb: %s: %s\n", path.c_str(), ec.message().c_str());
+    if (rc == 0)
+        rc = temp.commit(durable::Replace::Never);
+    if (rc != 0 && rc != EEXIST) {
+        std::fprintf(stderr, "bukurea_newdb: %s: %s\n", argv[1], store::systemReason(rc).toUtf8().constData());
         return 1;
     }
     return 0;
