@@ -13,7 +13,10 @@ make_db() {
   esac
 }
 
+# A file of the user's beside it, named like a temporary, is left alone.
+printf 'notes' > "$dir/BR.mdb.new"
 make_db
+[ "$(cat "$dir/BR.mdb.new")" = notes ] || { echo "BR.mdb.new of the user's was removed or changed"; exit 1; }
 [ -f "$dir/BR.mdb" ] || { echo "no BR.mdb made"; exit 1; }
 head -c 16 "$dir/BR.mdb" | grep -q "SQLite format 3" || { echo "BR.mdb is not a database"; exit 1; }
 if [ "$mode" = install ]; then
