@@ -28,7 +28,7 @@ int main(int argc, char **argv)
     std::unique_ptr<store::RecordSet> rs;
     const bench::Sample open = bench::timed([&] {
         rs = std::make_unique<store::RecordSet>(store::Connection::open(db),
-                                                QStringLiteral("select * from tabel order by 蔵書番号 asc;"));
+                                                store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
     });
     bool ok = true;
     QString error;

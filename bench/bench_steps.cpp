@@ -262,7 +262,7 @@ void listGroup(app::Navigator &nav)
     // rows, for each record source, beside the same floors.
     common::DataControl data;
     data.setDatabaseName(QString::fromStdString(g_dbPath));
-    auto refresh = [&](const QString &source) {
+    auto refresh = [&](const store::RecordSource &source) {
         return timed([&] {
             data.setRecordSource(source);
             data.refresh();
@@ -270,20 +270,21 @@ void listGroup(app::Navigator &nav)
                 data.recordset()->row(r);
         });
     };
-    refresh(store::tableName()); // opens the connection
+    refresh(store::RecordSource::wholeTable()); // opens the connection
+    using store::Direction, store::Field, store::RecordSource;
     struct Source {
         const char *name;
-        QString source;
+        RecordSource source;
         std::string floorSql;
         std::string bound;
     };
     const Source sources[] = {
-        {"store_number_asc", QStringLiteral("select * from tabel order by 蔵書番号 asc;"), orderedRowidsSql("蔵書番号", false), {}},
-        {"store_search_title", QStringLiteral("select * from tabel where 書名 like '*の*';"), searchRowidsSql("書名"), "%の%"},
-        {"store_search_year", QStringLiteral("select * from tabel where 出版年 like '*19*';"), searchRowidsSql("出版年"), "%19%"},
-        {"store_number_desc", QStringLiteral("select * from tabel order by 蔵書番号 desc;"), orderedRowidsSql("蔵書番号", true), {}},
-        {"store_year_desc", QStringLiteral("select * from tabel order by 出版年 desc;"), orderedRowidsSql("出版年", true), {}},
-        {"store_year_asc", QStringLiteral("select * from tabel order by 出版年 asc;"), orderedRowidsSql("出版年", false), {}},
+        {"store_number_asc", RecordSource::sorted(Field::Number, Direction::Ascending), orderedRowidsSql("蔵書番号", false), {}},
+        {"store_search_title", RecordSource::search(Field::Title, QStringLiteral("*の*")), searchRowidsSql("書名"), "%の%"},
+        {"store_search_year", RecordSource::search(Field::Year, QStringLiteral("*19*")), searchRowidsSql("出版年"), "%19%"},
+        {"store_number_desc", RecordSource::sorted(Field::Number, Direction::Descending), orderedRowidsSql("蔵書番号", true), {}},
+        {"store_year_desc", RecordSource::sorted(Field::Year, Direction::Descending), orderedRowidsSql("出版年", true), {}},
+        {"store_year_asc", RecordSource::sorted(Field::Year, Direction::Ascending), orderedRowidsSql("出版年", false), {}},
     };
     for (const Source &src : sources) {
         Series series;
@@ -299,7 +300,7 @@ void listGroup(app::Navigator &nav)
         Series series;
         for (int i = 0; i < g_runs; ++i) {
             const Sample step = timed([&] {
-                data.setRecordSource(store::tableName());
+                data.setRecordSource(store::RecordSource::wholeTable());
                 data.refresh();
                 data.recordset()->moveLast();
                 data.recordset()->recordCount();
@@ -378,7 +379,7 @@ void registrationGroup(app::Navigator &nav)
             for (int k = 0; k < Repeat; ++k) {
                 rs.reset();
                 connection = store::Connection::open(path);
-                rs = std::make_unique<store::RecordSet>(connection, store::tableName());
+                rs = std::make_unique<store::RecordSet>(connection, store::RecordSource::wholeTable());
                 rs->addNew();
             }
         });
@@ -388,7 +389,7 @@ void registrationGroup(app::Navigator &nav)
         storeOpen.add({step.wallMs / Repeat, step.cpuMs / Repeat}, floorSample);
         const Sample w = timed([&] {
             rs->update({{QStringLiteral("書名"), QStringLiteral("計測の本")}});
-            rs = std::make_unique<store::RecordSet>(connection, store::tableName());
+            rs = std::make_unique<store::RecordSet>(connection, store::RecordSource::wholeTable());
         });
         const Sample f = timed([&] { floor.insertBook("計測の本"); });
         storeSave.add(w, f);
@@ -458,7 +459,7 @@ void editGroup(app::Navigator &nav)
         int count = 0;
         const Sample step = timed([&] {
             data.setDatabaseName(QString::fromStdString(g_dbPath));
-            data.setRecordSource(store::tableName());
+            data.setRecordSource(store::RecordSource::wholeTable());
             data.refresh();
             data.recordset()->moveLast();
             count = data.recordset()->recordCount();

@@ -80,7 +80,7 @@ int exportCsvCommand(const QStringList &arguments, QTextStream &out, QTextStream
         Module1::computeDatabasePath();
         store::BusyWait operation;
         store::RecordSet rows(store::Connection::open(Module1::databasePath()),
-                              QStringLiteral("select * from tabel order by 蔵書番号 asc;"));
+                              store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
         const csv::ExportOutcome outcome = csv::exportCsv(rows, path, o->encoding.value_or(csv::Encoding::Utf8));
         if (outcome.status != csv::ExportOutcome::Status::Written) {
             problem(err, outcome.message);

@@ -18,15 +18,17 @@ const QStringList &fieldNames()
     return names;
 }
 
+QString fieldName(Field field) { return fieldNames().value(int(field)); }
+
 const QString &createTableStatement()
 {
     // The collection number and the year are numbers, so they sort as
     // numbers; every other field is text.
     static const QString sql = [] {
         QStringList columns;
-        for (const QString &f : fieldNames()) {
-            const bool number = f == QStringLiteral("蔵書番号") || f == QStringLiteral("出版年");
-            columns << f + (number ? QStringLiteral(" INTEGER") : QStringLiteral(" TEXT"));
+        for (int f = 0; f < FieldCount; ++f) {
+            const bool number = Field(f) == Field::Number || Field(f) == Field::Year;
+            columns << fieldNames()[f] + (number ? QStringLiteral(" INTEGER") : QStringLiteral(" TEXT"));
         }
         return QStringLiteral("CREATE TABLE %1 (%2);").arg(tableName(), columns.join(QStringLiteral(", ")));
     }();

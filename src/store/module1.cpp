@@ -123,10 +123,10 @@ void computeDatabasePath()
     databasePath() = places().dataDirectory + QStringLiteral("/") + QStringLiteral("BR.mdb");
 }
 
-QString &lastSearch()
+store::RecordSource &lastSearch()
 {
-    static QString statement;
-    return statement;
+    static store::RecordSource search;
+    return search;
 }
 
 } // namespace Module1

@@ -1,13 +1,14 @@
 #pragma once
 
 #include "store/places.h"
+#include "store/recordsource.h"
 
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
 
 // The application-wide state: the database path and the list screen's last
-// search statement. Nothing else is kept between screens.
+// search. Nothing else is kept between screens.
 namespace Module1 {
 
 // The directory of the executable (never the working directory). Throws
@@ -42,6 +43,6 @@ void computeDatabasePath();
 QString &databasePath();
 
 // The latest field search of the list screen.
-QString &lastSearch();
+store::RecordSource &lastSearch();
 
 } // namespace Module1

@@ -11,30 +11,30 @@ namespace {
 
 QString quotedField(const QString &name) { return u'[' + name + u']'; }
 
-// The table's own spelling of a field named in a statement.
-QString checkedField(const QString &name, const QString &source)
+// The bracketed name of a field of the record source; a value outside the
+// nine names no field of the table.
+QString checkedField(Field field)
 {
-    for (const QString &f : fieldNames()) {
-        if (f.compare(name, Qt::CaseInsensitive) == 0)
-            return f;
-    }
-    throw missingFieldError(name, source);
+    const QString name = fieldName(field);
+    if (name.isEmpty())
+        throw missingFieldError(QString::number(int(field)));
+    return quotedField(name);
 }
 
 // The statement of a record source: `columns` of its rows, in its order.
 // `ordered`: rows without an order of their own come in the table's order.
-QString selectRows(const Statement &st, const QString &source, const QString &rowid, const QString &columns,
-                   bool ordered)
+QString selectRows(const RecordSource &source, const QString &rowid, const QString &columns, bool ordered)
 {
     QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns, tableName());
-    if (!st.filterField.isEmpty())
-        sql += QStringLiteral(" WHERE %1 LIKE ?1").arg(quotedField(checkedField(st.filterField, source)));
-    if (!st.orderField.isEmpty()) {
-        // Ties keep the table's own order, so the same statement always
-        // lists the same rows the same way.
+    if (source.filter)
+        sql += QStringLiteral(" WHERE %1 LIKE ?1").arg(checkedField(*source.filter));
+    if (source.order) {
+        // Ties keep the table's own order, so the same source always lists
+        // the same rows the same way.
         sql += QStringLiteral(" ORDER BY %1 %2, %3")
-                   .arg(quotedField(checkedField(st.orderField, source)),
-                        st.descending ? QStringLiteral("DESC") : QStringLiteral("ASC"), rowid);
+                   .arg(checkedField(*source.order),
+                        source.direction == Direction::Descending ? QStringLiteral("DESC") : QStringLiteral("ASC"),
+                        rowid);
     } else if (ordered) {
         sql += QStringLiteral(" ORDER BY %1").arg(rowid);
     }
@@ -116,15 +116,14 @@ StoredValue storedValue(sqlite3_stmt *st, int column)
 
 } // namespace
 
-RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &source)
+RecordSet::RecordSet(std::shared_ptr<Connection> connection, const RecordSource &source)
     : m_connection(std::move(connection))
 {
-    const Statement st = parseRecordSource(source);
     const QString &id = m_connection->rowid();
     m_version = m_connection->version();
-    m_stream = selectRows(st, source, id, id + u',' + fieldList(), true);
-    m_pattern = st.filterField.isEmpty() ? std::nullopt : std::optional<QString>(st.pattern);
-    if (st.filterField.isEmpty() && st.orderField.isEmpty()) {
+    m_stream = selectRows(source, id, id + u',' + fieldList(), true);
+    m_pattern = source.filter ? std::optional<QString>(source.pattern) : std::nullopt;
+    if (source.isWholeTable()) {
         // The table in its own order: only where its first row is, and the
         // count if the connection still knows it.
         m_tableOrder = true;
@@ -140,9 +139,9 @@ RecordSet::RecordSet(std::shared_ptr<Connection> connection, const QString &sour
         read.commit();
         return;
     }
-    Prepared q(m_connection->prepare(selectRows(st, source, id, id, false)));
-    if (!st.filterField.isEmpty())
-        bindText(q.get(), 1, st.pattern);
+    Prepared q(m_connection->prepare(selectRows(source, id, id, false)));
+    if (source.filter)
+        bindText(q.get(), 1, source.pattern);
     const QString what = QStringLiteral("データベースを読めません。");
     int rc;
     while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "store/connection.h"
-#include "store/statement.h"
+#include "store/recordsource.h"
 
 #include <QHash>
 #include <QObject>
@@ -50,14 +50,14 @@ public:
     using Error::Error;
 };
 
-// The rows of one record source, opened on a connection.
+// The rows of one record source (see RecordSource), opened on a connection.
 //
 // A search or a sort reads, on opening, only the rowids of its result, in
 // the result's order: that gives the true count at once and lets any row be
 // reached, however large the result. Row contents are fetched by rowid in
 // blocks as they are needed and kept in a small cache.
 //
-// The table itself in its own order (the record source "tabel") reads, on
+// The table itself in its own order (RecordSource::wholeTable()) reads, on
 // opening, only its first row: a screen that shows one book at a time then
 // costs the same for ten books as for a million. Moves go from the current
 // row to its neighbour in the table, the count is the connection's (counted
@@ -74,7 +74,7 @@ public:
     using Row = std::array<QVariant, FieldCount>;
 
     // Runs the record source; throws store::Error.
-    RecordSet(std::shared_ptr<Connection> connection, const QString &source);
+    RecordSet(std::shared_ptr<Connection> connection, const RecordSource &source);
     ~RecordSet() override;
 
     // The number of rows; for the table in its own order, counting them may

@@ -49,7 +49,7 @@ std::shared_ptr<store::Connection> open(const AppDir &dir) { return store::Conne
 
 csv::ExportOutcome exportAll(const AppDir &dir, const QString &path, csv::Encoding encoding)
 {
-    store::RecordSet rows(open(dir), QStringLiteral("select * from tabel order by 蔵書番号 asc;"));
+    store::RecordSet rows(open(dir), store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
     return csv::exportCsv(rows, path, encoding);
 }
 
@@ -524,7 +524,7 @@ void TestCsv::failedExportKeepsFile()
     // Cancelled halfway: the file there stays, no temporary file is left.
     const QString path = dir.path() + QStringLiteral("/kept.csv");
     writeFile(path, "old");
-    store::RecordSet rows(open(dir), QStringLiteral("tabel"));
+    store::RecordSet rows(open(dir), store::RecordSource::wholeTable());
     const csv::ExportOutcome cancelled =
         csv::exportCsv(rows, path, csv::Encoding::Cp932, [](qint64 done) { return done < 2048; });
     QCOMPARE(int(cancelled.status), int(csv::ExportOutcome::Status::Cancelled));

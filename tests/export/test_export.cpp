@@ -18,6 +18,8 @@
 using namespace testsupport;
 using namespace screens;
 
+Q_DECLARE_METATYPE(store::RecordSource)
+
 namespace {
 
 // What the worksheet must hold for a row set: numbers as numbers, texts as
@@ -292,14 +294,16 @@ private slots:
     // search.
     void writesValuesAsTheListReadsThem_data()
     {
-        QTest::addColumn<QString>("source");
-        QTest::newRow("sorted") << "select * from tabel order by 蔵書番号 asc;";
-        QTest::newRow("table order") << "tabel";
-        QTest::newRow("search") << "select * from tabel where 書名 like '*a*' order by 蔵書番号 asc;";
+        using store::Direction, store::Field, store::RecordSource;
+        QTest::addColumn<RecordSource>("source");
+        QTest::newRow("sorted") << RecordSource::sorted(Field::Number, Direction::Ascending);
+        QTest::newRow("table order") << RecordSource::wholeTable();
+        QTest::newRow("search") << RecordSource::search(Field::Title, QStringLiteral("*a*"))
+                                       .orderedBy(Field::Number, Direction::Ascending);
     }
     void writesValuesAsTheListReadsThem()
     {
-        QFETCH(QString, source);
+        QFETCH(store::RecordSource, source);
         ListOpen o({});
         // Columns: number, title, year (numbers stay numbers), keyword (numbers become texts).
         o.dir.exec(QStringLiteral(
@@ -355,7 +359,7 @@ private slots:
         for (int i = 0; i < 2000; ++i)
             many << book({"1", "ずっと続く書名", "著者"});
         o.dir.insert(many);
-        store::RecordSet rs(store::Connection::open(o.dir.dbPath()), QStringLiteral("tabel"));
+        store::RecordSet rs(store::Connection::open(o.dir.dbPath()), store::RecordSource::wholeTable());
         xls::Workbook book;
         QVERIFY(book.copyFromRecordset(rs));
         QVERIFY(writeFile(xls::exportPath(), "kept"));

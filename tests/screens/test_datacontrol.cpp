@@ -36,7 +36,7 @@ private slots:
         data.bind(&category, QStringLiteral("分類"));
         data.bind(&lending, QStringLiteral("貸出"), "text");
         data.setDatabaseName(dir.dbPath());
-        data.setRecordSource(QStringLiteral("tabel"));
+        data.setRecordSource(store::RecordSource::wholeTable());
         data.refresh();
         QCOMPARE(title.text(), QStringLiteral("old"));
         QCOMPARE(category.currentText(), QStringLiteral("9 文学"));
@@ -79,7 +79,7 @@ private slots:
 
         // Every refresh raises Reposition, also one that opens an empty set.
         QSignalSpy reposition(&data, &common::DataControl::Reposition);
-        data.setRecordSource(QStringLiteral("select * from tabel where 書名 like '*none*';"));
+        data.setRecordSource(store::RecordSource::search(store::Field::Title, QStringLiteral("*none*")));
         data.refresh();
         QCOMPARE(reposition.count(), 1);
         QCOMPARE(data.recordset()->absolutePosition(), -1);

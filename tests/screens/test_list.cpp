@@ -59,6 +59,12 @@ QList<int> pixelWidths(db *screen)
 }
 const QList<int> designWidths = {10, 60, 200, 80, 93, 43, 160, 67, 30, 87};
 
+// The search of a field (by name) for a pattern, as the list screen keeps it.
+store::RecordSource searchFor(const QString &pattern, const QString &field = QStringLiteral("書名"))
+{
+    return store::RecordSource::search(store::Field(store::fieldNames().indexOf(field)), pattern);
+}
+
 } // namespace
 
 // The list screen: what it shows on opening, the nine field searches, the
@@ -69,7 +75,7 @@ private slots:
     void cleanup()
     {
         closeScreens();
-        Module1::lastSearch().clear();
+        Module1::lastSearch() = {};
     }
 
     void opensWithCountAndOrder()
@@ -82,7 +88,8 @@ private slots:
         // Ascending by number as numbers, a book without a number first.
         QCOMPARE(shown(screen), QStringList({"", "2", "9", "10", "100"}));
         QCOMPARE(shown(screen, 1), QStringList({"番号なし", "二", "九", "十", "百"}));
-        QCOMPARE(screen->Data1->recordSource(), QStringLiteral("select * from tabel order by 蔵書番号 asc;"));
+        QCOMPARE(screen->Data1->recordSource(),
+                 store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
         QVERIFY(o.messages.shown.isEmpty());
         QVERIFY(screen->Text1->testAttribute(Qt::WA_InputMethodEnabled));
 
@@ -133,9 +140,9 @@ private slots:
         Opened<db> o(threeBooks);
         db *screen = o.screen;
         search(screen, keyword, button.toLatin1().constData());
-        const QString statement = QStringLiteral("select * from tabel where %1 like '*%2*';").arg(field, keyword);
-        QCOMPARE(Module1::lastSearch(), statement);
-        QCOMPARE(screen->Data1->recordSource(), statement);
+        const store::RecordSource searched = searchFor(u'*' + keyword + u'*', field);
+        QCOMPARE(Module1::lastSearch(), searched);
+        QCOMPARE(screen->Data1->recordSource(), searched);
         QCOMPARE(shown(screen), numbers);
         QVERIFY(o.messages.shown.isEmpty());
         QCOMPARE(screen->Text1->text(), keyword);
@@ -177,8 +184,7 @@ private slots:
         search(screen, keyword, "Command14");
         QCOMPARE(shown(screen, 1), titles);
         QCOMPARE(o.messages.shown.size(), titles.isEmpty() ? 1 : 0); // only the notice of no hit
-        QCOMPARE(Module1::lastSearch(), QStringLiteral("select * from tabel where 書名 like '*%1*';")
-                                            .arg(QString(keyword).replace(u'\'', QStringLiteral("''"))));
+        QCOMPARE(Module1::lastSearch(), searchFor(u'*' + keyword + u'*'));
         QCOMPARE(o.dir.count(), 9);
     }
 
@@ -218,7 +224,7 @@ private slots:
         click(screen, button.toLatin1().constData());
         QCOMPARE(shown(screen), numbers);
         QCOMPARE(shownCount(screen), count(4));
-        QCOMPARE(Module1::lastSearch(), QStringLiteral("select * from tabel where 書名 like '*存在しない*';"));
+        QCOMPARE(Module1::lastSearch(), searchFor(QStringLiteral("*存在しない*")));
         QCOMPARE(pixelWidths(screen), designWidths);
         click(screen, "Command5");
         QCOMPARE(shownCount(screen), count(5));
@@ -238,7 +244,7 @@ private slots:
         typeText(screen->Text1, QStringLiteral("夏"));
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
             QTest::keyClick(screen->Text1, key);
-        QVERIFY(Module1::lastSearch().isEmpty());
+        QCOMPARE(Module1::lastSearch(), store::RecordSource());
         QCOMPARE(shown(screen).size(), 3);
         QVERIFY(screen->isVisible());
         QVERIFY(o.messages.shown.isEmpty());

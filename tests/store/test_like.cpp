@@ -1,6 +1,5 @@
 #include "like_reference.h"
 #include "store/like.h"
-#include "store/statement.h"
 #include "store/error.h"
 
 #include <QRandomGenerator>
@@ -552,61 +551,6 @@ private slots:
         const store::LikePattern like(pattern);
         QTEST(like.matches(text), "expected");
         QTEST(like.matchesUtf8(text.toUtf8().constData(), size_t(text.toUtf8().size())), "expected");
-    }
-
-    void statements_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<QString>("order");
-        QTest::addColumn<bool>("desc");
-        const auto row = [](const char *s, const char *f, const char *p, const char *o, bool d) {
-            QTest::newRow(s) << QString::fromUtf8(s) << QString::fromUtf8(f) << QString::fromUtf8(p)
-                             << QString::fromUtf8(o) << d;
-        };
-        row("tabel", "", "", "", false);
-        row("select * from tabel;", "", "", "", false);
-        row("select * from tabel where 書名 like '*猫*';", "書名", "*猫*", "", false);
-        row("select * from tabel where 著者名 like '*O''Brien*';", "著者名", "*O'Brien*", "", false);
-        row("select * from tabel where 書名 like '**';", "書名", "**", "", false);
-        row("select * from tabel where 書名 like '*''*';", "書名", "*'*", "", false);
-        row("select * from tabel order by 蔵書番号 asc;", "", "", "蔵書番号", false);
-        row("select * from tabel order by 出版年 desc;", "", "", "出版年", true);
-        row("SELECT * FROM TABEL WHERE [書名] LIKE 'a' ORDER BY 出版年", "書名", "a", "出版年", false);
-        row("  select  *  from  tabel  where 貸出 like '*可*'  ;  ", "貸出", "*可*", "", false);
-    }
-    void statements()
-    {
-        QFETCH(QString, source);
-        const store::Statement st = store::parseRecordSource(source);
-        QTEST(st.filterField, "filter");
-        QTEST(st.pattern, "pattern");
-        QTEST(st.orderField, "order");
-        QTEST(st.descending, "desc");
-    }
-
-    void rejected_data()
-    {
-        QTest::addColumn<QString>("source");
-        for (const char *s : {"", "tabel2", "select 書名 from tabel;", "select * from other;",
-                              "select * from tabel where 書名 like '*O'Brien*';",
-                              "select * from tabel where 書名 = 'a';", "select * from tabel; drop table tabel;",
-                              "select * from tabel order by 出版年 sideways;", "select * from tabel where 書名 like 'x"})
-            QTest::newRow(s) << QString::fromUtf8(s);
-    }
-    void rejected()
-    {
-        QFETCH(QString, source);
-        QVERIFY_THROWS_EXCEPTION(store::Error, store::parseRecordSource(source));
-    }
-
-    void quoting()
-    {
-        const QString keyword = QStringLiteral("O'Brien's *");
-        const QString source = QStringLiteral("select * from tabel where 著者名 like '*") + store::quoteText(keyword)
-                               + QStringLiteral("*';");
-        QCOMPARE(store::parseRecordSource(source).pattern, QStringLiteral("*") + keyword + QStringLiteral("*"));
     }
 };
 

@@ -79,8 +79,9 @@ void exportCsv(QWidget *parent, const store::RecordSet *shown)
     try {
         std::unique_ptr<store::RecordSet> own;
         if (!shown) {
-            own = std::make_unique<store::RecordSet>(store::Connection::open(Module1::databasePath()),
-                                                     QStringLiteral("select * from tabel order by 蔵書番号 asc;"));
+            own = std::make_unique<store::RecordSet>(
+                store::Connection::open(Module1::databasePath()),
+                store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
             shown = own.get();
         }
         for (;;) {

@@ -32,8 +32,8 @@ public:
     ~DataControl() override;
 
     void setDatabaseName(const QString &path) { m_databaseName = path; }
-    void setRecordSource(const QString &source) { m_recordSource = source; }
-    const QString &recordSource() const { return m_recordSource; }
+    void setRecordSource(const store::RecordSource &source) { m_recordSource = source; }
+    const store::RecordSource &recordSource() const { return m_recordSource; }
     void setCaption(const QString &text);
     QString caption() const;
 
@@ -100,7 +100,7 @@ private:
     void step(void (store::RecordSet::*to)());
 
     QString m_databaseName;
-    QString m_recordSource;
+    store::RecordSource m_recordSource;
     std::shared_ptr<store::Connection> m_connection;
     std::unique_ptr<store::RecordSet> m_recordset;
     std::vector<Binding> m_bindings;

@@ -5,7 +5,6 @@
 #include "screens/common/messages.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/common/datacontrol.h"
-#include "store/statement.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -89,7 +88,7 @@ void Main2::load()
 {
     Module1::computeDatabasePath();
     Data1->setDatabaseName(Module1::databasePath());
-    Data1->setRecordSource(store::tableName());
+    Data1->setRecordSource(store::RecordSource::wholeTable());
     Data1->refresh();
     Data1->recordset()->moveLast();
     m_bookCount = Data1->recordset()->recordCount();
@@ -191,12 +190,10 @@ void Main2::Command1_Click()
 // "蔵書番号検索": every book whose number contains the typed text.
 void Main2::Command5_Click()
 {
-    // The typed text is taken as it is; apostrophes are doubled so that they
-    // are searched for instead of ending the pattern.
-    const QString statement = QStringLiteral("select * from tabel where 蔵書番号 like '*")
-        + store::quoteText(Text5->value()) + QStringLiteral("*';");
-    const QString previous = Data1->recordSource();
-    Data1->setRecordSource(statement);
+    // The typed text is taken as it is, anywhere in the number; wildcards
+    // keep their meaning.
+    const store::RecordSource previous = Data1->recordSource();
+    Data1->setRecordSource(store::RecordSource::search(store::Field::Number, u'*' + Text5->value() + u'*'));
     if (!guarded([this] { Data1->refresh(); })) {
         Data1->setRecordSource(previous); // the open record set is still the previous one
         return;

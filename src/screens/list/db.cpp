@@ -6,7 +6,6 @@
 #include "screens/list/grid.h"
 #include "screens/list/listexport.h"
 #include "screens/common/datacontrol.h"
-#include "store/statement.h"
 
 #include <QGroupBox>
 #include <QIcon>
@@ -104,7 +103,7 @@ void db::load()
 {
     Module1::computeDatabasePath();
     Data1->setDatabaseName(Module1::databasePath());
-    Data1->setRecordSource(store::tableName());
+    Data1->setRecordSource(store::RecordSource::wholeTable());
     Data1->refresh();
     // Moving to the last row of an empty table does nothing here, and the
     // count is then 0: an empty collection opens as an empty list.
@@ -116,17 +115,16 @@ void db::load()
     const int widths[] = {150, 900, 3000, 1200, 1400, 650, 2400, 1000, 450, 1300};
     for (int column = 0; column < 10; ++column)
         fg->setColWidth(column, widths[column]);
-    Data1->setRecordSource(QStringLiteral("select * from tabel order by 蔵書番号 asc;"));
+    Data1->setRecordSource(store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
     Data1->refresh();
 }
 
-void db::fieldSearch(const QString &prefix)
+void db::fieldSearch(store::Field field)
 {
     guarded([&] {
-        // The keyword is taken as typed; its apostrophes are doubled so that
-        // they are searched for instead of ending the pattern. Wildcards keep
-        // their meaning.
-        Module1::lastSearch() = prefix + store::quoteText(Text1->value()) + QStringLiteral("*';");
+        // The keyword is taken as typed, anywhere in the field; wildcards
+        // keep their meaning.
+        Module1::lastSearch() = store::RecordSource::search(field, u'*' + Text1->value() + u'*');
         Data1->setRecordSource(Module1::lastSearch());
         Data1->refresh();
         if (Data1->recordset()->recordCount() < 1) {
@@ -135,28 +133,28 @@ void db::fieldSearch(const QString &prefix)
     });
 }
 
-void db::sortBy(const QString &statement)
+void db::sortBy(store::Field field, store::Direction direction)
 {
     guarded([&] {
-        Data1->setRecordSource(statement);
+        Data1->setRecordSource(store::RecordSource::sorted(field, direction));
         Data1->refresh();
     });
 }
 
-void db::Command14_Click() { fieldSearch(QStringLiteral("select * from tabel where 書名 like '*")); }
-void db::Command12_Click() { fieldSearch(QStringLiteral("select * from tabel where 著者名 like '*")); }
-void db::Command13_Click() { fieldSearch(QStringLiteral("select * from tabel where 出版社 like '*")); }
-void db::Command6_Click() { fieldSearch(QStringLiteral("select * from tabel where 出版年 like '*")); }
-void db::Command8_Click() { fieldSearch(QStringLiteral("select * from tabel where 分類 like '*")); }
-void db::Command10_Click() { fieldSearch(QStringLiteral("select * from tabel where 蔵書番号 like '*")); }
+void db::Command14_Click() { fieldSearch(store::Field::Title); }
+void db::Command12_Click() { fieldSearch(store::Field::Author); }
+void db::Command13_Click() { fieldSearch(store::Field::Publisher); }
+void db::Command6_Click() { fieldSearch(store::Field::Year); }
+void db::Command8_Click() { fieldSearch(store::Field::Category); }
+void db::Command10_Click() { fieldSearch(store::Field::Number); }
 // "設定キー" searches the keywords, "貸出の状態" the lending state.
-void db::Command7_Click() { fieldSearch(QStringLiteral("select * from tabel where キーワード like '*")); }
-void db::Command9_Click() { fieldSearch(QStringLiteral("select * from tabel where 貸出 like '*")); }
-void db::Command11_Click() { fieldSearch(QStringLiteral("select * from tabel where 保管場所 like '*")); }
+void db::Command7_Click() { fieldSearch(store::Field::Keywords); }
+void db::Command9_Click() { fieldSearch(store::Field::Lending); }
+void db::Command11_Click() { fieldSearch(store::Field::Place); }
 
-void db::Command15_Click() { sortBy(QStringLiteral("select * from tabel order by 蔵書番号 desc;")); }
-void db::Command2_Click() { sortBy(QStringLiteral("select * from tabel order by 出版年 desc;")); }
-void db::Command3_Click() { sortBy(QStringLiteral("select * from tabel order by 出版年 asc;")); }
+void db::Command15_Click() { sortBy(store::Field::Number, store::Direction::Descending); }
+void db::Command2_Click() { sortBy(store::Field::Year, store::Direction::Descending); }
+void db::Command3_Click() { sortBy(store::Field::Year, store::Direction::Ascending); }
 
 // The reset: reopens, recounts and lists every book by ascending number.
 void db::Command5_Click()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "screens/common/datascreen.h"
+#include "store/recordsource.h"
 
 class QGroupBox;
 class QLineEdit;
@@ -64,11 +65,10 @@ private:
     void Command14_Click();
     void Command15_Click();
 
-    // Lists the books whose field (named in the statement prefix) holds the
-    // search box's keyword anywhere.
-    void fieldSearch(const QString &prefix);
-    // Lists every book in the order of a fixed statement.
-    void sortBy(const QString &statement);
+    // Lists the books whose field holds the search box's keyword anywhere.
+    void fieldSearch(store::Field field);
+    // Lists every book ordered by a field.
+    void sortBy(store::Field field, store::Direction direction);
 };
 
 } // namespace screens

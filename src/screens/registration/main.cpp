@@ -55,7 +55,7 @@ void Main::load()
 {
     Module1::computeDatabasePath();
     Data1->setDatabaseName(Module1::databasePath());
-    Data1->setRecordSource(QStringLiteral("tabel"));
+    Data1->setRecordSource(store::RecordSource::wholeTable());
     Data1->refresh();
     Data1->recordset()->addNew();
     // A new record has no lending state yet.
