@@ -77,6 +77,12 @@ const QString &fieldList()
     return list;
 }
 
+// One row's nine fields by its row number.
+QString fetchStatement(const Connection &connection)
+{
+    return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), connection.rowid());
+}
+
 QVariant columnValue(sqlite3_stmt *st, int column)
 {
     switch (sqlite3_column_type(st, column)) {
@@ -116,42 +122,80 @@ StoredValue storedValue(sqlite3_stmt *st, int column)
 
 } // namespace
 
-RecordSet::RecordSet(std::shared_ptr<Connection> connection, const RecordSource &source)
-    : m_connection(std::move(connection))
+// Reads rows by row number: for the cache, and as the file holds them for
+// the checks of a write.
+class RecordSet::Fetch : public RowReader {
+public:
+    explicit Fetch(const Connection &connection) : m_connection(connection) {}
+
+    void batch(const std::function<bool()> &reads) override
+    {
+        // One read transaction for the batch: the file is locked and checked
+        // once, not once per row.
+        ReadTransaction read(m_connection, QStringLiteral("データを読めません。"));
+        if (reads())
+            read.commit();
+    }
+    bool read(qint64 rowid, Row &row) override { return stored(rowid, &row).has_value(); }
+
+    // The row as the file holds it now, within the caller's transaction, and
+    // its fields into `fields`; nothing when there is no such row.
+    std::optional<StoredRow> stored(qint64 rowid, Row *fields = nullptr)
+    {
+        // Prepared when first needed: a record set that never reads a row
+        // by its number never asks the engine for the statement.
+        if (!m_statement)
+            m_statement = std::make_unique<Prepared>(m_connection.prepare(fetchStatement(m_connection)));
+        sqlite3_stmt *q = m_statement->get();
+        sqlite3_bind_int64(q, 1, rowid);
+        const int rc = sqlite3_step(q);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            const Error failure = m_connection.error(QStringLiteral("データを読めません。"));
+            sqlite3_reset(q);
+            throw failure;
+        }
+        std::optional<StoredRow> found;
+        if (rc == SQLITE_ROW) {
+            found.emplace();
+            for (int c = 0; c < FieldCount; ++c) {
+                (*found)[c] = storedValue(q, c);
+                if (fields)
+                    (*fields)[c] = columnValue(q, c);
+            }
+        }
+        sqlite3_reset(q);
+        return found;
+    }
+
+private:
+    const Connection &m_connection;
+    std::unique_ptr<Prepared> m_statement;
+};
+
+RecordSet::RecordSet(std::shared_ptr<Connection> connection, const RecordSource &source,
+                     const std::function<void()> &onceReadable)
+    : m_connection(std::move(connection)), m_source(source), m_cursor(*m_connection)
 {
     const QString &id = m_connection->rowid();
     m_version = m_connection->version();
     m_stream = selectRows(source, id, id + u',' + fieldList(), true);
-    m_pattern = source.filter ? std::optional<QString>(source.pattern) : std::nullopt;
-    if (source.isWholeTable()) {
-        // The table in its own order: only where its first row is, and the
-        // count if the connection still knows it.
-        m_tableOrder = true;
-        m_listed = false;
-        const QString what = QStringLiteral("データベースを読めません。");
-        ReadTransaction read(*m_connection, what);
-        if (const std::optional<qint64> first = find({Locator::First, 0, 0})) {
-            m_current = 0;
-            m_at = {Locator::Row, *first, 0};
-        }
-        if (const std::optional<qint64> count = m_connection->knownCount())
-            m_count = int(*count);
-        read.commit();
+    m_fetch = std::make_unique<Fetch>(*m_connection);
+    if (!source.isWholeTable()) {
+        list(onceReadable);
+        m_current = m_rowids.empty() ? -1 : 0;
         return;
     }
-    Prepared q(m_connection->prepare(selectRows(source, id, id, false)));
-    if (source.filter)
-        bindText(q.get(), 1, source.pattern);
+    // The table in its own order: only where its first row is, and the
+    // count if the connection still knows it.
     const QString what = QStringLiteral("データベースを読めません。");
-    int rc;
-    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
-        if (sqlite3_column_type(q.get(), 0) != SQLITE_INTEGER)
-            throw fileError(what, m_connection->path(), QStringLiteral("行番号のない行があります"));
-        m_rowids.push_back(sqlite3_column_int64(q.get(), 0));
-    }
-    if (rc != SQLITE_DONE)
-        m_connection->fail(what);
-    m_current = m_rowids.empty() ? -1 : 0;
+    ReadTransaction read(*m_connection, what);
+    if (m_cursor.start())
+        m_current = 0;
+    if (onceReadable)
+        onceReadable();
+    if (const std::optional<qint64> count = m_connection->knownCount())
+        m_count = int(*count);
+    read.commit();
 }
 
 RecordSet::~RecordSet() = default;
@@ -160,108 +204,69 @@ bool RecordSet::fileChanged() const { return m_connection->replaced() || m_conne
 
 int RecordSet::recordCount() const
 {
-    if (!lazy())
-        return int(m_rowids.size());
-    if (!m_count)
-        m_count = int(m_connection->tableCount());
-    return *m_count;
+    if (lazy()) {
+        if (!m_count)
+            m_count = int(m_connection->tableCount());
+        return *m_count;
+    }
+    list();
+    return int(m_rowids.size());
 }
 
-// The row number of the row a locator points at; nothing when there is no
-// such row.
-std::optional<qint64> RecordSet::find(const Locator &at) const
+void RecordSet::list(const std::function<void()> &onceReadable) const
 {
+    if (m_rowids.listed())
+        return;
     const QString &id = m_connection->rowid();
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(id, tableName());
-    const bool from = at.kind == Locator::Row || at.kind == Locator::After || at.kind == Locator::Before;
-    if (from) {
-        const char *op = at.kind == Locator::Row ? "=" : at.kind == Locator::After ? ">" : "<";
-        sql += QStringLiteral(" WHERE %1 %2 ?1").arg(id, QLatin1String(op));
+    // Room is made for as many row numbers as the table holds, where that
+    // is known: no record source lists more.
+    const std::optional<qint64> expected = m_count ? std::optional<qint64>(*m_count) : m_connection->knownCount();
+    if (!m_source.isWholeTable()) {
+        Prepared q(m_connection->prepare(selectRows(m_source, id, id, false)));
+        if (m_source.filter)
+            bindText(q.get(), 1, m_source.pattern);
+        m_rowids.read(*m_connection, q.get(), QStringLiteral("データベースを読めません。"), RowidList::Order::Any,
+                      expected, onceReadable);
+                // Read again after a release: the current row keeps its position
+        // where the list still reaches it.
+        if (m_current >= int(m_rowids.size()))
+            m_current = int(m_rowids.size()) - 1;
+        return;
     }
-    const bool backwards = at.kind == Locator::Last || at.kind == Locator::Before;
-    const int skip = (at.kind == Locator::After || at.kind == Locator::Before) ? at.steps - 1 : at.steps;
-    sql += QStringLiteral(" ORDER BY %1 %2 LIMIT 1 OFFSET %3")
-               .arg(id, backwards ? QStringLiteral("DESC") : QStringLiteral("ASC"))
-               .arg(std::max(0, skip));
-    Prepared q(m_connection->prepare(sql));
-    if (from)
-        sqlite3_bind_int64(q.get(), 1, at.rowid);
-    const int rc = sqlite3_step(q.get());
-    if (rc == SQLITE_DONE)
-        return std::nullopt;
-    if (rc != SQLITE_ROW)
-        m_connection->fail(QStringLiteral("データを読めません。"));
-    return sqlite3_column_int64(q.get(), 0);
-}
-
-RecordSet::Locator RecordSet::moved(const Locator &from, int by)
-{
-    switch (from.kind) {
-    case Locator::Row:
-        return by > 0 ? Locator{Locator::After, from.rowid, by} : Locator{Locator::Before, from.rowid, -by};
-    case Locator::First: return {Locator::First, 0, std::max(0, from.steps + by)};
-    case Locator::Last: return {Locator::Last, 0, std::max(0, from.steps - by)};
-    case Locator::After:
-    case Locator::Before: {
-        const int steps = from.kind == Locator::After ? from.steps + by : -from.steps + by;
-        if (steps == 0)
-            return {Locator::Row, from.rowid, 0};
-        return steps > 0 ? Locator{Locator::After, from.rowid, steps} : Locator{Locator::Before, from.rowid, -steps};
-    }
-    }
-    return from;
-}
-
-qint64 RecordSet::currentRowid() const
-{
-    if (!lazy())
-        return m_rowids[m_current];
-    if (m_at.kind != Locator::Row) {
-        // A move that could not read the file: the row is looked for now.
-        // Fewer rows than expected (deleted meanwhile): the nearest end.
-        std::optional<qint64> found = find(m_at);
-        if (!found)
-            found = find({m_at.kind == Locator::Before || m_at.kind == Locator::Last ? Locator::First : Locator::Last, 0, 0});
-        if (!found)
-            throw Error(QStringLiteral("データを読めません: 表にデータがありません。"));
-        m_at = {Locator::Row, *found, 0};
-    }
-    return m_at.rowid;
-}
-
-void RecordSet::listRowids() const
-{
     const qint64 current = m_current >= 0 ? currentRowid() : 0;
-    const QString &id = m_connection->rowid();
     Prepared q(m_connection->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(id, tableName())));
-    std::vector<qint64> rowids;
-    int rc;
-    while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
-        const qint64 rowid = sqlite3_column_int64(q.get(), 0);
-        // In the table's own order they can only ascend, unless a page is
-        // damaged.
-        if (!rowids.empty() && rowid <= rowids.back())
-            throw m_connection->outOfOrderError(QStringLiteral("データを読めません。"));
-        rowids.push_back(rowid);
-    }
-    if (rc != SQLITE_DONE)
-        m_connection->fail(QStringLiteral("データを読めません。"));
-    m_rowids = std::move(rowids);
-    m_listed = true;
-    m_count.reset();
+    m_rowids.read(*m_connection, q.get(), QStringLiteral("データを読めません。"), RowidList::Order::Ascending,
+                  expected, onceReadable);
+        m_count.reset();
     m_currentRow.reset();
     if (m_current >= 0) {
         // The current row keeps its place; gone meanwhile, the next one
         // takes it.
-        auto *self = const_cast<RecordSet *>(this);
-        const auto at = std::lower_bound(m_rowids.begin(), m_rowids.end(), current);
-        self->m_current =
-            m_rowids.empty() ? -1 : int(std::min<qsizetype>(at - m_rowids.begin(), qsizetype(m_rowids.size()) - 1));
+        m_current = m_rowids.empty() ? -1 : int(std::min(m_rowids.lowerBound(current), m_rowids.size() - 1));
     }
+}
+
+void RecordSet::releaseRows()
+{
+    if (!m_rowids.listed())
+        return;
+    if (m_source.isWholeTable() && m_current >= 0)
+        m_cursor.setRow(m_rowids[m_current]);
+    m_rowids.release();
+    m_cache.clear();
+}
+
+qint64 RecordSet::currentRowid() const
+{
+    if (lazy())
+        return m_cursor.rowid();
+    list();
+    return m_rowids[m_current];
 }
 
 void RecordSet::setCurrent(int position)
 {
+    list();
     if (m_rowids.empty())
         return;
     m_mode = EditMode::None; // moving away drops whatever was not written
@@ -274,44 +279,28 @@ void RecordSet::setCurrent(int position)
 // A move within the table in its own order. The row moved to is looked for
 // at once; when the file cannot be read now, the move is still made (the
 // position is known) and the row is looked for when it is read.
-void RecordSet::moveLazily(Locator::Kind to)
+void RecordSet::moveInTable(TableCursor::Step step)
 {
-    if (m_current < 0 && (to == Locator::After || to == Locator::Before))
-        to = Locator::First;
-    Locator target;
+    using Step = TableCursor::Step;
+    if (m_current < 0 && (step == Step::Next || step == Step::Previous))
+        step = Step::First;
     int position = m_current;
-    switch (to) {
-    case Locator::First:
-        target = {Locator::First, 0, 0};
-        position = 0;
-        break;
-    case Locator::Last:
-        target = {Locator::Last, 0, 0};
-        position = recordCount() - 1;
-        break;
-    case Locator::After:
-        target = moved(m_at, +1);
-        ++position;
-        break;
-    case Locator::Before:
-        target = moved(m_at, -1);
-        --position;
-        break;
-    case Locator::Row: return;
+    switch (step) {
+    case Step::First: position = 0; break;
+    case Step::Last: position = recordCount() - 1; break;
+    case Step::Next: ++position; break;
+    case Step::Previous: --position; break;
     }
     // Past either end the current row stays, as in a list.
     const bool pastEnd = position < 0 || (m_count && position >= *m_count);
     if (!pastEnd) {
-        try {
-            if (const std::optional<qint64> found = find(target)) {
-                m_at = {Locator::Row, *found, 0};
-                m_current = position;
-            } else if (m_current < 0) {
+        switch (m_cursor.move(step)) {
+        case TableCursor::Outcome::Moved:
+        case TableCursor::Outcome::Deferred: m_current = position; break;
+        case TableCursor::Outcome::NoRow:
+            if (m_current < 0)
                 return; // no rows at all
-            }
-        } catch (const Error &) {
-            m_at = target;
-            m_current = position;
+            break;
         }
         m_currentRow.reset();
         m_seen.reset();
@@ -320,81 +309,16 @@ void RecordSet::moveLazily(Locator::Kind to)
     emit repositioned();
 }
 
-void RecordSet::moveFirst() { lazy() ? moveLazily(Locator::First) : setCurrent(0); }
-void RecordSet::movePrevious() { lazy() ? moveLazily(Locator::Before) : setCurrent(m_current - 1); }
-void RecordSet::moveNext() { lazy() ? moveLazily(Locator::After) : setCurrent(m_current + 1); }
-void RecordSet::moveLast() { lazy() ? moveLazily(Locator::Last) : setCurrent(recordCount() - 1); }
-void RecordSet::moveTo(int position)
-{
-    if (lazy())
-        listRowids();
-    setCurrent(position);
-}
+void RecordSet::moveFirst() { lazy() ? moveInTable(TableCursor::Step::First) : setCurrent(0); }
+void RecordSet::movePrevious() { lazy() ? moveInTable(TableCursor::Step::Previous) : setCurrent(m_current - 1); }
+void RecordSet::moveNext() { lazy() ? moveInTable(TableCursor::Step::Next) : setCurrent(m_current + 1); }
+void RecordSet::moveLast() { lazy() ? moveInTable(TableCursor::Step::Last) : setCurrent(recordCount() - 1); }
+void RecordSet::moveTo(int position) { setCurrent(position); }
 
 const RecordSet::Row &RecordSet::row(int position) const
 {
-    static const Row empty{};
-    if (lazy())
-        listRowids();
-    if (position < 0 || position >= recordCount())
-        return empty;
-    const int blockNo = position / BlockRows, first = blockNo * BlockRows;
-    auto it = m_cache.find(blockNo);
-    if (it == m_cache.end()) {
-        if (m_cache.size() >= MaxBlocks) {
-            auto oldest = std::min_element(m_cache.begin(), m_cache.end(), [](const auto &a, const auto &b) {
-                return a.second.lastUse < b.second.lastUse;
-            });
-            m_cache.erase(oldest);
-        }
-        Block fresh;
-        fresh.rows.resize(std::min(recordCount() - first, BlockRows));
-        fresh.read.resize(fresh.rows.size());
-        it = m_cache.emplace(blockNo, std::move(fresh)).first;
-    }
-    Block &block = it->second;
-    block.lastUse = ++m_useClock;
-    if (!block.read[position - first])
-        readRows(block, first, position);
-    return block.rows[position - first];
-}
-
-void RecordSet::readRows(Block &block, int first, int from) const
-{
-    if (!m_fetch) {
-        m_fetch = std::make_unique<Prepared>(m_connection->prepare(
-            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), m_connection->rowid())));
-    }
-    const QString what = QStringLiteral("データを読めません。");
-    sqlite3_stmt *q = m_fetch->get();
-    // One read transaction for the row asked for and the rest of its block:
-    // the file is locked and checked once, not once per row. A row that
-    // cannot be read (the file is locked, damaged or gone) ends the reading;
-    // the rows read before it are kept, it and the rows after it are read
-    // again when asked for. When it is the row asked for, its error is
-    // thrown. Only a row that another program deleted meanwhile is found
-    // missing, and reads as empty.
-    ReadTransaction read(*m_connection, what);
-    for (int i = from - first; i < int(block.rows.size()); ++i) {
-        if (block.read[i])
-            continue;
-        sqlite3_bind_int64(q, 1, m_rowids[first + i]);
-        const int rc = sqlite3_step(q);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-            const Error failure = m_connection->error(what);
-            sqlite3_reset(q);
-            if (first + i == from)
-                throw failure;
-            return; // the transaction is rolled back: after a failure it cannot always be committed
-        }
-        if (rc == SQLITE_ROW) {
-            for (int c = 0; c < FieldCount; ++c)
-                block.rows[i][c] = columnValue(q, c);
-        }
-        block.read[i] = true;
-        sqlite3_reset(q);
-    }
-    read.commit();
+    list();
+    return m_cache.row(*m_fetch, m_rowids.all(), position);
 }
 
 QString RecordSet::text(int position, int column) const
@@ -410,45 +334,18 @@ QString RecordSet::fieldText(const QString &name) const
         throw missingFieldError(name);
     if (!hasCurrent())
         return QString();
-    if (!m_currentRow && !lazy())
+    if (!m_currentRow && m_rowids.listed())
         return text(m_current, column); // as the rows around it, from the rows already read
     if (!m_currentRow) {
         // Deleted by another program meanwhile, it reads as empty.
         Row row{};
         ReadTransaction read(*m_connection, QStringLiteral("データを読めません。"));
-        storedRow(currentRowid(), &row);
+        m_fetch->stored(currentRowid(), &row);
         read.commit();
         m_currentRow = std::move(row);
     }
     const QVariant &v = (*m_currentRow)[column];
     return v.isNull() ? QString() : v.toString();
-}
-
-std::optional<std::array<StoredValue, FieldCount>> RecordSet::storedRow(qint64 rowid, Row *fields) const
-{
-    if (!m_fetch) {
-        m_fetch = std::make_unique<Prepared>(m_connection->prepare(
-            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), m_connection->rowid())));
-    }
-    sqlite3_stmt *q = m_fetch->get();
-    sqlite3_bind_int64(q, 1, rowid);
-    const int rc = sqlite3_step(q);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-        const Error failure = m_connection->error(QStringLiteral("データを読めません。"));
-        sqlite3_reset(q);
-        throw failure;
-    }
-    std::optional<std::array<StoredValue, FieldCount>> stored;
-    if (rc == SQLITE_ROW) {
-        stored.emplace();
-        for (int c = 0; c < FieldCount; ++c) {
-            (*stored)[c] = storedValue(q, c);
-            if (fields)
-                (*fields)[c] = columnValue(q, c);
-        }
-    }
-    sqlite3_reset(q);
-    return stored;
 }
 
 void RecordSet::readCurrent()
@@ -460,7 +357,7 @@ void RecordSet::readCurrent()
     Row row{};
     ReadTransaction read(*m_connection, QStringLiteral("データを読めません。"));
     const qint64 rowid = currentRowid();
-    Seen seen{rowid, storedRow(rowid, &row)};
+    Seen seen{rowid, m_fetch->stored(rowid, &row)};
     read.commit();
     m_currentRow = std::move(row);
     m_seen = std::move(seen);
@@ -470,7 +367,7 @@ qint64 RecordSet::requireUnchanged(const QString &what) const
 {
     if (!m_seen)
         throw fileError(what, m_connection->path(), QStringLiteral("現在のデータが読み込まれていません"));
-    const std::optional<std::array<StoredValue, FieldCount>> now = storedRow(m_seen->rowid);
+    const std::optional<StoredRow> now = m_fetch->stored(m_seen->rowid);
     if (now == m_seen->fields)
         return m_seen->rowid;
     const QString reason = now
@@ -494,12 +391,14 @@ void RecordSet::readAll(const std::function<bool(const FieldReader &)> &visit) c
     // against its list; from the first row that differs (the table was
     // changed meanwhile by another program) the rest are read by their
     // rowids, as row() reads them.
-    Prepared q(m_connection->prepare(m_stream));
-    if (m_pattern)
-        bindText(q.get(), 1, *m_pattern);
     const bool checked = !lazy();
-    const size_t listed = m_rowids.size();
-    size_t position = 0;
+    if (checked)
+        list();
+    Prepared q(m_connection->prepare(m_stream));
+    if (m_source.filter)
+        bindText(q.get(), 1, m_source.pattern);
+    const qsizetype listed = m_rowids.size();
+    qsizetype position = 0;
     int rc;
     while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) {
         if (checked && (position == listed || sqlite3_column_int64(q.get(), 0) != m_rowids[position]))
@@ -512,8 +411,7 @@ void RecordSet::readAll(const std::function<bool(const FieldReader &)> &visit) c
         m_connection->fail(what);
     if (!checked || position == listed)
         return;
-    Prepared fetch(m_connection->prepare(
-        QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?1").arg(fieldList(), tableName(), m_connection->rowid())));
+    Prepared fetch(m_connection->prepare(fetchStatement(*m_connection)));
     ReadTransaction read(*m_connection, what);
     for (; position < listed; ++position) {
         sqlite3_bind_int64(fetch.get(), 1, m_rowids[position]);
@@ -614,12 +512,13 @@ void RecordSet::update(const QHash<QString, QString> &values)
             if (sqlite3_step(q.get()) != SQLITE_DONE)
                 m_connection->fail(what);
         }, +1);
-        // Like a dynaset, the new row joins the end of the open rows.
+        // Like a dynaset, the new row joins the end of the open rows (rows
+        // not in memory are read afresh, the new one included if it belongs).
         if (lazy()) {
             if (m_count)
                 ++*m_count;
-        } else {
-            m_rowids.push_back(sqlite3_last_insert_rowid(m_connection->handle()));
+        } else if (m_rowids.listed()) {
+            m_rowids.append(sqlite3_last_insert_rowid(m_connection->handle()));
         }
     } else if (m_mode == EditMode::Editing) {
         requireCurrent(QStringLiteral("修正"));
@@ -628,7 +527,7 @@ void RecordSet::update(const QHash<QString, QString> &values)
             sets << QStringLiteral("%1 = ?%2").arg(quotedField(fields[i])).arg(i + 1);
         const QString what = QStringLiteral("データを修正できませんでした。");
         Row written{};
-        std::optional<std::array<StoredValue, FieldCount>> stored;
+        std::optional<StoredRow> stored;
         m_connection->writeTransaction(what, [&] {
             // Checked even when nothing is to be written: the user learns
             // that the book on screen is no longer the one in the file.
@@ -646,7 +545,7 @@ void RecordSet::update(const QHash<QString, QString> &values)
                 m_connection->fail(what);
             checkOneRowChanged(what);
             // The row as written is what the next correction expects.
-            stored = storedRow(rowid, &written);
+            stored = m_fetch->stored(rowid, &written);
         });
         if (!fields.isEmpty()) {
             forgetCache();
@@ -678,8 +577,8 @@ void RecordSet::deleteCurrent()
     if (lazy()) {
         if (m_count)
             --*m_count;
-    } else if (const auto at = std::find(m_rowids.begin(), m_rowids.end(), rowid); at != m_rowids.end()) {
-        m_rowids.erase(at);
+    } else if (m_rowids.listed()) {
+        m_rowids.remove(rowid);
     }
     m_current = -1;
     m_mode = EditMode::None;

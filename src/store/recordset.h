@@ -2,16 +2,16 @@
 
 #include "store/connection.h"
 #include "store/recordsource.h"
+#include "store/rowcache.h"
+#include "store/rowidlist.h"
+#include "store/tablecursor.h"
 
 #include <QHash>
 #include <QObject>
-#include <QVariant>
 #include <array>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <unordered_map>
-#include <vector>
 
 namespace store {
 
@@ -55,10 +55,10 @@ public:
 // A search or a sort reads, on opening, only the rowids of its result, in
 // the result's order: that gives the true count at once and lets any row be
 // reached, however large the result. Row contents are fetched by rowid in
-// blocks as they are needed and kept in a small cache.
+// blocks as they are needed and kept in a small cache (RowCache).
 //
 // The table itself in its own order (RecordSource::wholeTable()) reads, on
-// opening, only its first row: a screen that shows one book at a time then
+// opening, only its first row (TableCursor): a screen that shows one book at a time then
 // costs the same for ten books as for a million. Moves go from the current
 // row to its neighbour in the table, the count is the connection's (counted
 // once, see Connection::tableCount()), and the rowids are read only when a
@@ -71,10 +71,16 @@ class RecordSet : public QObject {
     Q_OBJECT
 public:
     enum class EditMode { None, Editing, Adding };
-    using Row = std::array<QVariant, FieldCount>;
+    using Row = store::Row;
 
-    // Runs the record source; throws store::Error.
-    RecordSet(std::shared_ptr<Connection> connection, const RecordSource &source);
+    // Runs the record source; throws store::Error. `onceReadable` is called
+    // as soon as the file has been found readable for it, before its rows
+    // are listed: a caller that replaces another record set lets that one's
+    // rows go there (releaseRows()), so that the two lists are never in
+    // memory together, and the other set stays whole when the file cannot
+    // be read at all.
+    RecordSet(std::shared_ptr<Connection> connection, const RecordSource &source,
+              const std::function<void()> &onceReadable = {});
     ~RecordSet() override;
 
     // The number of rows; for the table in its own order, counting them may
@@ -106,6 +112,11 @@ public:
     // false; the current row does not move. Throws store::Error when a row
     // cannot be read.
     void readAll(const std::function<bool(const FieldReader &)> &visit) const;
+
+    // Lets go of the row numbers and the rows read so far; the current row
+    // keeps its place. They are read again, as the record source gives them
+    // then, when next needed.
+    void releaseRows();
 
     // Whether the file is no longer the one this record set was opened on:
     // replaced (renamed, deleted, another file in its place) or written by
@@ -148,28 +159,16 @@ signals:
     void pendingChanged();
 
 private:
-    struct Block;
-    void readRows(Block &block, int first, int from) const;
-    // The table in its own order: the rowids not read yet.
-    bool lazy() const { return m_tableOrder && !m_listed; }
-    void listRowids() const;
-    // Where the current row of the table in its own order is: a row
-    // number, or, after a move that could not read the file, the way to
-    // find it: so many rows from the first or the last, or after or before
-    // a known row.
-    struct Locator {
-        enum Kind { Row, First, Last, After, Before } kind = Row;
-        qint64 rowid = 0; // Row: the row; After, Before: the known row
-        int steps = 0;    // First, Last: rows from that end; After, Before: rows from the known row
-    };
-    static Locator moved(const Locator &from, int by);
-    std::optional<qint64> find(const Locator &at) const;
-    void moveLazily(Locator::Kind to);
+    class Fetch;
+    using StoredRow = std::array<StoredValue, FieldCount>;
+    // The table in its own order, its row numbers not read: moves go
+    // through the cursor.
+    bool lazy() const { return m_source.isWholeTable() && !m_rowids.listed(); }
+    // Reads the row numbers where they are not in memory.
+    void list(const std::function<void()> &onceReadable = {}) const;
+    void moveInTable(TableCursor::Step step);
     qint64 currentRowid() const;
     void checkOneRowChanged(const QString &what) const;
-    // The row as the file holds it now, within the caller's transaction;
-    // nothing when there is no such row.
-    std::optional<std::array<StoredValue, FieldCount>> storedRow(qint64 rowid, Row *fields = nullptr) const;
     // The row the user is looking at, read from the file within the write
     // transaction `what`: throws RowChangedError unless it is still exactly
     // as readCurrent() found it. Returns its row number.
@@ -177,39 +176,32 @@ private:
     void requireCurrent(const QString &what) const;
     void setCurrent(int position);
     void forgetCache() const;
+
     std::shared_ptr<Connection> m_connection;
-    mutable std::vector<qint64> m_rowids;
-    int m_current = -1;
-    // The table in its own order: whether the rowids have been read, where
-    // the current row is, its fields once read, and the count once known.
-    bool m_tableOrder = false;
-    mutable bool m_listed = true;
-    mutable Locator m_at;
-    mutable std::optional<Row> m_currentRow;
+    RecordSource m_source;
+    std::unique_ptr<Fetch> m_fetch;
+    EditMode m_mode = EditMode::None;
+    qint64 m_version = 0; // the file's version when opened
+    // Every row in order, for readAll().
+    QString m_stream;
+    // The table in its own order, while its row numbers are not read.
+    TableCursor m_cursor;
     // The current row as readCurrent() last found it in the file: its row
     // number, and its fields unless it was missing.
     struct Seen {
         qint64 rowid = 0;
-        std::optional<std::array<StoredValue, FieldCount>> fields;
+        std::optional<StoredRow> fields;
     };
     std::optional<Seen> m_seen;
-    mutable std::optional<int> m_count;
-    // Every row in order, for readAll(); the pattern it binds, if any.
-    QString m_stream;
-    std::optional<QString> m_pattern;
-    EditMode m_mode = EditMode::None;
-    qint64 m_version = 0; // the file's version when opened
 
-    static constexpr int BlockRows = 256;
-    static constexpr size_t MaxBlocks = 64;
-    struct Block {
-        std::vector<Row> rows;
-        std::vector<bool> read; // rows not read yet, or not readable, are false
-        quint64 lastUse = 0;
-    };
-    mutable std::unordered_map<int, Block> m_cache;
-    mutable quint64 m_useClock = 0;
-    mutable std::unique_ptr<Prepared> m_fetch;
+    // What has been read so far; a read of a const record set may add to
+    // it. Listing the table's row numbers finds the current row's position
+    // anew, and makes the count that of the list.
+    mutable RowidList m_rowids;
+    mutable int m_current = -1;
+    mutable std::optional<int> m_count; // the table in its own order, once counted
+    mutable RowCache m_cache;
+    mutable std::optional<Row> m_currentRow; // the current row's fields, once read
 };
 
 } // namespace store
