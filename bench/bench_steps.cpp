@@ -142,6 +142,7 @@ void listGroup(app::Navigator &nav)
         info("books", s->bookCount);
         info("visible_rows", visible);
         info("rss_open_mb", statusMB("VmRSS"));
+        info("rss_peak_open_mb", statusMB("VmHWM")); // the peak of opening the list, before anything else
         leave(s);
     }
 
@@ -212,6 +213,7 @@ void listGroup(app::Navigator &nav)
         }
         series.print(o.name);
     }
+    info("rss_peak_search_sort_mb", statusMB("VmHWM"));
     // The reset recounts the table too.
     {
         Series series;

@@ -30,6 +30,8 @@ MAKER = os.environ.get("MAKE_BOOKS") or next(
     os.path.join(ROOT, "..", "shared", "tools", "make_books.py"))
 DATA = os.environ.get("BENCH_DATA", "/tmp/bukurea-bench")
 RUNS = int(os.environ.get("RUNS", "5"))
+# The screens to time (one process each), for a shorter run at large sizes.
+GROUPS = os.environ.get("GROUPS", "list registration edit").split()
 
 OPEN_LIST = "select count(*) from tabel; select * from tabel order by 蔵書番号 asc;"
 SEARCHES = [("search_title", "書名", "の"), ("search_author", "著者名", "田"), ("search_publisher", "出版社", "出版"),
@@ -70,6 +72,14 @@ STEPS = [
 ]
 GROWTH = ["registration_open", "registration_save", "edit_open", "edit_correct", "edit_delete", "list_open",
           "search_title", "search_year", "sort_number_desc", "sort_year_desc", "sort_year_asc", "reset", "export"]
+
+
+def group_of(step):
+    """The screen (bench_steps group) a step belongs to."""
+    for group in ("registration", "edit"):
+        if step.startswith(group) or step.startswith("store_" + group):
+            return group
+    return "list"
 
 
 def cli_ms(db, sql):
@@ -137,9 +147,9 @@ def main():
         with open(db, "rb") as f:  # the same warm file cache for every side
             while f.read(1 << 20):
                 pass
-        cli = {name: cli_ms(db, sql) for name, _, sql in STEPS}
+        cli = {name: cli_ms(db, sql) for name, _, sql in STEPS if group_of(name) in GROUPS}
         steps, infos = {}, {}
-        for group in ("list", "registration", "edit"):
+        for group in GROUPS:
             s, i = run_group(build, work, group)
             steps.update(s)
             infos.update(i)
@@ -155,9 +165,12 @@ def main():
                 label += f" ({int(infos[name + '_hits']):,} hits)"
             print(f"{label:<44} {ms:9.1f} {floor:9.2f} {ratio:6.2f} {cpu_ratio:6.2f} {cli[name]:9.1f} {ms / cli[name]:6.2f}")
             growth.setdefault(name, {})[n] = ms
-        print(f"memory: {infos.get('rss_before_open_mb', 0):.0f} MB before the list opens, "
+        if "list" in GROUPS:
+            print(f"memory: {infos.get('rss_before_open_mb', 0):.0f} MB before the list opens, "
               f"{infos.get('rss_open_mb', 0):.0f} MB with it open, {infos.get('rss_after_browse_mb', 0):.0f} MB after "
-              f"200 jumps through it ({infos.get('browse_jump_ms', 0):.1f} ms a jump), peak {infos.get('rss_peak_mb', 0):.0f} MB")
+              f"200 jumps through it ({infos.get('browse_jump_ms', 0):.1f} ms a jump), peak {infos.get('rss_peak_mb', 0):.0f} MB; "
+              f"peak {infos.get('rss_peak_open_mb', 0):.0f} MB opening the list, "
+              f"{infos.get('rss_peak_search_sort_mb', 0):.0f} MB after its searches and sorts")
     if len(sizes) > 1:
         print()
         print("== growth: ms by collection size ==")

@@ -466,6 +466,51 @@ private slots:
         QVERIFY(list);
         QCOMPARE(list->Text2->text(), QString::number(o.dir.count()));
     }
+
+    // The count is taken when the screen first opens and kept from one
+    // opening to the next while only this program writes; whatever changed
+    // in between, every opening shows the exact count.
+    void countKeptExactAcrossOpenings_data()
+    {
+        QTest::addColumn<QString>("between");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("nothing") << "nothing" << 3;
+        QTest::newRow("another program adds two") << "other adds" << 5;
+        QTest::newRow("another program deletes one") << "other deletes" << 2;
+        QTest::newRow("this screen deletes one") << "delete here" << 2;
+        QTest::newRow("this screen corrects one") << "correct here" << 3;
+    }
+    void countKeptExactAcrossOpenings()
+    {
+        QFETCH(QString, between);
+        QFETCH(int, expected);
+        Opened<Main2> o(numbered({"1", "2", "3"}));
+        Main2 *s = o.screen;
+        QCOMPARE(shownCount(s), count(3));
+        if (between == QLatin1String("other adds")) {
+            o.dir.insert(numbered({"4", "5"}));
+        } else if (between == QLatin1String("other deletes")) {
+            o.dir.exec(QStringLiteral("DELETE FROM tabel WHERE 蔵書番号 = 2"));
+        } else if (between == QLatin1String("delete here")) {
+            o.messages.answer(QMessageBox::Yes);
+            click(s->Command1);
+        } else if (between == QLatin1String("correct here")) {
+            o.messages.answer(QMessageBox::Yes);
+            s->panel->TitleBox->selectAll();
+            typeText(s->panel->TitleBox, QStringLiteral("直した"));
+            click(s->Command2);
+        }
+        click(s->cmdadd);
+        settle();
+        s = o.reopen();
+        QCOMPARE(shownCount(s), count(expected));
+        QCOMPARE(o.dir.count(), expected);
+        // Once more with nothing in between: still exact.
+        click(s->cmdadd);
+        settle();
+        s = o.reopen();
+        QCOMPARE(shownCount(s), count(expected));
+    }
 };
 
 QTEST_MAIN(TestEdit)

@@ -835,6 +835,50 @@ private slots:
         sqlite3_finalize(st);
         sqlite3_close(db);
     }
+
+    // Rows let go (a refresh does so once the new set can be read) are read
+    // again when next asked for: the same rows, the current row in its
+    // place, the count unchanged; a book another program added meanwhile
+    // joins a list read again.
+    void releasedRowsAreReadAgain_data()
+    {
+        using store::Direction, store::Field, store::RecordSource;
+        QTest::addColumn<RecordSource>("source");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("whole table") << RecordSource::wholeTable() << QStringList({"a", "b", "c", "d", "e"});
+        QTest::newRow("sorted") << RecordSource::sorted(Field::Number, Direction::Descending)
+                                << QStringList({"e", "d", "c", "b", "a"});
+        QTest::newRow("search") << RecordSource::search(Field::Keywords, QStringLiteral("*猫*"))
+                                << QStringList({"a", "c", "e"});
+    }
+    void releasedRowsAreReadAgain()
+    {
+        QFETCH(store::RecordSource, source);
+        QFETCH(QStringList, titles);
+        AppDir dir;
+        const char *keys[] = {"猫", "犬", "猫", "犬", "猫"};
+        for (int i = 0; i < 5; ++i) {
+            const QByteArray number = QByteArray::number(i + 1), title(1, char('a' + i));
+            dir.insert({book({number.constData(), title.constData(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, keys[i]})});
+        }
+        auto rs = openSet(dir, source);
+        QCOMPARE(column(*rs, 1), titles); // lists every row
+        rs->moveTo(1);
+        rs->releaseRows();
+        QCOMPARE(rs->absolutePosition(), 1);
+        QCOMPARE(rs->fieldText(QStringLiteral("書名")), titles[1]);
+        QCOMPARE(rs->recordCount(), int(titles.size()));
+        QCOMPARE(column(*rs, 1), titles);
+        QCOMPARE(readAllTitles(*rs), titles);
+
+        rs->releaseRows();
+        dir.insert({book({"0", "z", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "黒猫"})});
+        rs->moveNext();
+        QCOMPARE(rs->absolutePosition(), 2);
+        QCOMPARE(rs->recordCount(), int(titles.size()) + 1);
+        QVERIFY(column(*rs, 1).contains(QStringLiteral("z")));
+    }
 };
 
 QTEST_MAIN(TestRecordSet)

@@ -13,6 +13,23 @@ namespace common {
 
 namespace {
 
+// The connection of the data screen before, kept for the next one while
+// the file at the path is still the one it opened: what it knows stays good
+// as long as nobody else writes to the file (the engine's data version
+// tells), above all the number of books, which each screen would otherwise
+// count again by reading the whole table.
+std::shared_ptr<store::Connection> connectionTo(const QString &path)
+{
+    static std::shared_ptr<store::Connection> kept;
+    if (!kept || kept->path() != path || kept->replaced())
+        kept = store::Connection::open(path);
+    return kept;
+}
+
+} // namespace
+
+namespace {
+
 // A move button: a narrow button showing an arrow, with a bar beside it for
 // the first and the last row (|◀ ◀ ▶ ▶|). The arrow is drawn, not a
 // character, so that it stays crisp and small whatever the font.
@@ -111,8 +128,15 @@ void DataControl::refresh()
     // backup) is opened afresh: every record source reads what lies at the
     // path now.
     if (!m_connection || m_connection->path() != m_databaseName || m_connection->replaced())
-        m_connection = store::Connection::open(m_databaseName);
-    auto fresh = std::make_unique<store::RecordSet>(m_connection, m_recordSource);
+        m_connection = connectionTo(m_databaseName);
+    // Once the new set has found the file readable, the rows of the set
+    // shown so far are let go before the new ones are listed: a search or a
+    // sort of a large collection never holds both lists. A file that cannot
+    // be read leaves the set shown so far as it was.
+    auto fresh = std::make_unique<store::RecordSet>(m_connection, m_recordSource, [this] {
+        if (m_recordset)
+            m_recordset->releaseRows();
+    });
     connect(fresh.get(), &store::RecordSet::repositioned, this, [this] {
         showCurrentRow();
         emit Reposition();
