@@ -80,6 +80,10 @@ inline void info(const std::string &key, double value)
     std::fflush(stdout);
 }
 
+// Starts the peak resident memory ("VmHWM") afresh from what is resident
+// now, so that the peak of one step is told apart from earlier ones.
+inline void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
 // A figure of /proc/self/status in MB ("VmRSS", "VmHWM").
 inline double statusMB(const char *key)
 {

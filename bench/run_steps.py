@@ -31,7 +31,7 @@ MAKER = os.environ.get("MAKE_BOOKS") or next(
 DATA = os.environ.get("BENCH_DATA", "/tmp/bukurea-bench")
 RUNS = int(os.environ.get("RUNS", "5"))
 # The screens to time (one process each), for a shorter run at large sizes.
-GROUPS = os.environ.get("GROUPS", "list registration edit").split()
+GROUPS = os.environ.get("BENCH_GROUPS", "list registration edit").split()
 
 OPEN_LIST = "select count(*) from tabel; select * from tabel order by 蔵書番号 asc;"
 SEARCHES = [("search_title", "書名", "の"), ("search_author", "著者名", "田"), ("search_publisher", "出版社", "出版"),
@@ -46,6 +46,7 @@ STEPS = [
      "select rowid from tabel where 書名 = '計測の本'; insert into tabel values (999999999, '計測の本', '計測 太郎', '計測社', 2024, '9 文学', '書斎', '可', '計測');"),
     ("edit_open_first", "edit: open, first in the process", "select count(*) from tabel; select * from tabel limit 1;"),
     ("edit_open", "edit: open", "select count(*) from tabel; select * from tabel limit 1;"),
+    ("edit_reopen", "edit: open again, file unchanged", "select count(*) from tabel; select * from tabel limit 1;"),
     ("edit_correct", "edit: correction (修正, Yes)", f"update tabel set 書名 = '修正した書名' where rowid = {FIRST};"),
     ("edit_delete", "edit: delete right after opening", f"delete from tabel where rowid = {FIRST};"),
     ("list_open_first", "list: open, first in the process", OPEN_LIST),
@@ -70,7 +71,7 @@ STEPS = [
     ("store_year_desc", "store alone: order by 出版年 desc", "select * from tabel order by 出版年 desc;"),
     ("store_year_asc", "store alone: order by 出版年 asc", "select * from tabel order by 出版年 asc;"),
 ]
-GROWTH = ["registration_open", "registration_save", "edit_open", "edit_correct", "edit_delete", "list_open",
+GROWTH = ["registration_open", "registration_save", "edit_open", "edit_reopen", "edit_correct", "edit_delete", "list_open",
           "search_title", "search_year", "sort_number_desc", "sort_year_desc", "sort_year_asc", "reset", "export"]
 
 
