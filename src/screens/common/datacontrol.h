@@ -40,7 +40,11 @@ public:
     // Opens the database name and record source: the first row becomes
     // current (none when the set is empty), bound controls show it, and
     // Reposition is raised, also for an empty set. Throws
-    // store::Error; the record set open before stays open then.
+    // store::Error; the record set open before stays open then (should the
+    // failure come after the new set found the file readable, its rows were
+    // let go already and are read again when next asked for). The
+    // connection is kept from one data control to the next while it is
+    // still the file at the path (see connectionTo()).
     void refresh();
     // The open record set; null before the first successful refresh.
     store::RecordSet *recordset() const { return m_recordset.get(); }
