@@ -30,6 +30,10 @@ std::u32string foldWithoutBlanks(QStringView text);
 // `folded` (from foldWithoutBlanks). It stops at the first character that
 // differs, so comparing a whole collection costs little more than reading it.
 bool equalsFoldedWithoutBlanks(const char *utf8, std::size_t size, std::u32string_view folded);
+// The same for UTF-8 text as the store keeps it, read as
+// equalsFoldedWithoutBlanks reads it: the text equals `folded` exactly when
+// this gives `folded`.
+std::u32string foldWithoutBlanks(const char *utf8, std::size_t size);
 
 // A compiled pattern of the store's LIKE:
 //   *  any run of characters     ?  any one character     #  one digit
