@@ -234,18 +234,17 @@ bool equalsFoldedWithoutBlanks(const char *utf8, std::size_t size, std::u32strin
     return k == folded.size();
 }
 
-std::u32string foldWithoutBlanks(const char *utf8, std::size_t size)
+void foldWithoutBlanks(const char *utf8, std::size_t size, std::u32string &out)
 {
     const FoldTables &t = foldTables();
     const auto *z = reinterpret_cast<const unsigned char *>(utf8);
-    std::u32string out;
+    out.clear();
     std::size_t i = 0;
     while (i < size) {
         const char32_t c = foldNextUtf8(t, z, i, size);
         if (!isBlank(c))
             out.push_back(c);
     }
-    return out;
 }
 
 QString foldForMatch(QStringView text)

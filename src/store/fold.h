@@ -31,8 +31,8 @@ std::u32string foldWithoutBlanks(QStringView text);
 // differs, so comparing a whole collection costs little more than reading it.
 bool equalsFoldedWithoutBlanks(const char *utf8, std::size_t size, std::u32string_view folded);
 // The same for UTF-8 text as the store keeps it, read as
-// equalsFoldedWithoutBlanks reads it: the text equals `folded` exactly when
-// this gives `folded`.
-std::u32string foldWithoutBlanks(const char *utf8, std::size_t size);
+// equalsFoldedWithoutBlanks reads it (the text equals `folded` exactly when
+// this gives `folded`), into `out`, whose room is used again.
+void foldWithoutBlanks(const char *utf8, std::size_t size, std::u32string &out);
 
 } // namespace store

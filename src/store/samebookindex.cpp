@@ -7,7 +7,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <utility>
 
 namespace store {
 
@@ -60,6 +63,7 @@ bool readCounter(sqlite3 *db, quint32 &counter)
 struct Inspection {
     SameBookIndex::State state;
     quint32 counter;
+    bool sameFormat; // the tables are there, in this program's format
 };
 
 // Inside a transaction: reads whether the state table is there first, which
@@ -75,7 +79,7 @@ Inspection inspect(const Connection &connection)
             connection.fail(what);
         present = sqlite3_column_int(st.get(), 0) > 0;
     }
-    Inspection result{SameBookIndex::State::Unprovable, 0};
+    Inspection result{SameBookIndex::State::Unprovable, 0, false};
     if (!readCounter(connection.handle(), result.counter))
         return result;
     result.state = SameBookIndex::State::Stale;
@@ -83,11 +87,17 @@ Inspection inspect(const Connection &connection)
         return result;
     Prepared st(connection.prepare(QStringLiteral("SELECT format, counter FROM bukurea_samebook_state")));
     const int rc = sqlite3_step(st.get());
-    if (rc == SQLITE_ROW && sqlite3_column_int64(st.get(), 0) == kFormat
-        && sqlite3_column_int64(st.get(), 1) == qint64(result.counter) && sqlite3_step(st.get()) == SQLITE_DONE)
-        result.state = SameBookIndex::State::Current;
-    else if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+    if (rc == SQLITE_ROW) {
+        result.sameFormat = sqlite3_column_int64(st.get(), 0) == kFormat;
+        const bool atCounter = sqlite3_column_int64(st.get(), 1) == qint64(result.counter);
+        // One state row, no more.
+        if (sqlite3_step(st.get()) != SQLITE_DONE)
+            result.sameFormat = false;
+        else if (result.sameFormat && atCounter)
+            result.state = SameBookIndex::State::Current;
+    } else if (rc != SQLITE_DONE) {
         connection.fail(what);
+    }
     return result;
 }
 
@@ -99,16 +109,21 @@ bool keyOf(sqlite3_value *rid, sqlite3_value *title, sqlite3_value *author, qint
     if (sqlite3_value_type(rid) == SQLITE_NULL || sqlite3_value_type(title) == SQLITE_NULL)
         return false;
     rowid = sqlite3_value_int64(rid);
-    const auto fold = [](sqlite3_value *v) {
+    // Kept from row to row, so that a pass over the table allocates nothing.
+    thread_local std::u32string t, a;
+    const auto fold = [](sqlite3_value *v, std::u32string &out) {
         const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(v));
         if (!text && sqlite3_value_type(v) != SQLITE_NULL)
             throw std::bad_alloc();
-        return text ? foldWithoutBlanks(text, std::size_t(sqlite3_value_bytes(v))) : std::u32string();
+        out.clear();
+        if (text)
+            foldWithoutBlanks(text, std::size_t(sqlite3_value_bytes(v)), out);
     };
-    const std::u32string t = fold(title);
+    fold(title, t);
     if (t.empty())
         return false;
-    key = SameBookIndex::key(t, fold(author));
+    fold(author, a);
+    key = SameBookIndex::key(t, a);
     return true;
 }
 
@@ -225,12 +240,14 @@ void SameBookIndex::writeBegun(const Connection &connection) noexcept
     m_changes.clear();
     m_mode = Mode::Stale;
     m_provable = false;
+    m_sameFormat = false;
     m_firings = 0;
     m_rowsBefore = sqlite3_total_changes64(connection.handle());
     try {
         const Inspection i = inspect(connection);
         m_counter = i.counter;
         m_provable = i.state != State::Unprovable;
+        m_sameFormat = i.sameFormat;
         if (i.state == State::Current)
             m_mode = Mode::Current;
     } catch (...) {
@@ -291,20 +308,65 @@ void SameBookIndex::rebuild(const Connection &connection)
     if (m_mode == Mode::Idle || !m_provable)
         throw Error(failure());
     const QStringList &f = fieldNames();
-    const QString statements[] = {
-        QStringLiteral("DROP TABLE IF EXISTS bukurea_samebook"),
-        QStringLiteral("DROP TABLE IF EXISTS bukurea_samebook_state"),
-        QStringLiteral("CREATE TABLE bukurea_samebook (key INTEGER NOT NULL, rid INTEGER NOT NULL, "
-                       "PRIMARY KEY (key, rid)) WITHOUT ROWID"),
-        QStringLiteral("CREATE TABLE bukurea_samebook_state (format INTEGER NOT NULL, counter INTEGER NOT NULL)"),
-        QStringLiteral("INSERT INTO bukurea_samebook_state VALUES (0, 0)"),
-        // In key order, so that the index is written from front to back.
-        QStringLiteral("INSERT INTO bukurea_samebook (key, rid) SELECT k, r FROM (SELECT bukurea_samebook_key([%1], "
-                       "[%2]) AS k, %3 AS r FROM %4 WHERE [%1] IS NOT NULL) WHERE k IS NOT NULL ORDER BY k, r")
-            .arg(f[1], f[2], connection.rowid(), tableName()),
-    };
-    for (const QString &sql : statements)
-        run(connection, sql);
+    if (!m_sameFormat) {
+        const QString statements[] = {
+            QStringLiteral("DROP TABLE IF EXISTS bukurea_samebook"),
+            QStringLiteral("DROP TABLE IF EXISTS bukurea_samebook_state"),
+            QStringLiteral("CREATE TABLE bukurea_samebook (key INTEGER NOT NULL, rid INTEGER NOT NULL, "
+                           "PRIMARY KEY (key, rid)) WITHOUT ROWID"),
+            QStringLiteral("CREATE TABLE bukurea_samebook_state (format INTEGER NOT NULL, counter INTEGER NOT NULL)"),
+            QStringLiteral("INSERT INTO bukurea_samebook_state VALUES (0, 0)"),
+            // In key order, so that the index is written from front to back.
+            QStringLiteral("INSERT INTO bukurea_samebook (key, rid) SELECT k, r FROM (SELECT "
+                           "bukurea_samebook_key([%1], [%2]) AS k, %3 AS r FROM %4 WHERE [%1] IS NOT NULL) "
+                           "WHERE k IS NOT NULL ORDER BY k, r")
+                .arg(f[1], f[2], connection.rowid(), tableName()),
+        };
+        for (const QString &sql : statements)
+            run(connection, sql);
+    } else {
+        // The index of the right shape, only behind: every book's key is
+        // worked out again (one pass over the table), and only the entries
+        // that differ are written, so that a book another program added
+        // costs one entry, not the whole index.
+        using Entry = std::pair<qint64, qint64>;
+        std::vector<Entry> wanted, gone, missing;
+        const auto read = [&](const QString &sql, const std::function<void(const Entry &)> &take) {
+            Prepared st(connection.prepare(sql));
+            int rc;
+            while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+                if (sqlite3_column_type(st.get(), 0) != SQLITE_NULL)
+                    take({sqlite3_column_int64(st.get(), 0), sqlite3_column_int64(st.get(), 1)});
+            }
+            if (rc != SQLITE_DONE)
+                connection.fail(failure());
+        };
+        read(QStringLiteral("SELECT bukurea_samebook_key([%1], [%2]), %3 FROM %4 WHERE [%1] IS NOT NULL")
+                 .arg(f[1], f[2], connection.rowid(), tableName()),
+             [&](const Entry &e) { wanted.push_back(e); });
+        std::sort(wanted.begin(), wanted.end());
+        auto next = wanted.cbegin();
+        read(QStringLiteral("SELECT key, rid FROM bukurea_samebook ORDER BY key, rid"), [&](const Entry &e) {
+            while (next != wanted.cend() && *next < e)
+                missing.push_back(*next++);
+            if (next != wanted.cend() && *next == e)
+                ++next;
+            else
+                gone.push_back(e);
+        });
+        missing.insert(missing.end(), next, wanted.cend());
+        for (const auto &[sql, entries] : {std::pair{QStringLiteral("DELETE FROM bukurea_samebook WHERE key = ?1 AND rid = ?2"), &gone},
+                                           std::pair{QStringLiteral("INSERT OR IGNORE INTO bukurea_samebook (key, rid) VALUES (?1, ?2)"), &missing}}) {
+            Prepared st(connection.prepare(sql));
+            for (const Entry &e : *entries) {
+                sqlite3_bind_int64(st.get(), 1, e.first);
+                sqlite3_bind_int64(st.get(), 2, e.second);
+                if (sqlite3_step(st.get()) != SQLITE_DONE)
+                    connection.fail(failure());
+                sqlite3_reset(st.get());
+            }
+        }
+    }
     m_changes.clear();
     m_mode = Mode::Current;
     m_firings = 0;

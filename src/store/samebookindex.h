@@ -69,8 +69,9 @@ public:
     void writeEnded() noexcept;
 
     // Inside a write transaction: whether the index was current when it
-    // began, and a rebuild from every book (one pass over the table) that
-    // makes it current when the transaction commits. Throws store::Error.
+    // began, and a rebuild from every book (one pass over the table, which
+    // writes only the entries that differ) that makes it current when the
+    // transaction commits. Throws store::Error.
     bool current() const { return m_mode == Mode::Current; }
     void rebuild(const Connection &connection);
 
@@ -89,6 +90,7 @@ private:
     Mode m_mode = Mode::Idle;
     quint32 m_counter = 0; // the file's counter when the transaction began
     bool m_provable = false; // the counter could be read, and the file keeps it up to date
+    bool m_sameFormat = false; // the file's index has this program's format: it can be brought up to date
     std::vector<Change> m_changes;
     // The connection's count of changed rows when the transaction began,
     // and how many times the triggers fired since.
