@@ -338,48 +338,45 @@ void registrationGroup(app::Navigator &nav)
         s->Command1->click();
         settle(&nav.menu());
     }
-    Series open, save;
-    for (int i = 1; i <= g_runs; ++i) {
-        screens::Main *s = nullptr;
-        const Sample opened = timed([&] { s = openScreen<screens::Main>(&screens::Menu::registrationRequested, nav); });
-        open.add(opened, floorOpen());
+    // One save of book i on an open screen, beside the floor: the title
+    // looked up by `lookUp`, then the INSERT.
+    const auto saveBeside = [&](screens::Main *s, int i, const char *lookUp, Series &series) {
         fillPanel(s->panel, i);
         const Sample step = timed([&] {
             s->Command1->click();
             settle(&nav.menu());
         });
-        // The save looks for a book with the same title and author first:
-        // at the least one look-up of the title in an index.
         const Sample f = timed([&] {
-            (void)floor.rowids("SELECT rowid FROM tabel WHERE 書名 = ?1", "計測の本");
+            (void)floor.rowids(lookUp, "計測の本");
             floor.insertBook("計測の本");
         });
-        save.add(step, f);
+        series.add(step, f);
         if (shown<screens::Main>()) {
             std::fprintf(stderr, "the save did not close the screen\n");
             std::exit(1);
         }
+    };
+    Series open, save;
+    for (int i = 1; i <= g_runs; ++i) {
+        screens::Main *s = nullptr;
+        const Sample opened = timed([&] { s = openScreen<screens::Main>(&screens::Menu::registrationRequested, nav); });
+        open.add(opened, floorOpen());
+        // The save looks for a book with the same title and author first:
+        // at the least one look-up of the title in an index.
+        saveBeside(s, i, "SELECT rowid FROM tabel WHERE 書名 = ?1", save);
     }
     open.print("registration_open");
     save.print("registration_save");
 
     // A save right after another program added a book: the index is
-    // stale, and the save rebuilds it from every book. The floor is one
-    // pass of SQLite over the table comparing the title, then the INSERT.
+    // stale, and the save brings it up to date from every book. The floor
+    // is one pass of SQLite over the table comparing the title, then the
+    // INSERT.
     Series stale;
     for (int i = 1; i <= g_runs; ++i) {
         Floor(g_dbPath).insertBook("他のプログラムの本");
-        screens::Main *s = openScreen<screens::Main>(&screens::Menu::registrationRequested, nav);
-        fillPanel(s->panel, g_runs + i);
-        const Sample step = timed([&] {
-            s->Command1->click();
-            settle(&nav.menu());
-        });
-        const Sample f = timed([&] {
-            (void)floor.rowids("SELECT rowid FROM tabel NOT INDEXED WHERE 書名 = ?1", "計測の本");
-            floor.insertBook("計測の本");
-        });
-        stale.add(step, f);
+        saveBeside(openScreen<screens::Main>(&screens::Menu::registrationRequested, nav), g_runs + i,
+                   "SELECT rowid FROM tabel NOT INDEXED WHERE 書名 = ?1", stale);
     }
     stale.print("registration_save_after_another");
 
