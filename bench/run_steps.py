@@ -44,6 +44,8 @@ STEPS = [
     ("registration_open", "registration: open", "pragma table_info(tabel);"),
     ("registration_save", "registration: save (新規登録)",
      "select rowid from tabel where 書名 = '計測の本'; insert into tabel values (999999999, '計測の本', '計測 太郎', '計測社', 2024, '9 文学', '書斎', '可', '計測');"),
+    ("registration_save_after_another", "registration: save after another program added a book",
+     "select rowid from tabel where 書名 = '計測の本'; insert into tabel values (999999999, '計測の本', '計測 太郎', '計測社', 2024, '9 文学', '書斎', '可', '計測');"),
     ("edit_open_first", "edit: open, first in the process", "select count(*) from tabel; select * from tabel limit 1;"),
     ("edit_open", "edit: open", "select count(*) from tabel; select * from tabel limit 1;"),
     ("edit_reopen", "edit: open again, file unchanged", "select count(*) from tabel; select * from tabel limit 1;"),

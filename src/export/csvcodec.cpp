@@ -1,6 +1,6 @@
 #include "export/csvcodec.h"
 
-#include "store/accessstream.h"
+#include "store/utf8.h"
 
 namespace csv {
 

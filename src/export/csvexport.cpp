@@ -2,9 +2,9 @@
 
 #include "export/safefile.h"
 #include "export/utf8.h"
-#include "store/accessstream.h"
 #include "store/error.h"
 #include "store/recordset.h"
+#include "store/utf8.h"
 
 #include <QFileInfo>
 #include <QLocale>

@@ -1,6 +1,6 @@
 #include "export/csvimport.h"
 
-#include "store/accessstream.h"
+#include "store/utf8.h"
 #include "store/error.h"
 
 #include <QFileInfo>

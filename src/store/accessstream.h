@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/accessprotocol.h"
+#include "store/utf8.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -79,9 +80,5 @@ private:
     std::vector<AccessValue> m_values;
     quint64 m_rows = 0;
 };
-
-// True when the bytes are well-formed UTF-8 (no overlong forms, no
-// surrogates, nothing above U+10FFFF).
-bool isValidUtf8(QByteArrayView bytes);
 
 } // namespace store

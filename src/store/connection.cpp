@@ -2,6 +2,7 @@
 
 #include "store/fileformat.h"
 #include "store/like.h"
+#include "store/samebookindex.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -253,6 +254,7 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
                                    inOrderStep, inOrderFinal, nullptr) != SQLITE_OK)
         c->fail(what);
     c->readSchema();
+    c->m_sameBook = SameBookIndex::install(*c);
     // The engine holds the file open from here on: what lies at the path
     // now is the file it reads.
     struct stat st;
@@ -401,6 +403,24 @@ qint64 Connection::version() const
     const qint64 v = dataVersion(what);
     read.commit();
     return v;
+}
+
+void Connection::writeBegun() const noexcept
+{
+    if (m_sameBook)
+        m_sameBook->writeBegun(*this);
+}
+
+void Connection::writeCommitting() const noexcept
+{
+    if (m_sameBook)
+        m_sameBook->writeCommitting(*this);
+}
+
+void Connection::writeEnded() const noexcept
+{
+    if (m_sameBook)
+        m_sameBook->writeEnded();
 }
 
 bool Connection::countStillRight(const QString &what) const

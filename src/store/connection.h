@@ -16,6 +16,8 @@ struct sqlite3_stmt;
 
 namespace store {
 
+class SameBookIndex;
+
 // How a column converts the text written into it, from its declared type:
 // Integer, Real and Numeric turn text that reads as a number into a number;
 // Text and None keep it as typed.
@@ -110,6 +112,10 @@ public:
     // Drops the kept count, after a write that added an unknown number of books.
     void forgetCount() const { m_count.reset(); }
 
+    // The file's index of titles and authors, kept in step with this
+    // connection's writes (samebookindex.h); null where it could not be set up.
+    SameBookIndex *sameBookIndex() const { return m_sameBook.get(); }
+
 private:
     friend class ReadTransaction;
     Connection(sqlite3 *db, const QString &path) : m_db(db), m_path(path) {}
@@ -120,6 +126,10 @@ private:
     // connection has written to it. Within a transaction.
     qint64 dataVersion(const QString &what) const;
     bool countStillRight(const QString &what) const;
+    // Tell the same-book index of a write transaction's course.
+    void writeBegun() const noexcept;
+    void writeCommitting() const noexcept;
+    void writeEnded() const noexcept;
 
     sqlite3 *m_db;
     // The file opened: its device and inode.
@@ -129,23 +139,28 @@ private:
     QString m_path;
     QString m_rowid = QStringLiteral("rowid");
     std::array<Affinity, FieldCount> m_affinity{};
+    std::shared_ptr<SameBookIndex> m_sameBook;
 };
 
 template <typename F> void Connection::writeTransaction(const QString &what, F &&bindAndStep, int rowsAdded)
 {
     exec("BEGIN IMMEDIATE", what);
     try {
+        writeBegun();
         bindAndStep();
         // The kept count is right before this write only if nobody else
         // wrote since it was taken.
         const bool counted = rowsAdded != 0 && countStillRight(what);
+        writeCommitting();
         exec("COMMIT", what);
+        writeEnded();
         if (counted)
             *m_count += rowsAdded;
         else if (rowsAdded != 0)
             m_count.reset();
     } catch (...) {
         rollback();
+        writeEnded();
         m_count.reset();
         throw;
     }

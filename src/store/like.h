@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/fold.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -11,25 +13,6 @@
 #include <vector>
 
 namespace store {
-
-// Folds text for pattern matching, as Japanese Access compares text: letter
-// case and the full-width / half-width difference are ignored, so "ＡＢＣ",
-// "abc" and "Abc" fold alike; half-width katakana fold to their full-width
-// forms (with a following half-width sound mark into one voiced or
-// semi-voiced character), and katakana to hiragana, so "みかん", "ミカン" and
-// "ﾐｶﾝ" fold alike, while small and large kana, and voiced and unvoiced
-// ones, stay apart. The signs that Windows and other systems write with
-// different characters fold together: 〜～, −－, ‖∥, —―, ¢￠, £￡, ¬￢.
-QString foldForMatch(QStringView text);
-
-// Two texts are the same book's title (or author) when they fold alike with
-// their blanks (spaces, full-width spaces, tabs...) left out. The text as
-// compared: folded, without blanks.
-std::u32string foldWithoutBlanks(QStringView text);
-// Whether UTF-8 text, as the store keeps it, folds without its blanks to
-// `folded` (from foldWithoutBlanks). It stops at the first character that
-// differs, so comparing a whole collection costs little more than reading it.
-bool equalsFoldedWithoutBlanks(const char *utf8, std::size_t size, std::u32string_view folded);
 
 // A compiled pattern of the store's LIKE:
 //   *  any run of characters     ?  any one character     #  one digit

@@ -3,6 +3,7 @@
 #include "store/booktable.h"
 #include "store/connection.h"
 #include "store/like.h"
+#include "store/samebookindex.h"
 
 #include <sqlite3.h>
 
@@ -49,28 +50,20 @@ void sameBookFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
 }
 
-} // namespace
-
-SameBooks findSameBooks(const Connection &connection, const QString &title, const QString &author, int limit)
+// The books whose title and author fold to the question's (?1, ?2; ?3 the
+// key where `sql` reads the index): each row `sql` chooses is compared.
+SameBooks collect(const Connection &connection, const QString &sql, const QString &title, const QString &author,
+                  qint64 key, int limit)
 {
-    SameBooks found;
-    if (foldWithoutBlanks(title).empty())
-        return found;
     const QString what = QStringLiteral("同じ本が登録されているかどうかを調べられませんでした。");
-    if (sqlite3_create_function_v2(connection.handle(), "bukurea_same_book", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                   nullptr, sameBookFunction, nullptr, nullptr, nullptr)
-        != SQLITE_OK)
-        connection.fail(what);
-    const QStringList &f = fieldNames();
-    // A title missing from a row is no match, and the cheaper test goes first.
-    const QString sql = QStringLiteral("SELECT %1 FROM %2 WHERE %3 IS NOT NULL AND bukurea_same_book(%3, %4, ?1, ?2)")
-                            .arg(f[0], tableName(), f[1], f[2]);
     sqlite3_stmt *prepared = nullptr;
     if (sqlite3_prepare16_v2(connection.handle(), sql.utf16(), -1, &prepared, nullptr) != SQLITE_OK)
         connection.fail(what);
     Prepared st(prepared);
     bindText(st.get(), 1, title);
     bindText(st.get(), 2, author);
+    sqlite3_bind_int64(st.get(), 3, key);
+    SameBooks found;
     int rc;
     while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
         if (found.count++ < limit)
@@ -79,6 +72,61 @@ SameBooks findSameBooks(const Connection &connection, const QString &title, cons
     if (rc != SQLITE_DONE)
         connection.fail(what);
     return found;
+}
+
+} // namespace
+
+SameBooks findSameBooks(Connection &connection, const QString &title, const QString &author, int limit)
+{
+    const std::u32string foldedTitle = foldWithoutBlanks(title);
+    if (foldedTitle.empty())
+        return {};
+    const QString what = QStringLiteral("同じ本が登録されているかどうかを調べられませんでした。");
+    if (sqlite3_create_function_v2(connection.handle(), "bukurea_same_book", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, sameBookFunction, nullptr, nullptr, nullptr)
+        != SQLITE_OK)
+        connection.fail(what);
+    const qint64 key = SameBookIndex::key(foldedTitle, foldWithoutBlanks(author));
+    const QStringList &f = fieldNames();
+    // Through the index: the books with the key, in the order of the table,
+    // each compared again. A title missing from a row is no match, and the
+    // cheaper test goes first.
+    const QString indexed = QStringLiteral("SELECT t.[%1] FROM bukurea_samebook AS s CROSS JOIN %2 AS t "
+                                           "ON t.%3 = s.rid WHERE s.key = ?3 AND t.[%4] IS NOT NULL "
+                                           "AND bukurea_same_book(t.[%4], t.[%5], ?1, ?2) ORDER BY s.rid")
+                                .arg(f[0], tableName(), connection.rowid(), f[1], f[2]);
+    {
+        ReadTransaction read(connection, what);
+        const SameBookIndex::State state = SameBookIndex::check(connection);
+        if (state == SameBookIndex::State::Current) {
+            SameBooks found = collect(connection, indexed, title, author, key, limit);
+            read.commit();
+            return found;
+        }
+        if (state == SameBookIndex::State::Stale && connection.sameBookIndex()) {
+            read.commit();
+            // Brought up to date (one pass over the table) in a transaction
+            // of its own, and asked in the same one. A file that cannot be
+            // written now (read-only, locked, full) is read whole instead.
+            try {
+                SameBooks found;
+                connection.writeTransaction(what, [&] {
+                    SameBookIndex &index = *connection.sameBookIndex();
+                    if (!index.current())
+                        index.rebuild(connection);
+                    found = collect(connection, indexed, title, author, key, limit);
+                });
+                return found;
+            } catch (const Error &) {
+            }
+        }
+    }
+    // Every book compared, as they lie in the table.
+    return collect(connection,
+                   QStringLiteral("SELECT [%1] FROM %2 WHERE [%3] IS NOT NULL "
+                                  "AND bukurea_same_book([%3], [%4], ?1, ?2)")
+                       .arg(f[0], tableName(), f[1], f[2]),
+                   title, author, key, limit);
 }
 
 } // namespace store

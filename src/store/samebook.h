@@ -17,9 +17,13 @@ struct SameBooks {
     int count = 0;       // all the books found
 };
 
-// Reads the whole table as it is now, so that books another program added
-// or changed count too. A title that is empty once folded is no book to
-// compare: nothing is found. Throws store::Error.
-SameBooks findSameBooks(const Connection &connection, const QString &title, const QString &author, int limit);
+// Answers from the file's index of titles and authors (samebookindex.h)
+// when it is proven current, so that a save need not read every book;
+// otherwise rebuilds the index first (one pass over the table), or, where
+// the file cannot be written now or keeps no change counter, reads the
+// whole table. Books another program added or changed always count. A
+// title that is empty once folded is no book to compare: nothing is found.
+// Throws store::Error.
+SameBooks findSameBooks(Connection &connection, const QString &title, const QString &author, int limit);
 
 } // namespace store

@@ -1,6 +1,7 @@
 // Texts decoded for the workbook straight from the database's UTF-8 must be
 // the very texts the store shows: the fast decoder takes well-formed input
-// and gives way to the store's lenient decoding for everything else.
+// and gives way to the store's lenient decoding for everything else. What
+// is well-formed is decided by the store's one validator.
 
 #include "export/utf8.h"
 
@@ -63,6 +64,8 @@ void TestUtf8::decodesAsTheStore()
     bool fast = false;
     const QString got = decoded(bytes, fast);
     QCOMPARE(fast, wellFormed);
+    // One rule of well-formedness for the store, the export and the Access stream.
+    QCOMPARE(store::isValidUtf8(bytes), wellFormed);
     QCOMPARE(got, xls::decodeUtf8Lenient(bytes));
     if (wellFormed || !text.isEmpty())
         QCOMPARE(got, text);
@@ -85,6 +88,10 @@ void TestUtf8::randomBytesDecodeAsTheStore()
         const QString got = decoded(bytes, fast);
         fastOnes += fast;
         QVERIFY2(got == xls::decodeUtf8Lenient(bytes), bytes.toHex(' ').constData());
+        // The validator agrees with the decoder, and with Qt's decoder:
+        // well-formed bytes, and only they, come back unchanged.
+        const bool roundTrip = xls::decodeUtf8Lenient(bytes).toUtf8() == bytes;
+        QVERIFY2(store::isValidUtf8(bytes) == fast && fast == roundTrip, bytes.toHex(' ').constData());
     }
     QVERIFY(fastOnes > 2500);
 }

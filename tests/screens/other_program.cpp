@@ -3,6 +3,9 @@
 // the file, or one that rewrites it in place.
 //
 //   other_program sql FILE STATEMENTS      runs the statements, one transaction
+//   other_program wal FILE STATEMENTS      the same in write-ahead-log mode, then back to a
+//                                          rollback journal
+//   other_program wal-kept FILE STATEMENTS the same, the file left in write-ahead-log mode
 //   other_program rewrite FILE SOURCE      writes SOURCE's bytes over FILE in place (the same inode)
 //   other_program instance FOLDER          holds the instance lock of FOLDER, prints "held",
 //                                          and keeps it until its standard input closes
@@ -19,16 +22,20 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (argc != 4 && !(argc == 3 && std::strcmp(argv[1], "instance") == 0)) {
-        std::fprintf(stderr, "usage: other_program sql FILE STATEMENTS | rewrite FILE SOURCE | instance FOLDER\n");
+        std::fprintf(stderr, "usage: other_program sql|wal|wal-kept FILE STATEMENTS | rewrite FILE SOURCE | instance FOLDER\n");
         return 2;
     }
     const QString target = QString::fromUtf8(argv[2]);
-    if (std::strcmp(argv[1], "sql") == 0) {
+    const bool walKept = std::strcmp(argv[1], "wal-kept") == 0;
+    const bool wal = walKept || std::strcmp(argv[1], "wal") == 0;
+    if (std::strcmp(argv[1], "sql") == 0 || wal) {
         sqlite3 *db = nullptr;
         if (sqlite3_open_v2(argv[2], &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
             return 1;
         sqlite3_busy_timeout(db, 5000);
-        const QByteArray sql = QByteArray("BEGIN IMMEDIATE;") + argv[3] + ";COMMIT;";
+        QByteArray sql = QByteArray("BEGIN IMMEDIATE;") + argv[3] + ";COMMIT;";
+        if (wal)
+            sql = "PRAGMA journal_mode = WAL;" + sql + (walKept ? "" : "PRAGMA journal_mode = DELETE;");
         char *error = nullptr;
         const int rc = sqlite3_exec(db, sql.constData(), nullptr, nullptr, &error);
         if (rc != SQLITE_OK)

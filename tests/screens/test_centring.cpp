@@ -3,6 +3,8 @@
 #include "support/testsupport.h"
 
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QWindow>
 
@@ -11,8 +13,9 @@
 using namespace testsupport;
 using namespace screens;
 
-// Every window opens centred on the screen by its whole frame, or at the top
-// left of the screen when it is larger (the runs at 2x scaling). Offscreen
+// Every window opens centred on the screen by its whole frame, inside the
+// screen's available area: one larger than the area (the runs at 2x
+// scaling) is made to fit it, its contents scrolling. Offscreen
 // every frame is an even border, so this run checks the placement only; run
 // under a real window manager (with_window_manager.sh), whose title bar
 // makes the frame uneven, it checks that the frame is taken into account.
@@ -68,14 +71,12 @@ private slots:
             return QPoint((f.left() - area.left()) - (area.right() - f.right()),
                           (f.top() - area.top()) - (area.bottom() - f.bottom()));
         };
-        // Equal space on either side, give or take the odd pixel; a window
-        // larger than the area (run with QT_SCALE_FACTOR=2) at the area's
-        // top left, where its title bar is on the screen.
+        // The whole frame inside the area, with equal space on either side,
+        // give or take the odd pixel: a window larger than the area (run
+        // with QT_SCALE_FACTOR=2) is made to fit it.
         const auto placed = [&] {
             const QRect f = w->windowHandle()->frameGeometry();
-            const bool wide = f.width() > area.width(), tall = f.height() > area.height();
-            return (wide ? f.left() == area.left() : std::abs(offCentre().x()) <= 1)
-                   && (tall ? f.top() == area.top() : std::abs(offCentre().y()) <= 1);
+            return area.contains(f) && std::abs(offCentre().x()) <= 1 && std::abs(offCentre().y()) <= 1;
         };
         QTRY_VERIFY2_WITH_TIMEOUT(placed(),
                                   qPrintable(QStringLiteral("frame at %1,%2 %3x%4 in %5x%6")
@@ -86,10 +87,29 @@ private slots:
                                                  .arg(area.width())
                                                  .arg(area.height())),
                                   2000);
-        if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS") && w->screen()->grabWindow(0).save(
+        // A window made smaller than described scrolls over all of its
+        // contents, which keep their described size.
+        if (auto *scroller = w->findChild<QScrollArea *>(QStringLiteral("scroller"))) {
+            const QWidget *contents = scroller->widget();
+            QCOMPARE(contents->objectName(), QStringLiteral("client"));
+            QCOMPARE(contents->size(), contents->minimumSize());
+            // The scroll bars are shown once the events of the resize are through.
+            QTRY_COMPARE(scroller->horizontalScrollBar()->isVisible(), contents->width() > scroller->viewport()->width());
+            QTRY_COMPARE(scroller->verticalScrollBar()->isVisible(), contents->height() > scroller->viewport()->height());
+            QCOMPARE(scroller->horizontalScrollBar()->maximum(),
+                     std::max(0, contents->width() - scroller->viewport()->width()));
+            QCOMPARE(scroller->verticalScrollBar()->maximum(),
+                     std::max(0, contents->height() - scroller->viewport()->height()));
+        }
+        if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS")
+            && w->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/window_%1.png").arg(window))
+            && w->screen()->grabWindow(0).save(
                 qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/centred_%1.png").arg(window)))
-            qInfo("frame %d,%d %dx%d on %dx%d", w->windowHandle()->frameGeometry().x(), w->windowHandle()->frameGeometry().y(),
-                  w->windowHandle()->frameGeometry().width(), w->windowHandle()->frameGeometry().height(), area.width(), area.height());
+            qInfo("scrolled %d, window %dx%d, frame %d,%d %dx%d on %dx%d",
+                  w->findChild<QScrollArea *>(QStringLiteral("scroller")) != nullptr, w->width(), w->height(),
+                  w->windowHandle()->frameGeometry().x(), w->windowHandle()->frameGeometry().y(),
+                  w->windowHandle()->frameGeometry().width(), w->windowHandle()->frameGeometry().height(),
+                  area.width(), area.height());
     }
 };
 

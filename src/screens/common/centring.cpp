@@ -1,7 +1,9 @@
 #include "screens/common/centring.h"
 
 #include <QEvent>
+#include <QMainWindow>
 #include <QPointer>
+#include <QScrollArea>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -23,20 +25,52 @@ QMargins frameOf(const QWidget *window)
     return handle ? handle->frameMargins() : QMargins();
 }
 
+// A window whose frame does not fit in `room` (a large scaling on a small
+// screen) is made to fit: its fixed-position contents go into a scroll
+// area, through which all of them stay within reach, and the window takes
+// the size that fits. Windows that fit keep their described size. Only a
+// main window's central widget can be scrolled; another window keeps its
+// size (none of them is that large).
+void fit(QWidget *window, const QSize &natural, const QSize &room)
+{
+    auto *main = qobject_cast<QMainWindow *>(window);
+    if (!main)
+        return;
+    const QSize size = natural.boundedTo(room);
+    auto *scroller = main->findChild<QScrollArea *>(QStringLiteral("scroller"), Qt::FindDirectChildrenOnly);
+    if (size == natural && !scroller)
+        return;
+    if (!scroller) {
+        scroller = new QScrollArea;
+        scroller->setObjectName(QStringLiteral("scroller"));
+        scroller->setFrameShape(QFrame::NoFrame);
+        // Keeps the contents' own fixed size and the window's background.
+        scroller->setWidgetResizable(false);
+        scroller->setBackgroundRole(QPalette::Window);
+        scroller->viewport()->setBackgroundRole(QPalette::Window);
+        QWidget *contents = main->takeCentralWidget();
+        scroller->setWidget(contents);
+        main->setCentralWidget(scroller);
+    }
+    window->setFixedSize(size);
+}
+
 // Places the client area so that the client area with `frame` around it is
-// centred. The client's own geometry is set, so that the position does not
-// depend on how the window system reads a position that includes a frame.
-void place(QWidget *window, const QMargins &frame)
+// centred, after making a window larger than the screen's available area
+// fit into it (see fit). The client's own geometry is set, so that the
+// position does not depend on how the window system reads a position that
+// includes a frame.
+void place(QWidget *window, const QSize &natural, const QMargins &frame)
 {
     const QScreen *screen = window->screen();
     if (!screen)
         return;
     const QRect area = screen->availableGeometry();
+    fit(window, natural, area.size().shrunkBy(frame));
     QRect outer(QPoint(), window->size().grownBy(frame));
     outer.moveCenter(area.center());
-    // A window larger than the area (a large scaling on a small screen)
-    // keeps its title bar and its left edge on the screen, where the user
-    // can take hold of it; the rest runs past the right and bottom edges.
+    // Should it still be larger (a window that cannot scroll), its title
+    // bar and left edge stay on the screen, where the user can take hold of it.
     outer.moveTopLeft(QPoint(std::max(outer.left(), area.left()), std::max(outer.top(), area.top())));
     window->setGeometry(QRect(outer.topLeft() + QPoint(frame.left(), frame.top()), window->size()));
 }
@@ -65,7 +99,8 @@ protected:
             m_window->removeEventFilter(this);
             const QMargins own = frameOf(m_window);
             m_used = known(own) ? own : g_lastFrame;
-            place(m_window, m_used);
+            m_natural = m_window->size();
+            place(m_window, m_natural, m_used);
             if (QWindow *handle = m_window->windowHandle()) {
                 m_handle = handle;
                 handle->installEventFilter(this);
@@ -79,7 +114,7 @@ protected:
             const QMargins own = frameOf(m_window);
             if (known(own) && own != m_used) {
                 m_used = g_lastFrame = own;
-                place(m_window, own);
+                place(m_window, m_natural, own);
             }
         }
         return false;
@@ -89,6 +124,7 @@ private:
     QWidget *m_window;
     QPointer<QWindow> m_handle;
     QMargins m_used;
+    QSize m_natural; // the window's size as described
 };
 
 } // namespace

@@ -7,8 +7,8 @@ namespace common {
 // Opens a window centred on its screen's available area by its whole frame
 // (title bar and borders included), not by its client area alone, so the
 // whole frame lies inside the area. A window larger than the area (at 2x
-// scaling on a small screen) opens at the area's top left corner instead,
-// its title bar on the screen.
+// scaling on a small screen) is made to fit the area: its contents, which
+// stand at fixed positions, scroll inside it.
 //
 // The window system tells a window's frame only once the window is on the
 // screen. So the window is placed when it is first shown, with the frame of
