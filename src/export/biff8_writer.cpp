@@ -339,11 +339,11 @@ quint32 Biff8Writer::internUtf8(const CellView* cells, size_t column)
     }
     // Well-formed UTF-8 and its UTF-16 text determine each other: while
     // every string in the table came from such bytes, a text whose bytes
-    // are not known is not in the table either, and is added unsearched.
+    // are not known is not in the table either. It is added unsearched,
+    // and the table is not searched by its UTF-16 texts until a text comes
+    // otherwise.
     if (m_stringsFromUtf8Only) {
-        const char16_t* units = t.text.utf16();
-        const size_t n = size_t(t.text.size());
-        t.added = m_strings.add(units, n, TextIndex<char16_t>::hash(units, n));
+        t.added = m_strings.append(t.text.utf16(), size_t(t.text.size()));
     } else {
         t.added = internString(t.text);
     }
@@ -428,8 +428,11 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
             } else if (t.remember) {
                 sst = internUtf8(cells, col);
             } else {
+                if (m_stringsFromUtf8Only) {
+                    m_strings.indexAll();
+                    m_stringsFromUtf8Only = false;
+                }
                 sst = t.text.isValidUtf16() ? internString(t.text) : internString(withoutLoneSurrogates(t.text));
-                m_stringsFromUtf8Only = false;
             }
             ++m_sstReferences;
             cellHeader(RecLabelSst, LabelSstSize, col);

@@ -165,7 +165,8 @@ private:
     // Texts met in UTF-8, each with its string in the table.
     TextIndex<char> m_utf8;
     std::vector<quint32> m_utf8String;
-    // True while every string in the table came from well-formed UTF-8.
+    // True while every string in the table came from well-formed UTF-8;
+    // meanwhile the table is found by its UTF-8 bytes alone (internUtf8()).
     bool m_stringsFromUtf8Only = true;
     quint32 m_sstReferences = 0;          // LABELSST records written, all worksheets
     // For the row being appended: its text cells, and texts decoded from UTF-8.

@@ -79,6 +79,26 @@ public:
         return index;
     }
 
+    // Adds a text that its caller knows is not held, without making it
+    // findable: find() knows only the texts added by add() until
+    // indexAll() is called.
+    quint32 append(const Char* text, size_t size)
+    {
+        m_pool.insert(m_pool.end(), text, text + size);
+        m_starts.push_back(quint32(m_pool.size()));
+        return count() - 1;
+    }
+    // Makes every text findable, those added by append() too.
+    void indexAll()
+    {
+        size_t wanted = 1024;
+        while (wanted < size_t(count()) * 2 + 2)
+            wanted *= 2;
+        m_slots.assign(wanted, 0);
+        for (quint32 i = 0; i < count(); ++i)
+            place(quint64(hash(data(i), length(i))) << 32 | (i + 1));
+    }
+
     quint32 count() const { return quint32(m_starts.size() - 1); }
     size_t length(quint32 index) const { return m_starts[index + 1] - m_starts[index]; }
     const Char* data(quint32 index) const { return m_pool.data() + m_starts[index]; }
