@@ -9,6 +9,8 @@
 # of bench_export times the export alone from the open record set beside its
 # in-process floor (SQLite reading every field of the same rows).
 # Usage: bench/run_export.sh BUILD_DIR [SIZES...]   (needs sqlite3 and python3-xlwt)
+#   BEFORE=OTHER_BUILD_DIR: an earlier build's bench_export takes its turn
+#   in every pair too (the same workbook, byte for byte, is checked).
 # Collections are made with make_books.py and kept in $BENCH_DATA (default
 # /tmp/bukurea-bench).
 set -euo pipefail
@@ -43,17 +45,28 @@ for n in "${sizes[@]}"; do
     for _ in $(seq "$pairs"); do
         c=$(ms sqlite3 -csv "$db" "select * from tabel order by 蔵書番号 asc;")
         o=$(ms "$build/bench_export" "$db" "$work/ours.xls")
-        echo "$c $o" >>"$work/pairs"
+        b=$o
+        [ -z "${BEFORE:-}" ] || b=$(ms "$BEFORE/bench_export" "$db" "$work/before.xls")
+        echo "$c $o $b" >>"$work/pairs"
     done
     csv=$(cut -d' ' -f1 "$work/pairs" | median)
     ours=$(cut -d' ' -f2 "$work/pairs" | median)
     ratio=$(awk '{ printf "%.4f\n", $2 / $1 }' "$work/pairs" | median)
-    peer=$(best /usr/bin/python3 "$root/bench/xlwt_peer.py" "$db" "$work/peer.xls")
+    before_line=
+    if [ -n "${BEFORE:-}" ]; then
+        cmp -s "$work/ours.xls" "$work/before.xls" || echo "the workbooks of the two builds differ" >&2
+        before_line="before (BEFORE's bench_export): $(cut -d' ' -f3 "$work/pairs" | median) ms (median of $pairs), process ratio to sqlite3 -csv: $(awk '{ printf "%.4f\n", $3 / $1 }' "$work/pairs" | median | awk '{ printf "%.2fx", $1 }')"
+    fi
+    # PEER=0 leaves xlwt out (it takes over a minute a run at 1,000,000 books).
+    peer=0
+    : >"$work/peer.xls"
+    [ "${PEER:-1}" = 0 ] || peer=$(best /usr/bin/python3 "$root/bench/xlwt_peer.py" "$db" "$work/peer.xls")
     echo "== $n books =="
     "$build/bench_export" "$db" "$work/ours.xls" floor
     echo "sqlite3 -csv dump: ${csv} ms (median of $pairs)"
     echo "bukurea export:    ${ours} ms (median of $pairs), $(stat -c %s "$work/ours.xls") bytes"
     echo "python3-xlwt:      ${peer} ms (best of 3), $(stat -c %s "$work/peer.xls") bytes"
     awk -v r="$ratio" -v o="$ours" -v p="$peer" -v os="$(stat -c %s "$work/ours.xls")" -v ps="$(stat -c %s "$work/peer.xls")" \
-        'BEGIN { printf "process ratio to sqlite3 -csv: %.2fx   xlwt / ours: %.1fx   size ours / xlwt: %.3f\n", r, p / o, os / ps }'
+        'BEGIN { printf "process ratio to sqlite3 -csv: %.2fx   xlwt / ours: %.1fx   size ours / xlwt: %.3f\n", r, p / o, ps ? os / ps : 0 }'
+    [ -z "$before_line" ] || echo "$before_line"
 done

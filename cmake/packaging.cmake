@@ -23,6 +23,7 @@ endmacro()
 
 bukurea_package_install(TARGETS bukurea RUNTIME DESTINATION bin)
 bukurea_package_install(TARGETS bukurea-jet RUNTIME DESTINATION lib/bukurea)
+bukurea_package_install(TARGETS bukurea_windows LIBRARY DESTINATION lib/bukurea)
 bukurea_package_install(FILES ${CMAKE_SOURCE_DIR}/assets/index.htm DESTINATION share/bukurea)
 bukurea_package_install(FILES ${pkg}/${BUKUREA_APP_ID}.desktop DESTINATION share/applications)
 bukurea_package_install(FILES ${pkg}/${BUKUREA_APP_ID}.metainfo.xml DESTINATION share/metainfo)

@@ -3,7 +3,7 @@
 #include "app/backupcommands.h"
 #include "app/convertaccess.h"
 #include "app/csvcommands.h"
-#include "app/startup.h"
+#include "app/firststart.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,4 +1,3 @@
-#include "app/commandline.h"
 #include "app/desktop.h"
 #include "app/instancelock.h"
 #include "app/navigation.h"
@@ -11,11 +10,10 @@
 
 #include <memory>
 
-int main(int argc, char *argv[])
+// The start with windows, in the module that the program (launcher.cpp)
+// loads when its arguments name no windowless command.
+extern "C" Q_DECL_EXPORT int bukurea_windows_main(int argc, char *argv[])
 {
-    // A command such as --backup runs without any window and ends there.
-    if (const std::optional<int> status = app::runCommandLine(argc, argv))
-        return *status;
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("bukurea"));
     if (!app::setUpDesktop())

@@ -1,6 +1,6 @@
 #pragma once
 
-class QTextStream;
+#include "app/firststart.h"
 
 namespace app {
 
@@ -17,10 +17,6 @@ class Navigator;
 // (a data screen then reports the missing file). Returns false, after a
 // message, when the program has no folder for its files at all.
 bool showStartMenu(Navigator &navigator);
-
-// A windowless command: the same preparation, told in one line on standard
-// error; a failure is told there too and left to the command, which fails
-// on the missing collection if it needs one.
-void prepareForCommand(QTextStream &err);
+// A windowless command: prepareForCommand() (app/firststart.h).
 
 } // namespace app

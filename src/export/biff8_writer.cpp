@@ -46,6 +46,7 @@ constexpr int MaxRecordData = 8224;
 constexpr int RowsPerBlock = 32;
 constexpr quint16 CellXf = 15;        // the default cell format: General, font 0
 constexpr int RowRecordSize = 4 + 16;
+constexpr qsizetype BodyBufferSize = 4 << 20;
 constexpr int LabelSstSize = 4 + 10;
 constexpr int NumberSize = 4 + 14;
 constexpr int RkSize = 4 + 10;
@@ -325,6 +326,32 @@ Biff8Writer::TextCell Biff8Writer::resolve(const CellView& cell, size_t column)
     return t;
 }
 
+// The string of a text of well-formed UTF-8 whose bytes resolve() did not
+// find: the same bytes earlier in this row, or a new string.
+quint32 Biff8Writer::internUtf8(const CellView* cells, size_t column)
+{
+    TextCell& t = m_textCells[column];
+    const QByteArrayView bytes = cells[column].utf8;
+    for (size_t c = 0; c < column; ++c) {
+        const TextCell& earlier = m_textCells[c];
+        if (earlier.remember && earlier.string < 0 && earlier.utf8Hash == t.utf8Hash && cells[c].utf8 == bytes)
+            return t.added = earlier.added;
+    }
+    // Well-formed UTF-8 and its UTF-16 text determine each other: while
+    // every string in the table came from such bytes, a text whose bytes
+    // are not known is not in the table either. It is added unsearched,
+    // and the table is not searched by its UTF-16 texts until a text comes
+    // otherwise.
+    if (m_stringsFromUtf8Only) {
+        t.added = m_strings.append(t.text.utf16(), size_t(t.text.size()));
+    } else {
+        t.added = internString(t.text);
+    }
+    m_utf8.add(bytes.data(), size_t(bytes.size()), t.utf8Hash);
+    m_utf8String.push_back(t.added);
+    return t.added;
+}
+
 bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
 {
     m_views.resize(cells.size());
@@ -398,13 +425,14 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
             quint32 sst;
             if (t.string >= 0) {
                 sst = quint32(t.string);
+            } else if (t.remember) {
+                sst = internUtf8(cells, col);
             } else {
-                sst = t.text.isValidUtf16() ? internString(t.text) : internString(withoutLoneSurrogates(t.text));
-                // The same bytes may have come earlier in this row.
-                if (t.remember && m_utf8.find(c.utf8.data(), size_t(c.utf8.size()), t.utf8Hash) < 0) {
-                    m_utf8.add(c.utf8.data(), size_t(c.utf8.size()), t.utf8Hash);
-                    m_utf8String.push_back(sst);
+                if (m_stringsFromUtf8Only) {
+                    m_strings.indexAll();
+                    m_stringsFromUtf8Only = false;
                 }
+                sst = t.text.isValidUtf16() ? internString(t.text) : internString(withoutLoneSurrogates(t.text));
             }
             ++m_sstReferences;
             cellHeader(RecLabelSst, LabelSstSize, col);
@@ -488,7 +516,13 @@ void Biff8Writer::appendBlock(const Sheet& sheet, QByteArray& out)
 
 void Biff8Writer::flushBlock(Sheet& sheet)
 {
-    appendBlock(sheet, sheet.body);
+    const qsizetype size = qsizetype(sheet.blockRows.size()) * RowRecordSize + sheet.blockCells.size();
+    if (sheet.body.empty() || sheet.body.back().capacity() - sheet.body.back().size() < size) {
+        sheet.body.emplace_back();
+        sheet.body.back().reserve(std::max<qsizetype>(BodyBufferSize, size));
+    }
+    appendBlock(sheet, sheet.body.back());
+    sheet.bodySize += quint64(size);
     sheet.blockRows.clear();
     sheet.blockCells.resize(0);   // keeps its room for the next block
 }
@@ -595,8 +629,12 @@ bool Biff8Writer::write(QIODevice& out)
         return true;
     };
     bool written = cfb.begin(QStringLiteral("Workbook"), total) && put(globals) && sst.run(&cfb) && put(extSst);
-    for (size_t i = 0; written && i < m_sheets.size(); ++i)
-        written = put(sheets[i].head) && put(m_sheets[i].body) && put(sheets[i].pending) && put(sheets[i].tail);
+    for (size_t i = 0; written && i < m_sheets.size(); ++i) {
+        written = put(sheets[i].head);
+        for (const QByteArray& part : m_sheets[i].body)
+            written = written && put(part);
+        written = written && put(sheets[i].pending) && put(sheets[i].tail);
+    }
     if (!written || !cfb.finish())
         return fail(cfb.error());
     // Files buffer writes; a full disk may only show when the buffer is flushed.

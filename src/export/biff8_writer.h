@@ -112,11 +112,16 @@ private:
 
     // One worksheet's cells. Rows are grouped in blocks of 32 (rows 0-31,
     // 32-63, ...); each finished block is, in order: its ROW records, then
-    // its cell records.
+    // its cell records. The finished blocks lie one after another in
+    // buffers of a few megabytes that are never reallocated: one buffer
+    // grown block by block would be copied anew at every growth, and
+    // buffers that large get the system's large memory pages, which saves
+    // most of the faults of touching fresh memory.
     struct Sheet {
         QString name;
         int rowCount = 0;
-        QByteArray body;
+        std::vector<QByteArray> body;
+        quint64 bodySize = 0;
         std::vector<RowInfo> blockRows;   // the block being collected
         QByteArray blockCells;
         // Used range: rows and columns that hold at least one cell.
@@ -128,7 +133,7 @@ private:
         QByteArray head, pending, tail;
         quint64 size(const Sheet& sheet) const
         {
-            return quint64(head.size()) + quint64(sheet.body.size()) + quint64(pending.size())
+            return quint64(head.size()) + sheet.bodySize + quint64(pending.size())
                 + quint64(tail.size());
         }
     };
@@ -142,8 +147,10 @@ private:
         QStringView text;
         quint32 utf8Hash = 0;
         bool remember = false;   // well-formed UTF-8, to be found again by its bytes
+        quint32 added = 0;       // the string a remembered text was given
     };
     TextCell resolve(const CellView& cell, size_t column);
+    quint32 internUtf8(const CellView* cells, size_t column);
     static void flushBlock(Sheet& sheet);
     static void appendBlock(const Sheet& sheet, QByteArray& out);
     // The substream of a worksheet.
@@ -158,6 +165,9 @@ private:
     // Texts met in UTF-8, each with its string in the table.
     TextIndex<char> m_utf8;
     std::vector<quint32> m_utf8String;
+    // True while every string in the table came from well-formed UTF-8;
+    // meanwhile the table is found by its UTF-8 bytes alone (internUtf8()).
+    bool m_stringsFromUtf8Only = true;
     quint32 m_sstReferences = 0;          // LABELSST records written, all worksheets
     // For the row being appended: its text cells, and texts decoded from UTF-8.
     std::vector<TextCell> m_textCells;

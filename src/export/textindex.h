@@ -50,8 +50,11 @@ public:
     {
         const size_t mask = m_slots.size() - 1;
         for (size_t slot = hash & mask; m_slots[slot] != 0; slot = (slot + 1) & mask) {
-            const quint32 index = m_slots[slot] - 1;
-            if (m_hashes[index] == hash && length(index) == size && std::equal(text, text + size, data(index)))
+            const quint64 entry = m_slots[slot];
+            if (quint32(entry >> 32) != hash)
+                continue;
+            const quint32 index = quint32(entry) - 1;
+            if (length(index) == size && std::equal(text, text + size, data(index)))
                 return index;
         }
         return -1;
@@ -63,19 +66,40 @@ public:
         const quint32 index = count();
         m_pool.insert(m_pool.end(), text, text + size);
         m_starts.push_back(quint32(m_pool.size()));
-        m_hashes.push_back(hash);
-        if (m_hashes.size() * 2 > m_slots.size()) {
+        if (size_t(index + 1) * 2 > m_slots.size()) {
             // At most half the slots in use: twice as many, every text placed anew.
-            m_slots.assign(m_slots.size() * 2, 0);
-            for (quint32 i = 0; i <= index; ++i)
-                place(i);
-        } else {
-            place(index);
+            std::vector<quint64> old(m_slots.size() * 2, 0);
+            old.swap(m_slots);
+            for (const quint64 entry : old) {
+                if (entry != 0)
+                    place(entry);
+            }
         }
+        place(quint64(hash) << 32 | (index + 1));
         return index;
     }
 
-    quint32 count() const { return quint32(m_hashes.size()); }
+    // Adds a text that its caller knows is not held, without making it
+    // findable: find() knows only the texts added by add() until
+    // indexAll() is called.
+    quint32 append(const Char* text, size_t size)
+    {
+        m_pool.insert(m_pool.end(), text, text + size);
+        m_starts.push_back(quint32(m_pool.size()));
+        return count() - 1;
+    }
+    // Makes every text findable, those added by append() too.
+    void indexAll()
+    {
+        size_t wanted = 1024;
+        while (wanted < size_t(count()) * 2 + 2)
+            wanted *= 2;
+        m_slots.assign(wanted, 0);
+        for (quint32 i = 0; i < count(); ++i)
+            place(quint64(hash(data(i), length(i))) << 32 | (i + 1));
+    }
+
+    quint32 count() const { return quint32(m_starts.size() - 1); }
     size_t length(quint32 index) const { return m_starts[index + 1] - m_starts[index]; }
     const Char* data(quint32 index) const { return m_pool.data() + m_starts[index]; }
     // Every text one after another, and where each begins (count() + 1 entries).
@@ -83,19 +107,20 @@ public:
     const std::vector<quint32>& starts() const { return m_starts; }
 
 private:
-    void place(quint32 index)
+    // A slot holds a text's hash (high half) beside its index + 1, so that
+    // a search passes over other texts without reading anything else.
+    void place(quint64 entry)
     {
         const size_t mask = m_slots.size() - 1;
-        size_t slot = m_hashes[index] & mask;
+        size_t slot = size_t(entry >> 32) & mask;
         while (m_slots[slot] != 0)
             slot = (slot + 1) & mask;
-        m_slots[slot] = index + 1;
+        m_slots[slot] = entry;
     }
 
     std::vector<Char> m_pool;
     std::vector<quint32> m_starts;
-    std::vector<quint32> m_hashes;
-    std::vector<quint32> m_slots;   // text index + 1; 0 is a free slot
+    std::vector<quint64> m_slots;   // hash << 32 | (text index + 1); 0 is a free slot
 };
 
 } // namespace xls

@@ -169,18 +169,43 @@ bool headerMatchesSize(const QByteArray &head, qint64 size)
     return pageSize * qint64(u32(28)) == size;
 }
 
+// The descriptor under SQLite's handle of a database file. SQLite has no
+// call that hands it out; its Unix layer keeps it in its file object right
+// after three pointers (the methods, the layer, the file's lock record), as
+// it has since 2008. What lies there is used only when it is an open
+// descriptor of the very file at `path` (the same device and inode);
+// otherwise -1.
+int sqliteDescriptor(sqlite3 *db, sqlite3_file *file, const QString &path)
+{
+    sqlite3_vfs *vfs = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_VFS_POINTER, &vfs) != SQLITE_OK || !vfs || !vfs->zName
+        || qstrncmp(vfs->zName, "unix", 4) != 0)
+        return -1;
+    struct UnixFile {
+        const sqlite3_io_methods *methods;
+        sqlite3_vfs *vfs;
+        void *inode;
+        int descriptor;
+    };
+    const auto *unixFile = reinterpret_cast<const UnixFile *>(file);
+    if (unixFile->vfs != vfs || !durable::isDescriptorOf(unixFile->descriptor, path))
+        return -1;
+    return unixFile->descriptor;
+}
+
 // Copies the bytes of the database `from` into `to` while a read
 // transaction on it keeps every writer out: in rollback-journal mode no
 // change reaches the file while any reader holds its shared lock, so the
-// bytes are one consistent state, copied at the speed of the disk. The
-// bytes are read through SQLite's own handle of the file: opening another
-// descriptor of it and closing that would drop every lock this process
-// holds on the file (POSIX locks belong to the process), the
-// application's own connection's included. `done` stays false where this
-// way does not apply (a database in WAL mode, whose changes lie in the
-// log; a damaged one; a header that does not match the file's length):
-// the caller copies otherwise then. A file held by a writer is waited for
-// up to `waitMs`.
+// bytes are one consistent state, copied by the kernel at the speed of the
+// disk. The bytes are read through SQLite's own descriptor of the file:
+// opening another one and closing it would drop every lock this process
+// holds on the file (POSIX locks belong to the process), the application's
+// own connections' included. The copy is checked before the lock ends: as
+// long as the file, with the same header, which gives the same length.
+// `done` stays false where this way does not apply (a database in WAL
+// mode, whose changes lie in the log; a damaged one; a header that does
+// not match the file's length; no descriptor to read): the caller copies
+// otherwise then. A file held by a writer is waited for up to `waitMs`.
 std::optional<SqliteFailure> copyUnderReadLock(const QString &from, durable::TempFile &to, int waitMs, bool &done)
 {
     done = false;
@@ -218,27 +243,25 @@ std::optional<SqliteFailure> copyUnderReadLock(const QString &from, durable::Tem
         return failure(true);
     if (rc != SQLITE_ROW)
         return std::nullopt;
+    const auto endRead = qScopeGuard([&] { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
     sqlite3_file *file = nullptr;
     if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
         return std::nullopt;
     sqlite3_int64 size = 0;
-    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK)
+    QByteArray head(100, '\0');
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK || size < head.size()
+        || file->pMethods->xRead(file, head.data(), int(head.size()), 0) != SQLITE_OK || !headerMatchesSize(head, size))
         return std::nullopt;
-    QByteArray buffer(1 << 20, Qt::Uninitialized), head;
-    for (sqlite3_int64 at = 0; at < size;) {
-        const int n = int(std::min<sqlite3_int64>(buffer.size(), size - at));
-        const int read = file->pMethods->xRead(file, buffer.data(), n, at);
-        if (read != SQLITE_OK)
-            return SqliteFailure{read, sqlite3_system_errno(db), true};
-        if (at == 0)
-            head = buffer.left(100);
-        if (const int e = to.write(buffer.constData(), n))
-            return SqliteFailure{SQLITE_IOERR_WRITE, e, false};
-        at += n;
-    }
-    // The copy is what the header says the database is, or it is not used.
-    done = headerMatchesSize(head, size);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    const int descriptor = sqliteDescriptor(db, file, from);
+    if (descriptor < 0)
+        return std::nullopt;
+    bool atSource = false;
+    if (const int e = to.copyFrom(descriptor, size, atSource))
+        return SqliteFailure{atSource ? SQLITE_IOERR_READ : SQLITE_IOERR_WRITE, e, atSource};
+    QByteArray copied(head.size(), '\0');
+    if (const int e = to.readBack(copied.data(), copied.size(), 0))
+        return SqliteFailure{SQLITE_IOERR_READ, e, false};
+    done = copied == head && to.size() == size;
     return std::nullopt;
 }
 
@@ -382,6 +405,7 @@ QString Backups::makeSparing(const QString &spared)
     if (format == FileFormat::Sqlite) {
         if (const auto f = copyUnderReadLock(m_databasePath, *temp, m_options.busyWaitMs, copied))
             failSqlite(*f);
+        m_lastCopy = Copy::FileBytes;
     }
     if (format == FileFormat::Sqlite && !copied) {
         // Not copied as a file: through SQLite's online backup instead.
@@ -399,6 +423,7 @@ QString Backups::makeSparing(const QString &spared)
                 failWriting(e);
         } else {
             copied = true;
+            m_lastCopy = Copy::OnlineBackup;
         }
     }
     // Any other file (an Access file before its conversion, a damaged one)
@@ -410,6 +435,7 @@ QString Backups::makeSparing(const QString &spared)
                 fail(backupFailed(), m_databasePath, systemReason(e));
             failWriting(e);
         }
+        m_lastCopy = Copy::AsIs;
     }
 
     // Two backups in the same second (a restore right after another) must

@@ -36,6 +36,12 @@ public:
     // True while no backup of today's date exists yet.
     bool dueToday() const;
 
+    // How a backup was copied: the file's bytes under SQLite's read lock
+    // (a collection in rollback-journal mode), SQLite's online backup (in
+    // WAL mode, or where the bytes could not be taken), or as it is (a
+    // file that is no collection SQLite can read).
+    enum class Copy { None, FileBytes, OnlineBackup, AsIs };
+
     // Makes a backup now and returns its path.
     QString make();
     // Makes a backup when one is due today; returns its path, or an empty
@@ -52,6 +58,8 @@ public:
     // Replaces the system clock for every Backups without a clock of its own
     // (tests); an empty function restores it.
     static void setClock(std::function<QDateTime()> clock);
+    // How the last backup made here was copied; None before the first.
+    Copy lastCopy() const { return m_lastCopy; }
 
 private:
     QDateTime now() const;
@@ -62,6 +70,7 @@ private:
 
     QString m_databasePath;
     Options m_options;
+    Copy m_lastCopy = Copy::None;
 };
 
 // Checks that `file` is a collection this program can open: an SQLite

@@ -6,10 +6,14 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -20,9 +24,12 @@
 //   to replace and MoveFileExW(MOVEFILE_WRITE_THROUGH) alone to refuse an
 //   existing name; folders need no sync there. A process is alive while
 //   OpenProcess(SYNCHRONIZE) and WaitForSingleObject(.., 0) say so.
+//   CopyFileEx has no form that reads by position from an open handle:
+//   copies go through the buffer there (ReadFile with an OVERLAPPED offset).
 // - macOS: fsync does not reach the platter; fcntl(fd, F_FULLFSYNC) does
 //   (fall back to fsync where it fails). renamex_np(from, to, RENAME_EXCL)
-//   refuses an existing name; there is no renameat2.
+//   refuses an existing name; there is no renameat2. fclonefileat() clones
+//   on APFS; otherwise copies go through the buffer.
 
 namespace store::durable {
 
@@ -62,6 +69,17 @@ QString randomTag()
     return tag;
 }
 
+std::atomic<bool> g_kernelCopy{true};
+
+// The errors with which the kernel declines to copy between two files
+// (different file systems, a file system without the call, an older
+// kernel); the copy then goes through a buffer. ENOTSUP is EOPNOTSUPP here.
+bool kernelDeclines(int e)
+{
+    return e == EXDEV || e == EINVAL || e == ENOSYS || e == EOPNOTSUPP || e == EBADF || e == EPERM
+        || e == ETXTBSY;
+}
+
 bool processAlive(qint64 pid)
 {
     if (pid <= 0 || pid > INT32_MAX)
@@ -78,7 +96,8 @@ TempFile::TempFile(const QString &target) : m_target(QFileInfo(target).absoluteF
         + QString::number(::getpid()) + u'-';
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString candidate = stem + randomTag() + QStringLiteral(".tmp");
-        m_fd = ::open(encoded(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Readable too, so that a copy can be checked before it is committed.
+        m_fd = ::open(encoded(candidate).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             m_path = candidate;
             m_error = 0;
@@ -120,25 +139,78 @@ int TempFile::copyFrom(const QString &source, bool &atSource)
     int in = ::open(encoded(source).constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return errno;
-    std::vector<char> buffer(1 << 20);
-    int rc = 0;
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            rc = errno;
-            break;
-        }
-        if (n == 0)
-            break;
-        if ((rc = write(buffer.data(), n)) != 0) {
-            atSource = false;
-            break;
-        }
-    }
+    struct stat st;
+    const int rc = ::fstat(in, &st) != 0 ? errno : copyFrom(in, qint64(st.st_size), atSource);
     closeFd(in);
     return rc;
+}
+
+int TempFile::copyFrom(int source, qint64 size, bool &atSource)
+{
+    atSource = false;
+    if (m_fd < 0)
+        return m_error ? m_error : EBADF;
+    qint64 done = 0;
+    if (g_kernelCopy) {
+        // A clone shares the whole file's blocks: only for a whole file into
+        // this one while it is still empty.
+        struct stat in, out;
+        if (::fstat(source, &in) == 0 && in.st_size == size && size > 0 && ::fstat(m_fd, &out) == 0
+            && out.st_size == 0 && ::ioctl(m_fd, FICLONE, source) == 0) {
+            const off_t end = ::lseek(m_fd, 0, SEEK_END);
+            return end == size ? 0 : end < 0 ? errno : EIO;
+        }
+        loff_t from = 0;
+        while (done < size) {
+            const ssize_t n = ::copy_file_range(source, &from, m_fd, nullptr, size_t(std::min<qint64>(size - done, 1 << 30)), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && !(done == 0 && kernelDeclines(errno)))
+                return errno;
+            // Declined, or the source ends early (or is on a file system
+            // that copies nothing this way): the buffer goes on and tells.
+            if (n <= 0)
+                break;
+            done += n;
+        }
+    }
+    std::vector<char> buffer(size_t(std::min<qint64>(size - done, 1 << 20)));
+    while (done < size) {
+        const ssize_t n = ::pread(source, buffer.data(), size_t(std::min<qint64>(qint64(buffer.size()), size - done)), done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            atSource = true;
+            return n < 0 ? errno : EIO;
+        }
+        if (const int e = write(buffer.data(), n))
+            return e;
+        done += n;
+    }
+    return 0;
+}
+
+int TempFile::readBack(char *data, qint64 size, qint64 offset) const
+{
+    if (m_fd < 0)
+        return m_error ? m_error : EBADF;
+    for (qint64 done = 0; done < size;) {
+        const ssize_t n = ::pread(m_fd, data + done, size_t(size - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        done += n;
+    }
+    return 0;
+}
+
+qint64 TempFile::size() const
+{
+    struct stat st;
+    if (m_fd >= 0 ? ::fstat(m_fd, &st) != 0 : (m_path.isEmpty() || ::stat(encoded(m_path).constData(), &st) != 0))
+        return -1;
+    return qint64(st.st_size);
 }
 
 void TempFile::copyAttributesOf(const QString &file, bool withTime)
@@ -243,6 +315,15 @@ int openError(const QString &path)
     closeFd(fd);
     return 0;
 }
+
+bool isDescriptorOf(int fd, const QString &path)
+{
+    struct stat open, named;
+    return fd >= 0 && ::fstat(fd, &open) == 0 && ::stat(encoded(path).constData(), &named) == 0
+        && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+void setKernelCopy(bool allowed) { g_kernelCopy = allowed; }
 
 bool isSymLink(const QString &path)
 {

@@ -36,6 +36,19 @@ public:
     // Appends the whole content of `source`; 0 or errno, with `atSource`
     // telling whether reading (not writing) failed.
     int copyFrom(const QString &source, bool &atSource);
+    // Appends the first `size` bytes of the open file `source`, which is
+    // read by position and neither moved nor closed (it may be another
+    // library's). The kernel copies them: as a clone sharing the blocks
+    // where the file system can (Btrfs, XFS), else with copy_file_range,
+    // else (across file systems, on older kernels) through a buffer.
+    // 0 or errno, with `atSource` as above; a source shorter than `size`
+    // gives EIO at the source.
+    int copyFrom(int source, qint64 size, bool &atSource);
+    // Reads back `size` bytes from `offset` of what was written; 0 or errno
+    // (EIO when the file ends before).
+    int readBack(char *data, qint64 size, qint64 offset) const;
+    // The size of what was written; -1 when unknown.
+    qint64 size() const;
     // Gives the file the permission bits of `file` (when it exists) and,
     // when `withTime`, its modification time.
     void copyAttributesOf(const QString &file, bool withTime = false);
@@ -71,6 +84,12 @@ int makeFolder(const QString &path);
 int remove(const QString &path);
 // 0 when `path` can be opened for reading, else errno.
 int openError(const QString &path);
+// True when the open descriptor `fd` is the file at `path` (the same
+// device and inode, links followed).
+bool isDescriptorOf(int fd, const QString &path);
+// Lets copies go through the kernel (the default) or, with false, only
+// through a buffer, as they go where the kernel cannot copy (tests).
+void setKernelCopy(bool allowed);
 // True when `path` itself is a symbolic link.
 bool isSymLink(const QString &path);
 // The file a link at `path` finally points to (absolute); `path` itself,

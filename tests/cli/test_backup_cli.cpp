@@ -195,6 +195,39 @@ private slots:
         QCOMPARE(QDir(folder).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // A windowless command loads none of the libraries of the windows (they
+    // take most of a short command's time); a start with windows loads them
+    // from the module beside the program, and one without it says so.
+    void windowsOnlyWhenShown()
+    {
+        AppDir dir;
+        dir.insert({book({"1", "吾輩は猫である"})});
+        const QString program = installProgram(dir);
+        QTemporaryDir log;
+        QProcess p;
+        QProcessEnvironment env = withoutDisplay();
+        env.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
+        env.insert(QStringLiteral("LD_DEBUG_OUTPUT"), log.filePath(QStringLiteral("ld")));
+        p.setProcessEnvironment(env);
+        p.start(program, {QStringLiteral("--backup")});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QString loaded;
+        for (const QString &f : QDir(log.path()).entryList(QDir::Files)) {
+            QFile file(log.filePath(f));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            loaded += QString::fromUtf8(file.readAll());
+        }
+        QVERIFY2(loaded.contains(QStringLiteral("libQt6Core.so")), "the loader's log is empty");
+        for (const char *windows : {"libQt6Gui.so", "libQt6Widgets.so"})
+            QVERIFY2(!loaded.contains(QLatin1String(windows)), windows);
+
+        const Run r = run(program, {}, dir.path());
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.out, QStringList());
+        QVERIFY2(r.err.value(0).startsWith(QStringLiteral("bukurea: ウィンドウを表示できません。")), qPrintable(r.err.join(u'\n')));
+    }
+
     // In a folder whose name is not UTF-8 the commands say so in one line
     // and end with status 1 (no abort).
     void folderNameNotUtf8_data()

@@ -463,6 +463,22 @@ void TestBiff8::textsInUtf8_data()
     QTest::newRow("same text both ways") << ByteRows{{"u棚 1", "t棚 1", "u棚 1"}, {"t棚 1", "u棚 2"}}
                                          << QStringList{"棚 1", "棚 2"} << -1;
     QTest::newRow("same bytes twice in a new row") << ByteRows{{"u新", "u新", "u新"}} << QStringList{"新"} << -1;
+    QTest::newRow("UTF-16 first, then the same text in UTF-8")
+        << ByteRows{{"t甲", "u甲", "u乙", "u乙"}, {"u乙", "t乙", "u丙"}} << QStringList{"甲", "乙", "丙"} << -1;
+    {
+        // Enough texts for the tables to grow several times; each is met
+        // again in UTF-8 and in UTF-16 after all of them.
+        ByteRows many;
+        QStringList all;
+        for (int i = 0; i < 5000; ++i) {
+            const QByteArray t = "本 " + QByteArray::number(i);
+            many.append(QList<QByteArray>{"u" + t, "u" + t});
+            all << QString::fromUtf8(t);
+        }
+        for (int i = 0; i < 5000; i += 7)
+            many.append(QList<QByteArray>{"u本 " + QByteArray::number(i), "t本 " + QByteArray::number(4999 - i)});
+        QTest::newRow("thousands of texts, each met again") << many << all << -1;
+    }
     QTest::newRow("malformed bytes and their replacement")
         << ByteRows{{"ua\xFF" "b", "ta\xEF\xBF\xBD" "b", "ua\xFE" "b"}} << QStringList{QStringLiteral(u"a\uFFFDb")} << -1;
     QTest::newRow("leading U+FEFF") << ByteRows{{"u\xEF\xBB\xBF" "x", "ux"}}

@@ -1,4 +1,5 @@
 #include "store/backup.h"
+#include "store/durablefile.h"
 #include "store/error.h"
 #include "support/appdir.h"
 #include "support/unavailable.h"
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTest>
@@ -17,6 +19,8 @@
 #include <cstdio>
 
 using namespace testsupport;
+
+Q_DECLARE_METATYPE(store::Backups::Copy)
 
 namespace {
 
@@ -505,52 +509,119 @@ private slots:
     }
 
     // Every backup is one consistent state of the collection while another
-    // process writes to it all the time, whatever its journal mode.
+    // process writes to it all the time, whatever its journal mode: the
+    // file's bytes taken under the read lock (by the kernel or, where it
+    // cannot copy, through a buffer), or SQLite's online backup in WAL mode.
     void consistentUnderWriter_data()
     {
         QTest::addColumn<QString>("journalMode");
-        QTest::newRow("rollback journal") << "delete";
-        QTest::newRow("truncated journal") << "truncate";
-        QTest::newRow("write-ahead log") << "wal";
+        QTest::addColumn<bool>("kernelCopy");
+        QTest::addColumn<store::Backups::Copy>("copy");
+        QTest::newRow("rollback journal") << "delete" << true << store::Backups::Copy::FileBytes;
+        QTest::newRow("truncated journal") << "truncate" << true << store::Backups::Copy::FileBytes;
+        QTest::newRow("rollback journal, through a buffer") << "delete" << false << store::Backups::Copy::FileBytes;
+        QTest::newRow("write-ahead log") << "wal" << true << store::Backups::Copy::OnlineBackup;
     }
     void consistentUnderWriter()
     {
         QFETCH(QString, journalMode);
+        QFETCH(bool, kernelCopy);
+        QFETCH(store::Backups::Copy, copy);
         AppDir dir;
         fillCollection(dir, 3000);
         execOn(dir.dbPath(), QStringLiteral("PRAGMA journal_mode = %1").arg(journalMode));
+        store::durable::setKernelCopy(kernelCopy);
+        const auto restoreCopy = qScopeGuard([] { store::durable::setKernelCopy(true); });
         QProcess writer;
         writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--writer"), dir.dbPath()});
         QVERIFY(writer.waitForReadyRead(10000));
         store::Backups backups(dir.dbPath(), {[] { return morning; }, 10000, 30});
         QStringList states;
-        for (int i = 0; i < 20; ++i)
+        QList<store::Backups::Copy> copies;
+        for (int i = 0; i < 20; ++i) {
             states << stateOf(backups.make());
+            copies << backups.lastCopy();
+        }
         writer.kill();
         writer.waitForFinished();
+        QVERIFY2(dir.rows().value(0).value(4).value_or(QString()).toInt() > 1990, "the writer wrote nothing");
         // A backup is one file: never in WAL mode, whatever the collection's.
         const QString expected = QStringLiteral("ok 3000 1 delete");
         QCOMPARE(states, QStringList(20, expected));
+        QCOMPARE(copies, QList<store::Backups::Copy>(20, copy));
     }
 
-    // The backup reads the collection through SQLite's own handle: the
+    // How a backup is copied, and that what it holds is the collection:
+    // the file's bytes where SQLite's header vouches for them, else SQLite's
+    // online backup; a file SQLite cannot read is kept as it is.
+    void howCopied_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<store::Backups::Copy>("copy");
+        QTest::addColumn<bool>("sameBytes");
+        QTest::newRow("rollback journal") << "delete" << store::Backups::Copy::FileBytes << true;
+        QTest::newRow("write-ahead log") << "wal" << store::Backups::Copy::OnlineBackup << false;
+        QTest::newRow("bytes after the last page") << "trailing" << store::Backups::Copy::OnlineBackup << false;
+        QTest::newRow("no database") << "other" << store::Backups::Copy::AsIs << true;
+        QTest::newRow("empty file") << "empty" << store::Backups::Copy::AsIs << true;
+    }
+    void howCopied()
+    {
+        QFETCH(QString, setup);
+        QFETCH(store::Backups::Copy, copy);
+        QFETCH(bool, sameBytes);
+        AppDir dir;
+        fillCollection(dir, 500);
+        if (setup == QLatin1String("wal"))
+            execOn(dir.dbPath(), QStringLiteral("PRAGMA journal_mode = wal"));
+        QFile file(dir.dbPath());
+        if (setup == QLatin1String("trailing")) {
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(QByteArray(1000, 'x'));
+            file.close();
+        } else if (setup == QLatin1String("other") || setup == QLatin1String("empty")) {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(setup == QLatin1String("other") ? QByteArray(3 << 20, 'b') : QByteArray());
+            file.close();
+        }
+        const QByteArray before = digest(dir.dbPath());
+        store::Backups backups(dir.dbPath(), {[] { return morning; }, 200, 10});
+        const QString made = backups.make();
+        QCOMPARE(backups.lastCopy(), copy);
+        QCOMPARE(digest(made) == before, sameBytes);
+        if (copy != store::Backups::Copy::AsIs)
+            QCOMPARE(stateOf(made), QStringLiteral("ok 500 1 delete"));
+        QCOMPARE(digest(dir.dbPath()), before);
+    }
+
+    // The backup reads the collection through SQLite's own descriptor: the
     // locks another connection of this process holds on the file stay (a
-    // descriptor opened and closed beside them would drop them all).
+    // descriptor opened and closed beside them would drop them all), a
+    // reader's and a writer's alike.
+    void keepsThisProcessLocks_data()
+    {
+        QTest::addColumn<QByteArray>("begin");
+        QTest::newRow("reading") << QByteArray("BEGIN; SELECT count(*) FROM tabel");
+        QTest::newRow("writing, not yet committed") << QByteArray("BEGIN IMMEDIATE; UPDATE tabel SET 分類 = '0'");
+    }
     void keepsThisProcessLocks()
     {
+        QFETCH(QByteArray, begin);
         AppDir dir;
         fillCollection(dir, 200);
-        sqlite3 *reader = nullptr;
-        sqlite3_open_v2(dir.dbPath().toUtf8().constData(), &reader, SQLITE_OPEN_READONLY, nullptr);
-        QCOMPARE(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM tabel", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3 *other = nullptr;
+        sqlite3_open_v2(dir.dbPath().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr);
+        QCOMPARE(sqlite3_exec(other, begin.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
         const auto tryWriting = [&] {
             return QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-write"), dir.dbPath()});
         };
         QCOMPARE(tryWriting(), 1);
-        store::Backups(dir.dbPath(), {[] { return morning; }, 200, 10}).make();
+        store::Backups backups(dir.dbPath(), {[] { return morning; }, 200, 10});
+        backups.make();
+        QCOMPARE(backups.lastCopy(), store::Backups::Copy::FileBytes);
         QCOMPARE(tryWriting(), 1);
-        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_close(reader);
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
         QCOMPARE(tryWriting(), 0);
     }
 

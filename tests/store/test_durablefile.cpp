@@ -6,10 +6,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 
@@ -179,6 +181,70 @@ private slots:
         QCOMPARE(QFileInfo::exists(path) || isSymLink(path), !removed);
         if (kind == QLatin1String("link"))
             QCOMPARE(readAll(dir.filePath(QStringLiteral("target"))), QByteArray("x"));
+    }
+
+    // Copying from a descriptor that belongs to someone else: by the kernel
+    // or through the buffer, into an empty file or after bytes written
+    // before, the copy holds exactly the bytes asked for; the descriptor is
+    // left open and where it was. A source shorter than said fails at the
+    // source.
+    void copyFromDescriptor_data()
+    {
+        QTest::addColumn<bool>("kernel");
+        QTest::addColumn<QByteArray>("before"); // written to the copy first
+        QTest::addColumn<int>("size");          // of the source
+        QTest::addColumn<int>("asked");         // bytes asked for
+        QTest::addColumn<int>("error");
+        const int big = 3 * 1024 * 1024 + 17; // more than one buffer's worth
+        for (const bool kernel : {true, false}) {
+            const QByteArray how = kernel ? "kernel, " : "buffer, ";
+            QTest::newRow(how + "whole file") << kernel << QByteArray() << big << big << 0;
+            QTest::newRow(how + "after earlier bytes") << kernel << QByteArray("head") << big << big << 0;
+            QTest::newRow(how + "first part") << kernel << QByteArray() << big << 1000 << 0;
+            QTest::newRow(how + "nothing") << kernel << QByteArray() << 0 << 0 << 0;
+            QTest::newRow(how + "source too short") << kernel << QByteArray() << 1000 << 5000 << int(EIO);
+        }
+    }
+    void copyFromDescriptor()
+    {
+        QFETCH(bool, kernel);
+        QFETCH(QByteArray, before);
+        QFETCH(int, size);
+        QFETCH(int, asked);
+        QFETCH(int, error);
+        QTemporaryDir dir;
+        QByteArray source(size, Qt::Uninitialized);
+        for (int i = 0; i < size; ++i)
+            source[i] = char(i * 7 + i / 4096);
+        writeFile(dir.filePath(QStringLiteral("source")), source);
+        const int fd = ::open(QFile::encodeName(dir.filePath(QStringLiteral("source"))).constData(), O_RDONLY);
+        QVERIFY(fd >= 0);
+        ::lseek(fd, size / 2, SEEK_SET);
+        setKernelCopy(kernel);
+        const auto restoreCopy = qScopeGuard([] { setKernelCopy(true); });
+        const QString target = dir.filePath(QStringLiteral("copy"));
+        bool atSource = false;
+        {
+            TempFile temp(target);
+            QCOMPARE(temp.write(before.constData(), before.size()), 0);
+            QCOMPARE(temp.copyFrom(fd, asked, atSource), error);
+            if (error == 0) {
+                QCOMPARE(temp.size(), qint64(before.size() + asked));
+                QByteArray head(int(std::min<qint64>(temp.size(), 64)), '\0');
+                QCOMPARE(temp.readBack(head.data(), head.size(), 0), 0);
+                QCOMPARE(head, (before + source.left(asked)).left(head.size()));
+                QCOMPARE(temp.commit(), 0);
+            }
+        }
+        QCOMPARE(atSource, error != 0);
+        QCOMPARE(::lseek(fd, 0, SEEK_CUR), off_t(size / 2));
+        QVERIFY(isDescriptorOf(fd, dir.filePath(QStringLiteral("source"))));
+        QVERIFY(!isDescriptorOf(fd, target));
+        ::close(fd);
+        if (error == 0)
+            QCOMPARE(readAll(target), before + source.left(asked));
+        else
+            QVERIFY(!QFile::exists(target));
     }
 
     // A replacement for a linked file goes where the link finally points.
