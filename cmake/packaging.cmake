@@ -54,10 +54,8 @@ bukurea_package_install(FILES ${pkg_out}/ja/man1/bukurea.1.gz DESTINATION share/
 bukurea_package_install(FILES ${pkg_out}/changelog.Debian.gz DESTINATION share/doc/bukurea)
 
 # The hardening Debian builds its packages with, for the Release build
-# that goes into the package.
-foreach(target bukurea bukurea_app bukurea_screens bukurea_export bukurea_store bukurea-jet bukurea_jetdecode)
-  target_compile_options(${target} PRIVATE $<$<CONFIG:Release>:-D_FORTIFY_SOURCE=2 -fstack-protector-strong>)
-endforeach()
+# that goes into the package (its compile options are set for every target
+# at the top, see CMakeLists.txt).
 foreach(target bukurea bukurea-jet)
   target_link_options(${target} PRIVATE $<$<CONFIG:Release>:-Wl,-z,relro,-z,now>)
 endforeach()

@@ -1,8 +1,10 @@
 #include "app/desktop.h"
 
 #include "app/fonts.h"
+#include "screens/common/form.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -30,6 +32,11 @@ bool installQtTranslation()
 bool setUpDesktop()
 {
     installFontSubstitutions();
+    // When the desktop session ends, windows close without their close-box
+    // handling: nothing pending is written, and no screen brings back the menu.
+    if (auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QObject::connect(application, &QGuiApplication::commitDataRequest,
+                         [] { common::Form::setSessionEnding(true); });
     return installQtTranslation();
 }
 

@@ -6,7 +6,8 @@ namespace app {
 // shown: the Japanese fonts (fonts.h) and Qt's own texts in Japanese (the
 // buttons of message boxes, the context menus of text boxes and every other
 // text that Qt itself shows). The application's own texts are Japanese
-// already and are not touched.
+// already and are not touched. When the desktop session ends, the windows
+// are told to close without their close-box handling.
 //
 // Called once by main() and by the tests' start-up, so that tests see what
 // users see. Returns false when Qt's Japanese translation is not installed;

@@ -2,7 +2,6 @@
 #include "app/instancelock.h"
 #include "app/navigation.h"
 #include "app/startup.h"
-#include "screens/common/form.h"
 #include "store/module1.h"
 
 #include <QApplication>
@@ -21,9 +20,6 @@ extern "C" Q_DECL_EXPORT int bukurea_windows_main(int argc, char *argv[])
     // The application ends when its start menu is unloaded, not when the
     // last visible window closes: the menu is hidden while a screen is shown.
     app.setQuitOnLastWindowClosed(false);
-    // When the desktop session ends, windows close without their close-box
-    // handling: nothing pending is written, and no screen brings back the menu.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, [] { common::Form::setSessionEnding(true); });
     app::Navigator navigator;
     QObject::connect(&navigator, &app::Navigator::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // Without a folder for its files there is nothing to open, and nothing

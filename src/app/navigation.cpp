@@ -9,8 +9,33 @@
 #include "screens/menu/menu.h"
 #include "screens/registration/main.h"
 #include "store/error.h"
+#include "store/fileformat.h"
+#include "store/module1.h"
 
 namespace app {
+
+namespace {
+
+// A collection from the older program is converted once, on the user's
+// word, before any screen is built on it. Returns false when there is no
+// folder for the collection or it still is an Access file (the user said
+// No, or the conversion failed or was cancelled), each told already: no
+// screen opens then.
+bool collectionReadable()
+{
+    try {
+        Module1::computeDatabasePath();
+    } catch (const store::Error &e) {
+        common::reportError(nullptr, e);
+        return false;
+    }
+    const QString path = Module1::databasePath();
+    if (!store::isAccessFormat(store::detectFileFormat(path)))
+        return true;
+    return convertOldCollection(path) && !store::isAccessFormat(store::detectFileFormat(path));
+}
+
+} // namespace
 
 Navigator::Navigator() : m_menu(std::make_unique<screens::Menu>())
 {
@@ -25,23 +50,20 @@ Navigator::~Navigator() = default;
 
 template <typename Screen> void Navigator::open()
 {
+    if (!collectionReadable()) {
+        m_menu->show();
+        return;
+    }
     auto *screen = new Screen;
     screen->setAttribute(Qt::WA_DeleteOnClose);
     follow(screen);
     // The window that asked stays on view while the screen loads, which may
-    // wait for a file locked by another program (with the wait cursor).
+    // wait for a file locked by another program (with the wait cursor). A
+    // file replaced by an Access file meanwhile fails here like any file
+    // that cannot be opened, and is converted when the user chooses again.
     try {
         store::BusyWait operation;
         screen->load();
-    } catch (const store::AccessFormatError &e) {
-        // A collection from the older program: converted once on the
-        // user's word, then the screen is opened on it as asked.
-        delete screen;
-        if (convertOldCollection(e.path()) && !store::isAccessFormat(store::detectFileFormat(e.path())))
-            open<Screen>();
-        else
-            m_menu->show();
-        return;
     } catch (const store::Error &e) {
         common::reportError(nullptr, e);
         delete screen;

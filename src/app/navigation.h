@@ -29,9 +29,11 @@ signals:
     void ended();
 
 private:
-    // Creates a data screen and runs its load, then hides the start menu and
-    // shows the screen; a load that fails is reported, the screen is dropped
-    // and the start menu comes back, so the user is never left without a
+    // Looks at the collection's file first: one in the older Access format
+    // is converted on the user's word, or nothing opens. Only then creates
+    // a data screen and runs its load, then hides the start menu and shows
+    // the screen; a load that fails is reported, the screen is dropped and
+    // the start menu comes back, so the user is never left without a
     // window.
     template <typename Screen> void open();
     void follow(common::DataScreen *screen);

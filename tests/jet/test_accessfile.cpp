@@ -42,6 +42,23 @@ struct OldCollection {
     QStringList files() const { return jettest::entries(dir.path()); }
 };
 
+// Counts the widgets built while it lives (each sends itself a Create event
+// from its constructor), and how many there were when a question was asked.
+class WidgetsBuilt : public QObject {
+public:
+    WidgetsBuilt() { qApp->installEventFilter(this); }
+    int count = 0;
+    QList<int> atQuestions;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Create && watched->isWidgetType())
+            ++count;
+        return false;
+    }
+};
+
 QStringList column(screens::db *screen, int c)
 {
     QStringList out;
@@ -108,6 +125,40 @@ private slots:
         QVERIFY(c.navigator.menu().isVisible());
         QCOMPARE(jettest::readFile(c.dir.dbPath()), c.original);
         QCOMPARE(c.files(), QStringList{"BR.mdb"});
+    }
+
+    // Whichever screen is chosen, the file is looked at before any window
+    // is built: the question comes first, and on No nothing is built at
+    // all. On Yes the screen chosen opens on the converted books.
+    void questionBeforeAnyScreen_data()
+    {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<bool>("yes");
+        for (const char *name : {"Main", "Main2", "db"}) {
+            QTest::addRow("%s, Yes", name) << QString::fromLatin1(name) << true;
+            QTest::addRow("%s, No", name) << QString::fromLatin1(name) << false;
+        }
+    }
+    void questionBeforeAnyScreen()
+    {
+        QFETCH(QString, screen);
+        QFETCH(bool, yes);
+        OldCollection c(QStringLiteral("jet4_tabel.mdb"));
+        WidgetsBuilt built;
+        common::setMessageHandler([&](const common::Message &m) {
+            c.messages.shown << m;
+            built.atQuestions << built.count;
+            return yes ? QMessageBox::Yes : QMessageBox::No;
+        });
+        QWidget *opened = openFromMenu(c.navigator.menu(), menuChoiceFor(qPrintable(screen)));
+        QCOMPARE(built.atQuestions, QList<int>{0});
+        QCOMPARE(describe(c.messages.shown[0]), describe(question()));
+        QCOMPARE(opened != nullptr, yes);
+        QCOMPARE(c.navigator.menu().isVisible(), !yes);
+        if (yes)
+            QCOMPARE(opened->objectName(), screen);
+        else
+            QCOMPARE(built.count, 0);
     }
 
     void failures_data()

@@ -1,5 +1,6 @@
 #include "screens/list/db.h"
 
+#include "export/workbook.h"
 #include "store/module1.h"
 #include "screens/common/messages.h"
 #include "screens/list/booktablemodel.h"
@@ -184,7 +185,7 @@ void db::Command4_Click()
             reloaded = true;
             return;
         }
-        exportList(this, *rs);
+        exportList(this, *rs, xls::exportPath());
     });
     if (reloaded)
         common::showMessage({this, QMessageBox::Warning, QStringLiteral("Excelデータ変換"),

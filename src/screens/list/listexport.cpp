@@ -10,10 +10,9 @@
 
 namespace screens {
 
-bool exportList(QWidget *parent, const store::RecordSet &rs)
+bool exportList(QWidget *parent, const store::RecordSet &rs, const QString &path)
 {
     const QString title = QStringLiteral("Excelデータ変換");
-    const QString path = xls::exportPath();
     if (QFileInfo::exists(path)) {
         const auto answer = common::showMessage(
             {parent, QMessageBox::Question, title,
@@ -29,8 +28,8 @@ bool exportList(QWidget *parent, const store::RecordSet &rs)
     progress.show();
     progress.setDone(0);
     xls::Workbook book;
-    // The user's documents folder may not exist yet; a failure to make it
-    // is told by the save below.
+    // The folder (the user's documents folder) may not exist yet; a failure
+    // to make it is told by the save below.
     QDir().mkpath(QFileInfo(path).path());
     const bool written = book.copyFromRecordset(rs, [&](int done, int) { progress.setDone(done); })
                          && book.saveAs(path);
