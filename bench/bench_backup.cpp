@@ -101,10 +101,10 @@ int firstSave(const QString &dir, int runs)
 {
     app::installFontSubstitutions();
     QApplication::setQuitOnLastWindowClosed(false);
-    Module1::setApplicationDirectory(dir);
+    store::setApplicationDirectory(dir);
     // A failed backup would ask; the bench counts it as a failure instead.
     bool asked = false;
-    common::setMessageHandler([&asked](const common::Message &) {
+    screens::setMessageHandler([&asked](const screens::Message &) {
         asked = true;
         return QMessageBox::No;
     });

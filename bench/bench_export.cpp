@@ -33,7 +33,7 @@ int main(int argc, char **argv)
     bool ok = true;
     QString error;
     const bench::Sample exported = bench::timed([&] {
-        xls::Workbook book;
+        exporting::Workbook book;
         ok = book.copyFromRecordset(*rs) && book.saveAs(out);
         error = book.error();
     });

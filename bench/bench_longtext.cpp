@@ -79,7 +79,7 @@ template <typename T> T *shown()
 
 void leave(QWidget *screen)
 {
-    static_cast<common::Form *>(screen)->unload();
+    static_cast<screens::Form *>(screen)->unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
 }
@@ -138,13 +138,13 @@ int main(int argc, char *argv[])
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const int chars = atoi(argv[2]);
     const QString title = QStringLiteral("長い書名").repeated(chars / 4 + 1).left(chars);
-    Module1::setApplicationDirectory(dir);
+    store::setApplicationDirectory(dir);
     if (!makeCollection(dir + QStringLiteral("/BR.mdb"), title)) {
         std::fprintf(stderr, "cannot make %s/BR.mdb\n", argv[1]);
         return 1;
     }
     int messages = 0;
-    common::setMessageHandler([&messages](const common::Message &) {
+    screens::setMessageHandler([&messages](const screens::Message &) {
         ++messages;
         return QMessageBox::Yes;
     });

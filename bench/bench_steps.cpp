@@ -81,7 +81,7 @@ template <typename T> T *openScreen(void (screens::Menu::*request)(), app::Navig
     return s;
 }
 
-void leave(common::DataScreen *s)
+void leave(screens::DataScreen *s)
 {
     s->unload();
     settle(nullptr);
@@ -276,7 +276,7 @@ void listGroup(app::Navigator &nav)
 
     // The store alone: one refresh of a bare data control and the visible
     // rows, for each record source, beside the same floors.
-    common::DataControl data;
+    screens::DataControl data;
     data.setDatabaseName(QString::fromStdString(g_dbPath));
     auto refresh = [&](const store::RecordSource &source) {
         return timed([&] {
@@ -510,7 +510,7 @@ void editGroup(app::Navigator &nav)
     // reopening and the move to the last book that follow it.
     Series storeOpen, storeDelete;
     for (int i = 0; i < g_runs; ++i) {
-        common::DataControl data;
+        screens::DataControl data;
         int count = 0;
         const Sample step = timed([&] {
             data.setDatabaseName(QString::fromStdString(g_dbPath));
@@ -550,15 +550,15 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     app::installFontSubstitutions();
     app.setQuitOnLastWindowClosed(false);
-    Module1::setApplicationDirectory(QString::fromLocal8Bit(argv[1]));
-    Module1::computeDatabasePath();
-    g_dbPath = Module1::databasePath().toStdString();
+    store::setApplicationDirectory(QString::fromLocal8Bit(argv[1]));
+    store::computeDatabasePath();
+    g_dbPath = store::databasePath().toStdString();
     const std::string group = argv[2];
     g_runs = argc > 3 ? std::max(1, atoi(argv[3])) : 5;
 
     // No user: questions are answered Yes, notices OK; errors are counted.
     int errors = 0;
-    common::setMessageHandler([&errors](const common::Message &m) {
+    screens::setMessageHandler([&errors](const screens::Message &m) {
         if (m.icon == QMessageBox::Critical || m.icon == QMessageBox::Warning)
             ++errors;
         return (m.buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;

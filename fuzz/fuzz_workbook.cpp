@@ -49,8 +49,8 @@ QString asStored(const QString &text)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    xls::Biff8Writer writer;
-    std::vector<xls::Cell> row;
+    exporting::Biff8Writer writer;
+    std::vector<exporting::Cell> row;
     QStringList strings; // distinct texts in the order first written
     int rows = 0;
     std::size_t i = 0;
@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const bool accepted = writer.appendRow(row);
         if (accepted) {
             ++rows;
-            for (const xls::Cell &c : row) {
-                if (c.kind == xls::Cell::Kind::Text && !c.text.isEmpty() && !strings.contains(asStored(c.text)))
+            for (const exporting::Cell &c : row) {
+                if (c.kind == exporting::Cell::Kind::Text && !c.text.isEmpty() && !strings.contains(asStored(c.text)))
                     strings << asStored(c.text);
             }
         } else if (writer.error().isEmpty()) {
@@ -88,18 +88,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const std::size_t start = i, got = take(units * 2) / 2;
             QString text(qsizetype(got), Qt::Uninitialized);
             std::memcpy(text.data(), data + start, got * 2);
-            row.push_back(xls::Cell::fromText(text));
+            row.push_back(exporting::Cell::fromText(text));
             break;
         }
         case 3: {
             double v = 0;
             const std::size_t start = i, got = take(8);
             std::memcpy(&v, data + start, got);
-            row.push_back(xls::Cell::fromNumber(v));
+            row.push_back(exporting::Cell::fromNumber(v));
             break;
         }
         default:
-            row.push_back(xls::Cell::empty());
+            row.push_back(exporting::Cell::empty());
         }
     }
     if (!row.empty())

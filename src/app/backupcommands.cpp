@@ -17,8 +17,8 @@ template <typename F> int run(QTextStream &out, QTextStream &err, F &&body)
 {
     try {
         // Throws when the folder of the collection cannot be named.
-        Module1::computeDatabasePath();
-        const QString path = body(store::Backups(Module1::databasePath()));
+        store::computeDatabasePath();
+        const QString path = body(store::Backups(store::databasePath()));
         if (!path.isEmpty())
             out << QDir::toNativeSeparators(path) << Qt::endl;
         return 0;

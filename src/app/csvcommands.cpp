@@ -19,7 +19,7 @@ namespace {
 
 struct Options {
     QString file;
-    std::optional<csv::Encoding> encoding;
+    std::optional<exporting::Encoding> encoding;
     bool force = false;
 };
 
@@ -40,9 +40,9 @@ std::optional<Options> parse(const QStringList &arguments, bool forceAllowed, co
         if (a == QStringLiteral("--encoding") && i + 1 < arguments.size() && !o.encoding) {
             const QString name = arguments[++i].toLower();
             if (name == QStringLiteral("utf-8") || name == QStringLiteral("utf8"))
-                o.encoding = csv::Encoding::Utf8;
+                o.encoding = exporting::Encoding::Utf8;
             else if (name == QStringLiteral("cp932") || name == QStringLiteral("shift_jis"))
-                o.encoding = csv::Encoding::Cp932;
+                o.encoding = exporting::Encoding::Cp932;
             else
                 return err << "usage: " << usage << Qt::endl, std::nullopt;
         } else if (a == QStringLiteral("--force") && forceAllowed && !o.force) {
@@ -77,14 +77,14 @@ int exportCsvCommand(const QStringList &arguments, QTextStream &out, QTextStream
         return 1;
     }
     try {
-        Module1::computeDatabasePath();
+        store::computeDatabasePath();
         store::BusyWait operation;
-        store::RecordSet rows(store::Connection::open(Module1::databasePath()),
+        store::RecordSet rows(store::Connection::open(store::databasePath()),
                               store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
-        const csv::ExportOutcome outcome = csv::exportCsv(rows, path, o->encoding.value_or(csv::Encoding::Utf8));
-        if (outcome.status != csv::ExportOutcome::Status::Written) {
+        const exporting::ExportOutcome outcome = exporting::exportCsv(rows, path, o->encoding.value_or(exporting::Encoding::Utf8));
+        if (outcome.status != exporting::ExportOutcome::Status::Written) {
             problem(err, outcome.message);
-            if (outcome.status == csv::ExportOutcome::Status::Unencodable)
+            if (outcome.status == exporting::ExportOutcome::Status::Unencodable)
                 problem(err, QStringLiteral("--encoding utf-8 なら書き出せます。何も書き出していません。"));
             return 1;
         }
@@ -103,23 +103,23 @@ int importCsvCommand(const QStringList &arguments, QTextStream &out, QTextStream
         return 2;
     const QString path = QFileInfo(o->file).absoluteFilePath();
     try {
-        const csv::Encoding encoding = o->encoding ? *o->encoding : csv::detectEncoding(path);
+        const exporting::Encoding encoding = o->encoding ? *o->encoding : exporting::detectEncoding(path);
         // Every line is checked before anything is written, so that each
         // problem gets its line.
-        const csv::Check check = csv::checkFile(path, encoding);
+        const exporting::Check check = exporting::checkFile(path, encoding);
         if (check.problemCount > 0) {
-            for (const csv::Problem &p : check.problems)
-                problem(err, path + QStringLiteral(": ") + csv::describe(p));
+            for (const exporting::Problem &p : check.problems)
+                problem(err, path + QStringLiteral(": ") + exporting::describe(p));
             if (check.problemCount > check.problems.size())
                 problem(err, QStringLiteral("ほかに %1 行の問題があります。").arg(check.problemCount - check.problems.size()));
             problem(err, QStringLiteral("何も取り込んでいません。"));
             return 1;
         }
-        Module1::computeDatabasePath();
+        store::computeDatabasePath();
         store::BusyWait operation;
-        auto connection = store::Connection::open(Module1::databasePath());
-        store::Backups(Module1::databasePath()).makeIfDue();
-        const qint64 added = csv::importFile(*connection, path, encoding);
+        auto connection = store::Connection::open(store::databasePath());
+        store::Backups(store::databasePath()).makeIfDue();
+        const qint64 added = exporting::importFile(*connection, path, encoding);
         out << QStringLiteral("%1 冊を取り込みました。").arg(added) << Qt::endl;
         return 0;
     } catch (const store::Error &e) {

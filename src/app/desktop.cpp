@@ -36,7 +36,7 @@ bool setUpDesktop()
     // handling: nothing pending is written, and no screen brings back the menu.
     if (auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
         QObject::connect(application, &QGuiApplication::commitDataRequest,
-                         [] { common::Form::setSessionEnding(true); });
+                         [] { screens::Form::setSessionEnding(true); });
     return installQtTranslation();
 }
 

@@ -16,18 +16,18 @@ QString oneLine(const QString &text) { return text.split(u'\n').join(u' '); }
 
 QString prepareFirstStart()
 {
-    if (!store::makeFirstDataFolder(Module1::places()))
+    if (!store::makeFirstDataFolder(store::places()))
         return QString();
-    Module1::computeDatabasePath();
+    store::computeDatabasePath();
     return QStringLiteral("初めての起動のため、蔵書を保存するデータベース ファイルを新しく作りました。\n%1\n"
                           "（蔵書とそのバックアップはこのフォルダーに保存されます）")
-        .arg(Module1::databasePath());
+        .arg(store::databasePath());
 }
 
 void prepareForCommand(QTextStream &err)
 {
     try {
-        Module1::places();
+        store::places();
     } catch (const store::Error &) {
         return; // told once, by the command that needs the places
     }

@@ -10,9 +10,9 @@ namespace app {
 void installFontSubstitutions()
 {
     // IPA P Gothic has the same metrics; Noto Sans CJK JP is the fallback.
-    QFont::insertSubstitutions(ui::pGothic(), {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    QFont::insertSubstitutions(screens::pGothic(), {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
     // The dialog font of a Japanese desktop: a proportional gothic at 9 pt.
-    QApplication::setFont(ui::font(9));
+    QApplication::setFont(screens::font(9));
 }
 
 } // namespace app

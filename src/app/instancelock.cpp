@@ -41,7 +41,7 @@ bool goOnBesideOtherInstance(const InstanceLock &lock, const QString &folder, QW
         QStringLiteral("このフォルダーの蔵書は、すでに起動している別のブクレアで開かれています。\r\n%1\r\n\r\n"
                        "このまま続けますか？（両方で同じ本を変えたときは、後から書き込む方が断られます。）")
             .arg(QDir::toNativeSeparators(folder));
-    return common::showMessage({parent, QMessageBox::Warning, QStringLiteral("ブクレア"), text,
+    return screens::showMessage({parent, QMessageBox::Warning, QStringLiteral("ブクレア"), text,
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes})
         == QMessageBox::Yes;
 }

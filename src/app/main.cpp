@@ -29,8 +29,8 @@ extern "C" Q_DECL_EXPORT int bukurea_windows_main(int argc, char *argv[])
     // Held until the program ends: a second instance on this collection is
     // told. The folder is known here, and on an installed program's first
     // start it has just been made.
-    Module1::computeDatabasePath();
-    const QString folder = QFileInfo(Module1::databasePath()).absolutePath();
+    store::computeDatabasePath();
+    const QString folder = QFileInfo(store::databasePath()).absolutePath();
     const app::InstanceLock instance(folder);
     if (!app::goOnBesideOtherInstance(instance, folder))
         return 0;

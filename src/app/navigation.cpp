@@ -24,12 +24,12 @@ namespace {
 bool collectionReadable()
 {
     try {
-        Module1::computeDatabasePath();
+        store::computeDatabasePath();
     } catch (const store::Error &e) {
-        common::reportError(nullptr, e);
+        screens::reportError(nullptr, e);
         return false;
     }
-    const QString path = Module1::databasePath();
+    const QString path = store::databasePath();
     if (!store::isAccessFormat(store::detectFileFormat(path)))
         return true;
     return convertOldCollection(path) && !store::isAccessFormat(store::detectFileFormat(path));
@@ -39,11 +39,11 @@ bool collectionReadable()
 
 Navigator::Navigator() : m_menu(std::make_unique<screens::Menu>())
 {
-    common::showWaitCursorWhileBusy();
+    screens::showWaitCursorWhileBusy();
     connect(m_menu.get(), &screens::Menu::registrationRequested, this, &Navigator::open<screens::Main>);
     connect(m_menu.get(), &screens::Menu::editRequested, this, &Navigator::open<screens::Main2>);
     connect(m_menu.get(), &screens::Menu::listRequested, this, &Navigator::open<screens::db>);
-    connect(m_menu.get(), &common::Form::unloaded, this, &Navigator::ended);
+    connect(m_menu.get(), &screens::Form::unloaded, this, &Navigator::ended);
 }
 
 Navigator::~Navigator() = default;
@@ -65,7 +65,7 @@ template <typename Screen> void Navigator::open()
         store::BusyWait operation;
         screen->load();
     } catch (const store::Error &e) {
-        common::reportError(nullptr, e);
+        screens::reportError(nullptr, e);
         delete screen;
         m_menu->show();
         return;
@@ -75,11 +75,11 @@ template <typename Screen> void Navigator::open()
     screen->activateWindow();
 }
 
-void Navigator::follow(common::DataScreen *screen)
+void Navigator::follow(screens::DataScreen *screen)
 {
-    connect(screen, &common::DataScreen::menuRequested, m_menu.get(), &QWidget::show);
-    connect(screen, &common::DataScreen::listRequested, this, &Navigator::open<screens::db>);
-    connect(screen, &common::DataScreen::endRequested, m_menu.get(), &common::Form::unload);
+    connect(screen, &screens::DataScreen::menuRequested, m_menu.get(), &QWidget::show);
+    connect(screen, &screens::DataScreen::listRequested, this, &Navigator::open<screens::db>);
+    connect(screen, &screens::DataScreen::endRequested, m_menu.get(), &screens::Form::unload);
 }
 
 } // namespace app

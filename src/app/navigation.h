@@ -6,7 +6,7 @@
 namespace screens {
 class Menu;
 }
-namespace common {
+namespace screens {
 class DataScreen;
 }
 
@@ -36,7 +36,7 @@ private:
     // the start menu comes back, so the user is never left without a
     // window.
     template <typename Screen> void open();
-    void follow(common::DataScreen *screen);
+    void follow(screens::DataScreen *screen);
 
     std::unique_ptr<screens::Menu> m_menu;
 };

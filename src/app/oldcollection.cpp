@@ -20,15 +20,15 @@ bool convertOldCollection(const QString &path)
                        "同じフォルダーに「%2」という名前で残します。\r\n\r\n"
                        "変換しますか？")
             .arg(QFileInfo(path).fileName(), kept);
-    if (common::showMessage({nullptr, QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
+    if (screens::showMessage({nullptr, QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
                              QMessageBox::Yes})
         != QMessageBox::Yes)
         return false;
     // The conversion is a change like any other: the day's backup comes first.
-    if (!common::backupBeforeChange(nullptr, path))
+    if (!screens::backupBeforeChange(nullptr, path))
         return false;
 
-    common::ProgressWindow progress(nullptr, "conversionProgress", title, path, 0);
+    screens::ProgressWindow progress(nullptr, "conversionProgress", title, path, 0);
     progress.setText(QStringLiteral("変換しています…"));
     progress.allowCancel();
     progress.show();
@@ -49,7 +49,7 @@ bool convertOldCollection(const QString &path)
         return false;
     } catch (const store::Error &e) {
         progress.close();
-        common::reportError(nullptr, e);
+        screens::reportError(nullptr, e);
         return false;
     }
     progress.close();

@@ -12,19 +12,19 @@ namespace app {
 bool showStartMenu(Navigator &navigator)
 {
     try {
-        Module1::places();
+        store::places();
     } catch (const store::Error &e) {
-        common::reportError(nullptr, e);
+        screens::reportError(nullptr, e);
         return false;
     }
     navigator.menu().show();
     try {
         const QString notice = prepareFirstStart();
         if (!notice.isEmpty())
-            common::showMessage({&navigator.menu(), QMessageBox::Information, QStringLiteral("ブクレア"), notice,
+            screens::showMessage({&navigator.menu(), QMessageBox::Information, QStringLiteral("ブクレア"), notice,
                                  QMessageBox::Ok, QMessageBox::Ok});
     } catch (const store::Error &e) {
-        common::reportError(&navigator.menu(), e);
+        screens::reportError(&navigator.menu(), e);
     }
     return true;
 }

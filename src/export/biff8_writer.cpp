@@ -15,7 +15,7 @@
 // type, data length, both 16-bit little endian) followed by at most 8224
 // bytes of data; longer data goes on in CONTINUE records.
 
-namespace xls {
+namespace exporting {
 
 namespace {
 
@@ -643,4 +643,4 @@ bool Biff8Writer::write(QIODevice& out)
     return true;
 }
 
-} // namespace xls
+} // namespace exporting

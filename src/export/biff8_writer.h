@@ -10,9 +10,9 @@
 // file in memory.
 //
 // Usage:
-//   xls::Biff8Writer w;
+//   exporting::Biff8Writer w;
 //   for (each row) {
-//       if (w.rowCount() == xls::Biff8Writer::MaxRows) w.addSheet();
+//       if (w.rowCount() == exporting::Biff8Writer::MaxRows) w.addSheet();
 //       if (!w.appendRow(cells)) { report w.error(); stop; }
 //   }
 //   if (!w.write(device)) { report w.error(); }   // any device open for writing
@@ -28,7 +28,7 @@
 
 class QIODevice;
 
-namespace xls {
+namespace exporting {
 
 // One worksheet cell as handed to appendRow().
 struct Cell {
@@ -176,4 +176,4 @@ private:
     std::vector<CellView> m_views;        // appendRow(vector) hands its cells on as views
 };
 
-} // namespace xls
+} // namespace exporting

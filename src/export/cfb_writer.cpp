@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-namespace xls {
+namespace exporting {
 
 namespace {
 
@@ -188,4 +188,4 @@ bool CompoundFileWriter::finish()
     return true;
 }
 
-} // namespace xls
+} // namespace exporting

@@ -27,7 +27,7 @@
 
 class QIODevice;
 
-namespace xls {
+namespace exporting {
 
 class CompoundFileWriter {
 public:
@@ -63,4 +63,4 @@ private:
     bool m_begun = false;
 };
 
-} // namespace xls
+} // namespace exporting

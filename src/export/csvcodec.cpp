@@ -2,7 +2,7 @@
 
 #include "store/utf8.h"
 
-namespace csv {
+namespace exporting {
 
 namespace {
 
@@ -94,4 +94,4 @@ bool Decoder::decode(QByteArrayView bytes, QString &out)
     return false;
 }
 
-} // namespace csv
+} // namespace exporting

@@ -9,7 +9,7 @@
 // The text encodings of CSV files: UTF-8, which a file may mark with a
 // byte order mark, and Shift_JIS as Windows writes it (code page 932, with
 // the NEC and IBM extensions), which Japanese Excel reads and writes.
-namespace csv {
+namespace exporting {
 
 enum class Encoding { Utf8, Cp932 };
 
@@ -59,4 +59,4 @@ private:
 
 };
 
-} // namespace csv
+} // namespace exporting

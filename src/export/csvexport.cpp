@@ -11,7 +11,7 @@
 
 #include <cerrno>
 
-namespace csv {
+namespace exporting {
 
 namespace {
 
@@ -63,10 +63,10 @@ public:
             if (store::isValidUtf8(utf8))
                 appendQuoted(line, utf8);
             else
-                appendQuoted(line, xls::decodeUtf8Lenient(utf8).toUtf8());
+                appendQuoted(line, exporting::decodeUtf8Lenient(utf8).toUtf8());
             return true;
         }
-        m_text = xls::decodeUtf8Lenient(utf8);
+        m_text = exporting::decodeUtf8Lenient(utf8);
         m_bytes.clear();
         const qsizetype bad = m_encoder.append(m_text, m_bytes);
         if (bad >= 0) {
@@ -119,7 +119,7 @@ ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encod
                               .message();
         return outcome;
     }
-    xls::SafeFile file(path);
+    exporting::SafeFile file(path);
     if (!file.open())
         return failed(file.systemError());
 
@@ -152,7 +152,7 @@ ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encod
                     if (!writer.field(i, row.utf8(i))) {
                         const QString number = row.type(0) == store::FieldReader::Type::Null
                             ? QStringLiteral("（なし）")
-                            : xls::decodeUtf8Lenient(row.type(0) == store::FieldReader::Type::Text
+                            : exporting::decodeUtf8Lenient(row.type(0) == store::FieldReader::Type::Text
                                                          ? row.utf8(0)
                                                          : QByteArray::number(row.integer(0)));
                         outcome.message =
@@ -201,4 +201,4 @@ ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encod
     return outcome;
 }
 
-} // namespace csv
+} // namespace exporting

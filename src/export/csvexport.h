@@ -9,7 +9,7 @@ namespace store {
 class RecordSet;
 }
 
-namespace csv {
+namespace exporting {
 
 struct ExportOutcome {
     enum class Status {
@@ -37,4 +37,4 @@ using Progress = std::function<bool(qint64 done)>;
 ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encoding encoding,
                         const Progress &progress = {});
 
-} // namespace csv
+} // namespace exporting

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-namespace csv {
+namespace exporting {
 
 namespace {
 
@@ -345,4 +345,4 @@ qint64 importFile(store::Connection &connection, const QString &path, Encoding e
     return added;
 }
 
-} // namespace csv
+} // namespace exporting

@@ -19,7 +19,7 @@ class Connection;
 
 // Reading books from a CSV file: which columns hold which field, the checks
 // every value passes before anything is written, and the import itself.
-namespace csv {
+namespace exporting {
 
 // Something in the file that keeps it from being imported. `line` is the
 // line of the file (from 1) where the record begins; 0 concerns the whole file.
@@ -122,9 +122,9 @@ struct Cancelled {};
 
 // Appends every book of the file to the collection in one transaction and
 // returns how many. Any problem in the file, a failed write or a cancel
-// (csv::Cancelled) leaves the collection as it was; problems and failures
+// (exporting::Cancelled) leaves the collection as it was; problems and failures
 // throw store::Error naming the file.
 qint64 importFile(store::Connection &connection, const QString &path, Encoding encoding,
                   const ReadProgress &progress = {});
 
-} // namespace csv
+} // namespace exporting

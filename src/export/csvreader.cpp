@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace csv {
+namespace exporting {
 
 namespace {
 constexpr qint64 BlockSize = 1 << 16;
@@ -123,4 +123,4 @@ RecordReader::Status RecordReader::next()
     }
 }
 
-} // namespace csv
+} // namespace exporting

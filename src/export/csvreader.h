@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace csv {
+namespace exporting {
 
 // Reads the records of a CSV file one at a time, as RFC 4180 and Excel
 // write them: fields separated by commas, a field in double quotes may
@@ -67,4 +67,4 @@ private:
     bool m_stray = false;
 };
 
-} // namespace csv
+} // namespace exporting

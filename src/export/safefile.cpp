@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-namespace xls {
+namespace exporting {
 
 SafeFile::SafeFile(const QString &path) : m_path(path) {}
 
@@ -57,4 +57,4 @@ bool SafeFile::commit()
     return true;
 }
 
-} // namespace xls
+} // namespace exporting

@@ -9,7 +9,7 @@ namespace store::durable {
 class TempFile;
 }
 
-namespace xls {
+namespace exporting {
 
 // Writes a file that replaces `path` only once it is complete: the bytes go
 // to a temporary file beside it, which commit() syncs to disk and renames
@@ -43,4 +43,4 @@ private:
     int m_errno = 0;
 };
 
-} // namespace xls
+} // namespace exporting

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace xls {
+namespace exporting {
 
 // A hash of `size` bytes, 8 at a time.
 inline quint32 hashBytes(const void* data, size_t size)
@@ -123,4 +123,4 @@ private:
     std::vector<quint64> m_slots;   // hash << 32 | (text index + 1); 0 is a free slot
 };
 
-} // namespace xls
+} // namespace exporting

@@ -2,7 +2,7 @@
 
 #include <QStringDecoder>
 
-namespace xls {
+namespace exporting {
 
 QString decodeUtf8Lenient(QByteArrayView utf8)
 {
@@ -11,4 +11,4 @@ QString decodeUtf8Lenient(QByteArrayView utf8)
     return decoder.decode(utf8);
 }
 
-} // namespace xls
+} // namespace exporting

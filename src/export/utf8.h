@@ -8,7 +8,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-namespace xls {
+namespace exporting {
 
 // The UTF-16 form of well-formed UTF-8, or -1 (store::decodeUtf8): then
 // decodeUtf8Lenient() gives what the store shows for the bytes.
@@ -18,4 +18,4 @@ using store::decodeUtf8;
 // a leading U+FEFF is kept as a character.
 QString decodeUtf8Lenient(QByteArrayView utf8);
 
-} // namespace xls
+} // namespace exporting

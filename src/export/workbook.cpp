@@ -9,7 +9,7 @@
 #include <array>
 #include <cmath>
 
-namespace xls {
+namespace exporting {
 
 namespace {
 
@@ -125,7 +125,7 @@ private:
 
 } // namespace
 
-QString exportPath() { return Module1::places().exportDirectory + QStringLiteral("/") + QStringLiteral("ブクレア.xls"); }
+QString exportPath() { return store::places().exportDirectory + QStringLiteral("/") + QStringLiteral("ブクレア.xls"); }
 
 bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &progress)
 {
@@ -219,4 +219,4 @@ bool Workbook::saveAs(const QString &path)
     return true;
 }
 
-} // namespace xls
+} // namespace exporting

@@ -9,7 +9,7 @@ namespace store {
 class RecordSet;
 }
 
-namespace xls {
+namespace exporting {
 
 // The file the export of the list writes: "ブクレア.xls" in the
 // application directory, or for an installed program in the user's
@@ -48,4 +48,4 @@ private:
     QString m_error;
 };
 
-} // namespace xls
+} // namespace exporting

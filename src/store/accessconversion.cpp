@@ -273,10 +273,10 @@ Reader readerFor(const AccessConversionOptions &o)
     // The reader lies beside the program, or under an installed program's
     // prefix. Not found there, a folder whose name cannot be read is told as
     // such, rather than as a reader that could not be started.
-    const QString program = Module1::readerProgram();
+    const QString program = store::readerProgram();
     if (!QFileInfo::exists(program)) {
         try {
-            Module1::applicationDirectory();
+            store::applicationDirectory();
         } catch (const Error &e) {
             throw ConversionError(e.message().section(u'\n', 1, 1), e.reason());
         }

@@ -10,7 +10,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace Module1 {
+namespace store {
 
 namespace {
 QString g_directoryOverride;
@@ -129,4 +129,4 @@ store::RecordSource &lastSearch()
     return search;
 }
 
-} // namespace Module1
+} // namespace store

@@ -9,7 +9,7 @@
 
 // The application-wide state: the database path and the list screen's last
 // search. Nothing else is kept between screens.
-namespace Module1 {
+namespace store {
 
 // The directory of the executable (never the working directory). Throws
 // store::Error when the directory's name cannot be read as text, so that no
@@ -45,4 +45,4 @@ QString &databasePath();
 // The latest field search of the list screen.
 store::RecordSource &lastSearch();
 
-} // namespace Module1
+} // namespace store

@@ -1,4 +1,4 @@
-// Workbooks written by xls::Biff8Writer are read back with FreeXL and xlrd
+// Workbooks written by exporting::Biff8Writer are read back with FreeXL and xlrd
 // and compared cell by cell with what was appended; a parser of our own
 // checks the stream offsets and record splits that those readers ignore.
 
@@ -17,7 +17,7 @@
 #include <cmath>
 #include <limits>
 
-using Row = std::vector<xls::Cell>;
+using Row = std::vector<exporting::Cell>;
 using Rows = std::vector<Row>;
 Q_DECLARE_METATYPE(Row)
 Q_DECLARE_METATYPE(Rows)
@@ -25,8 +25,8 @@ Q_DECLARE_METATYPE(std::vector<Rows>)
 
 namespace {
 
-xls::Cell T(const QString& s) { return xls::Cell::fromText(s); }
-xls::Cell N(double d) { return xls::Cell::fromNumber(d); }
+exporting::Cell T(const QString& s) { return exporting::Cell::fromText(s); }
+exporting::Cell N(double d) { return exporting::Cell::fromNumber(d); }
 
 // A text of exactly n UTF-16 units (n >= digits of seed + 1), distinct per seed.
 QString text(int n, int seed)
@@ -43,10 +43,10 @@ SheetCells expected(const Rows& rows)
     SheetCells g;
     for (const Row& row : rows) {
         g.emplace_back();
-        for (const xls::Cell& c : row) {
-            if (c.kind == xls::Cell::Kind::Number)
+        for (const exporting::Cell& c : row) {
+            if (c.kind == exporting::Cell::Kind::Number)
                 g.back().push_back(c.number);
-            else if (c.kind == xls::Cell::Kind::Text && !c.text.isEmpty())
+            else if (c.kind == exporting::Cell::Kind::Text && !c.text.isEmpty())
                 g.back().push_back(c.text);
             else
                 g.back().push_back(QVariant());
@@ -61,8 +61,8 @@ QStringList distinctTexts(const Rows& rows)
     QStringList list;
     QSet<QString> seen;
     for (const Row& row : rows) {
-        for (const xls::Cell& c : row) {
-            if (c.kind == xls::Cell::Kind::Text && !c.text.isEmpty() && !seen.contains(c.text)) {
+        for (const exporting::Cell& c : row) {
+            if (c.kind == exporting::Cell::Kind::Text && !c.text.isEmpty() && !seen.contains(c.text)) {
                 seen.insert(c.text);
                 list.append(c.text);
             }
@@ -77,7 +77,7 @@ QStringList distinctTexts(const Rows& rows)
 bool freeXlCanRead(const Rows& rows)
 {
     for (const Row& row : rows)
-        for (const xls::Cell& c : row)
+        for (const exporting::Cell& c : row)
             if (c.text.size() > 4000)
                 return false;
     return true;
@@ -101,7 +101,7 @@ QString difference(const SheetCells& want, const SheetCells& got)
     return {};
 }
 
-QString writeFile(xls::Biff8Writer& w, const QString& path)
+QString writeFile(exporting::Biff8Writer& w, const QString& path)
 {
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
@@ -157,7 +157,7 @@ void TestBiff8::roundTrip_data()
     QTest::newRow("texts of 10000 and 32767 characters")
         << Rows{{T(text(10000, 1)), T(text(32767, 2))}, {T(text(32767, 2))}} << "text";
 
-    Rows gaps{{T("a"), xls::Cell::empty(), T(QString()), N(4)}, {}, Row(3)};
+    Rows gaps{{T("a"), exporting::Cell::empty(), T(QString()), N(4)}, {}, Row(3)};
     gaps.resize(80);                           // rows 3-79 empty: blocks without cells
     gaps.push_back(Row(256, N(7)));
     Row lastColumn(256);
@@ -185,7 +185,7 @@ void TestBiff8::roundTrip_data()
     QTest::newRow("many strings, unique and repeated") << many << "text";
 
     Rows full;
-    for (int i = 0; i < xls::Biff8Writer::MaxRows; ++i)
+    for (int i = 0; i < exporting::Biff8Writer::MaxRows; ++i)
         full.push_back({N(i), T(QStringLiteral("棚%1").arg(i % 1000))});
     QTest::newRow("65536 rows") << full << "";
 
@@ -203,7 +203,7 @@ void TestBiff8::roundTrip()
 {
     QFETCH(Rows, rows);
     QFETCH(QString, split);
-    xls::Biff8Writer w;
+    exporting::Biff8Writer w;
     for (const Row& row : rows)
         QVERIFY2(w.appendRow(row), qPrintable(w.error()));
     QCOMPARE(writeFile(w, path()), QString());
@@ -250,9 +250,9 @@ void TestBiff8::sheetsFollowInOrder_data()
     QTest::newRow("three, the middle one empty")
         << std::vector<Rows>{{{T("夏目漱石"), N(1)}, {T("共有"), N(2)}},
                              {},
-                             {{N(3), T("共有")}, {}, {T("夏目漱石"), xls::Cell::empty(), T("最後")}}};
+                             {{N(3), T("共有")}, {}, {T("夏目漱石"), exporting::Cell::empty(), T("最後")}}};
     Rows full;
-    for (int i = 0; i < xls::Biff8Writer::MaxRows; ++i)
+    for (int i = 0; i < exporting::Biff8Writer::MaxRows; ++i)
         full.push_back({N(i + 1), T(QStringLiteral("棚%1").arg(i % 1000))});
     QTest::newRow("a full sheet and one row more") << std::vector<Rows>{full, {{N(65537), T("棚0")}}};
 }
@@ -260,7 +260,7 @@ void TestBiff8::sheetsFollowInOrder_data()
 void TestBiff8::sheetsFollowInOrder()
 {
     QFETCH(std::vector<Rows>, sheets);
-    xls::Biff8Writer w;
+    exporting::Biff8Writer w;
     QStringList names;
     for (const Rows& rows : sheets) {
         if (!names.isEmpty())
@@ -308,12 +308,12 @@ void TestBiff8::refusesWhatDoesNotFit_data()
     QTest::addColumn<Row>("row");
     QTest::addColumn<QString>("error");
     QTest::newRow("32768 characters")
-        << 2 << Row{T("a"), N(1), xls::Cell::empty(), T(QString(32768, QLatin1Char('x')))}
+        << 2 << Row{T("a"), N(1), exporting::Cell::empty(), T(QString(32768, QLatin1Char('x')))}
         << "Row 2, column 3:";
     QTest::newRow("257 cells") << 0 << Row(257, N(1)) << "Row 0:";
     QTest::newRow("not a number") << 1 << Row{T("a"), N(std::nan(""))} << "Row 1, column 1:";
     QTest::newRow("infinity") << 1 << Row{N(-std::numeric_limits<double>::infinity())} << "Row 1, column 0:";
-    QTest::newRow("row 65537") << xls::Biff8Writer::MaxRows << Row{T("a")} << "Row 65536:";
+    QTest::newRow("row 65537") << exporting::Biff8Writer::MaxRows << Row{T("a")} << "Row 65536:";
 }
 
 void TestBiff8::refusesWhatDoesNotFit()
@@ -321,7 +321,7 @@ void TestBiff8::refusesWhatDoesNotFit()
     QFETCH(int, rowsBefore);
     QFETCH(Row, row);
     QFETCH(QString, error);
-    xls::Biff8Writer w;
+    exporting::Biff8Writer w;
     Rows accepted;
     for (int i = 0; i < rowsBefore; ++i) {
         accepted.push_back({T(QStringLiteral("本%1").arg(i % 10))});
@@ -342,7 +342,7 @@ void TestBiff8::refusesWhatDoesNotFit()
 
 void TestBiff8::storesLoneSurrogatesAsReplacementCharacters()
 {
-    xls::Biff8Writer w;
+    exporting::Biff8Writer w;
     QVERIFY(w.appendRow({T(QString(QChar(0xD842)) + "a" + QChar(0xDFB7))}));
     QCOMPARE(writeFile(w, path()), QString());
     SheetCells got;
@@ -402,14 +402,14 @@ void TestBiff8::numbersKeepEveryBit()
 {
     QFETCH(double, number);
     QFETCH(bool, rk);
-    QCOMPARE(xls::rkValue(number).has_value(), rk);
+    QCOMPARE(exporting::rkValue(number).has_value(), rk);
 
     // Alone, three in a row, between numbers without an RK form, after a text.
     const Rows rows{{N(number)},
                     {N(number), N(number), N(number)},
                     {N(0.001), N(number), N(1.0 / 3), N(number), N(2), N(number)},
-                    {T("a"), N(number), xls::Cell::empty(), N(number), N(7)}};
-    xls::Biff8Writer w;
+                    {T("a"), N(number), exporting::Cell::empty(), N(number), N(7)}};
+    exporting::Biff8Writer w;
     for (const Row& row : rows)
         QVERIFY2(w.appendRow(row), qPrintable(w.error()));
     QCOMPARE(writeFile(w, path()), QString());
@@ -420,7 +420,7 @@ void TestBiff8::numbersKeepEveryBit()
     auto sameBits = [&](const SheetCells& got, const char* reader) {
         for (size_t r = 0; r < rows.size(); ++r) {
             for (size_t c = 0; c < rows[r].size(); ++c) {
-                if (rows[r][c].kind != xls::Cell::Kind::Number)
+                if (rows[r][c].kind != exporting::Cell::Kind::Number)
                     continue;
                 const QVariant v = r < got.size() && c < got[r].size() ? got[r][c] : QVariant();
                 if (v.typeId() != QMetaType::Double
@@ -497,15 +497,15 @@ void TestBiff8::textsInUtf8()
     QFETCH(ByteRows, rows);
     QFETCH(QStringList, strings);
     QFETCH(int, refusedRow);
-    xls::Biff8Writer w;
+    exporting::Biff8Writer w;
     for (int r = 0; r < rows.size(); ++r) {
-        std::vector<xls::CellView> cells(rows[r].size());
+        std::vector<exporting::CellView> cells(rows[r].size());
         std::vector<QString> texts(cells.size());
         for (size_t c = 0; c < cells.size(); ++c) {
             const QByteArray& given = rows[r][int(c)];
             texts[c] = QString::fromUtf8(given.mid(1));
-            cells[c] = given.startsWith('u') ? xls::CellView{xls::Cell::Kind::Text, {}, 0, QByteArrayView(given).sliced(1)}
-                                             : xls::CellView{xls::Cell::Kind::Text, texts[c], 0, {}};
+            cells[c] = given.startsWith('u') ? exporting::CellView{exporting::Cell::Kind::Text, {}, 0, QByteArrayView(given).sliced(1)}
+                                             : exporting::CellView{exporting::Cell::Kind::Text, texts[c], 0, {}};
         }
         const bool appended = w.appendRow(cells.data(), cells.size());
         QCOMPARE(appended, r != refusedRow);
@@ -532,7 +532,7 @@ void TestBiff8::textsInUtf8()
 
 void TestBiff8::reportsWriteFailures()
 {
-    xls::Biff8Writer w;
+    exporting::Biff8Writer w;
     QVERIFY(w.appendRow({T(text(20000, 1))}));
     QFile notOpen(path());
     QVERIFY(!w.write(notOpen));
@@ -563,7 +563,7 @@ void TestBiff8::compoundFileHoldsTheStream()
         data[i] = char(unsigned(i) * 131u + unsigned(i) / 509u); // unsigned: wraps instead of overflowing
     QBuffer file;
     file.open(QIODevice::WriteOnly);
-    xls::CompoundFileWriter cfb(file);
+    exporting::CompoundFileWriter cfb(file);
     QVERIFY(cfb.begin(QStringLiteral("Workbook"), quint64(size)));
     QVERIFY(cfb.writeStream(data.constData(), size / 3));
     QVERIFY(cfb.writeStream(data.constData() + size / 3, size - size / 3));

@@ -28,15 +28,15 @@ QStringList records(const QByteArray &bytes)
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    csv::RecordReader reader(buffer, true);
+    exporting::RecordReader reader(buffer, true);
     QStringList out;
     for (;;) {
         const auto status = reader.next();
-        if (status == csv::RecordReader::Status::End)
+        if (status == exporting::RecordReader::Status::End)
             return out << QStringLiteral("end");
-        if (status == csv::RecordReader::Status::Unterminated)
+        if (status == exporting::RecordReader::Status::Unterminated)
             return out << QStringLiteral("unterminated@%1").arg(reader.line());
-        if (status == csv::RecordReader::Status::ReadError)
+        if (status == exporting::RecordReader::Status::ReadError)
             return out << QStringLiteral("error");
         QStringList fields;
         for (size_t i = 0; i < reader.fieldCount(); ++i)
@@ -47,10 +47,10 @@ QStringList records(const QByteArray &bytes)
 
 std::shared_ptr<store::Connection> open(const AppDir &dir) { return store::Connection::open(dir.dbPath()); }
 
-csv::ExportOutcome exportAll(const AppDir &dir, const QString &path, csv::Encoding encoding)
+exporting::ExportOutcome exportAll(const AppDir &dir, const QString &path, exporting::Encoding encoding)
 {
     store::RecordSet rows(open(dir), store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
-    return csv::exportCsv(rows, path, encoding);
+    return exporting::exportCsv(rows, path, encoding);
 }
 
 const QByteArray Heading = "\"蔵書番号\",\"書名\",\"著者名\",\"出版社\",\"出版年\",\"分類\",\"保管場所\",\"貸出\",\"キーワード\"\r\n";
@@ -60,7 +60,7 @@ const QByteArray Heading = "\"蔵書番号\",\"書名\",\"著者名\",\"出版�
 QByteArray cp932(const QString &text)
 {
     QByteArray out;
-    csv::Cp932Encoder encoder;
+    exporting::Cp932Encoder encoder;
     if (encoder.append(text, out) >= 0)
         qFatal("not in code page 932");
     return out;
@@ -123,7 +123,7 @@ void TestCsv::cp932Encoding()
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     QFETCH(int, badIndex);
-    csv::Cp932Encoder encoder;
+    exporting::Cp932Encoder encoder;
     for (int round = 0; round < 2; ++round) { // the encoder serves on after a failure
         QByteArray out = "x";
         QCOMPARE(encoder.append(text, out), qsizetype(badIndex));
@@ -155,7 +155,7 @@ void TestCsv::cp932Decoding()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
-    csv::Decoder decoder(csv::Encoding::Cp932);
+    exporting::Decoder decoder(exporting::Encoding::Cp932);
     QString out;
     QCOMPARE(decoder.decode(bytes, out), !text.isNull());
     if (!text.isNull())
@@ -196,12 +196,12 @@ void TestCsv::reader()
         QBuffer buffer;
         buffer.setData(bytes);
         buffer.open(QIODevice::ReadOnly);
-        csv::RecordReader reader(buffer, false);
-        QCOMPARE(reader.next(), csv::RecordReader::Status::Record);
+        exporting::RecordReader reader(buffer, false);
+        QCOMPARE(reader.next(), exporting::RecordReader::Status::Record);
         QCOMPARE(reader.fieldCount(), size_t(2));
         QCOMPARE(QByteArray::fromStdString(reader.fields()[0]), QByteArray("\x95\x5C"));
         QCOMPARE(QByteArray::fromStdString(reader.fields()[1]), QByteArray("\x83\x7C"));
-        QCOMPARE(reader.next(), csv::RecordReader::Status::End);
+        QCOMPARE(reader.next(), exporting::RecordReader::Status::End);
         return;
     }
     QCOMPARE(records(bytes), expected);
@@ -242,7 +242,7 @@ void TestCsv::wholeNumbers()
 {
     QFETCH(QString, text);
     QFETCH(QString, number);
-    const std::optional<QString> got = csv::wholeNumber(text);
+    const std::optional<QString> got = exporting::wholeNumber(text);
     QCOMPARE(got.has_value(), !number.isNull());
     if (got)
         QCOMPARE(*got, number);
@@ -271,8 +271,8 @@ void TestCsv::headings()
     QFETCH(QStringList, ignored);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("h.csv"));
-    writeFile(path, QByteArray(csv::Bom) + line.toUtf8());
-    csv::BookSource source(path, csv::Encoding::Utf8);
+    writeFile(path, QByteArray(exporting::Bom) + line.toUtf8());
+    exporting::BookSource source(path, exporting::Encoding::Utf8);
     QVERIFY(!source.start());
     QStringList got;
     for (const int c : source.layout().column)
@@ -285,7 +285,7 @@ void TestCsv::encodingDetection_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("encoding");
-    const int utf8 = int(csv::Encoding::Utf8), sjis = int(csv::Encoding::Cp932);
+    const int utf8 = int(exporting::Encoding::Utf8), sjis = int(exporting::Encoding::Cp932);
     QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF\x82\xA0") << utf8;
     QTest::newRow("ascii") << QByteArray("a,b\r\n") << utf8;
     QTest::newRow("UTF-8 without mark") << u("本,あ\n").toUtf8() << utf8;
@@ -303,7 +303,7 @@ void TestCsv::encodingDetection()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("books.csv"));
     writeFile(path, bytes);
-    QCOMPARE(int(csv::detectEncoding(path)), encoding);
+    QCOMPARE(int(exporting::detectEncoding(path)), encoding);
 }
 
 // Files as Japanese Excel saves them, byte for byte: "CSV UTF-8" with a
@@ -315,7 +315,7 @@ void TestCsv::excelFiles_data()
     const QString sheet = u("蔵書番号,書名,著者名,出版社,出版年,分類,保管場所,貸出,キーワード\r\n"
                             "1,吾輩は猫である,夏目漱石,岩波書店,1990,文学,書斎①,可,\"猫,明治\"\r\n"
                             "２,\"「\"\"引用\"\"」～㈱\",,,,,,中,\r\n");
-    QTest::newRow("CSV UTF-8") << QByteArray(csv::Bom) + sheet.toUtf8();
+    QTest::newRow("CSV UTF-8") << QByteArray(exporting::Bom) + sheet.toUtf8();
     QTest::newRow("CSV Shift_JIS") << cp932(sheet);
 }
 
@@ -325,10 +325,10 @@ void TestCsv::excelFiles()
     AppDir dir;
     const QString path = dir.path() + QStringLiteral("/excel.csv");
     writeFile(path, bytes);
-    const csv::Encoding encoding = csv::detectEncoding(path);
-    QCOMPARE(csv::checkFile(path, encoding).problemCount, qint64(0));
+    const exporting::Encoding encoding = exporting::detectEncoding(path);
+    QCOMPARE(exporting::checkFile(path, encoding).problemCount, qint64(0));
     auto connection = open(dir);
-    QCOMPARE(csv::importFile(*connection, path, encoding), qint64(2));
+    QCOMPARE(exporting::importFile(*connection, path, encoding), qint64(2));
     const QList<Book> expected = {
         book({"1", "吾輩は猫である", "夏目漱石", "岩波書店", "1990", "文学", "書斎①", "可", "猫,明治"}),
         book({"2", "「\"引用\"」～㈱", nullptr, nullptr, nullptr, nullptr, nullptr, "中", nullptr}),
@@ -345,7 +345,7 @@ void TestCsv::problems_data()
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<qint64>("count");
-    const int utf8 = int(csv::Encoding::Utf8), sjis = int(csv::Encoding::Cp932);
+    const int utf8 = int(exporting::Encoding::Utf8), sjis = int(exporting::Encoding::Cp932);
     const QByteArray head = u("蔵書番号,書名,貸出\r\n").toUtf8();
     QTest::newRow("empty file") << QByteArray() << utf8 << QStringList{u("ファイルが空です。取り込む本がありません")} << qint64(1);
     QTest::newRow("blank lines only") << QByteArray("\xEF\xBB\xBF\r\n\r\n") << utf8
@@ -396,17 +396,17 @@ void TestCsv::problems()
     dir.insert({book({"99", "元からある本"})});
     const QString path = dir.path() + QStringLiteral("/bad.csv");
     writeFile(path, bytes);
-    const csv::Check check = csv::checkFile(path, csv::Encoding(encoding));
+    const exporting::Check check = exporting::checkFile(path, exporting::Encoding(encoding));
     QCOMPARE(check.problemCount, count);
-    QCOMPARE(check.problems.size(), qMin<qsizetype>(count, csv::MaxProblems));
+    QCOMPARE(check.problems.size(), qMin<qsizetype>(count, exporting::MaxProblems));
     if (!expected.isEmpty()) {
         QStringList got;
-        for (const csv::Problem &p : check.problems)
-            got << csv::describe(p);
+        for (const exporting::Problem &p : check.problems)
+            got << exporting::describe(p);
         QCOMPARE(got, expected);
     }
     auto connection = open(dir);
-    QVERIFY_THROWS_EXCEPTION(store::Error, csv::importFile(*connection, path, csv::Encoding(encoding)));
+    QVERIFY_THROWS_EXCEPTION(store::Error, exporting::importFile(*connection, path, exporting::Encoding(encoding)));
     QCOMPARE(dir.rows(), QList<Book>{book({"99", "元からある本"})});
 }
 
@@ -433,7 +433,7 @@ void TestCsv::unreadableFiles()
         if (c.skip)
             continue;
         try {
-            csv::detectEncoding(c.path);
+            exporting::detectEncoding(c.path);
             QFAIL(qPrintable(c.path + QStringLiteral(" was read")));
         } catch (const store::Error &e) {
             const QStringList lines = e.message().split(u'\n');
@@ -442,7 +442,7 @@ void TestCsv::unreadableFiles()
             QVERIFY2(lines.value(2).startsWith(u'（') && lines.value(2).contains(QString::fromUtf8(c.reason)),
                      qPrintable(e.message()));
         }
-        QVERIFY_THROWS_EXCEPTION(store::Error, csv::checkFile(c.path, csv::Encoding::Utf8));
+        QVERIFY_THROWS_EXCEPTION(store::Error, exporting::checkFile(c.path, exporting::Encoding::Utf8));
     }
 }
 
@@ -459,13 +459,13 @@ void TestCsv::exportBytes()
     const QString rows = u("\"1\",\"\",\"\",\"\",\"1989.5\",\"\",\"\",\"\",\"\"\r\n"
                            "\"2\",\"say \"\"hi\"\", ok\",\"〜‖−\",\"\",\"1990\",\"\",\"棚\r\n2\",\"中\",\"①㈱\"\r\n"
                            "\"10\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"\r\n");
-    csv::ExportOutcome outcome = exportAll(dir, path, csv::Encoding::Utf8);
-    QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Written));
+    exporting::ExportOutcome outcome = exportAll(dir, path, exporting::Encoding::Utf8);
+    QCOMPARE(int(outcome.status), int(exporting::ExportOutcome::Status::Written));
     QCOMPARE(outcome.books, qint64(3));
-    QCOMPARE(readFile(path), QByteArray(csv::Bom) + Heading + rows.toUtf8());
+    QCOMPARE(readFile(path), QByteArray(exporting::Bom) + Heading + rows.toUtf8());
 
-    outcome = exportAll(dir, path, csv::Encoding::Cp932);
-    QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Written));
+    outcome = exportAll(dir, path, exporting::Encoding::Cp932);
+    QCOMPARE(int(outcome.status), int(exporting::ExportOutcome::Status::Written));
     QByteArray expected = cp932(QString::fromUtf8(Heading) + rows);
     QVERIFY(expected.contains("\x81\x60\x81\x61\x81\x7C")); // 〜‖− as ～∥－
     QCOMPARE(readFile(path), expected);
@@ -479,13 +479,13 @@ void TestCsv::unencodableStopsExport()
     dir.insert({book({"1", "普通の本"}), book({"7", "ok", "𠮷野家"})});
     const QString path = dir.path() + QStringLiteral("/out.csv");
     writeFile(path, "old");
-    const csv::ExportOutcome outcome = exportAll(dir, path, csv::Encoding::Cp932);
-    QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Unencodable));
+    const exporting::ExportOutcome outcome = exportAll(dir, path, exporting::Encoding::Cp932);
+    QCOMPARE(int(outcome.status), int(exporting::ExportOutcome::Status::Unencodable));
     QCOMPARE(outcome.message, u("蔵書番号 7 の本（2 冊目）の「著者名」にある文字「𠮷」（U+20BB7）は Shift_JIS (CP932) で書けません。"));
     QCOMPARE(readFile(path), QByteArray("old"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("out.csv")),
              QStringList{QStringLiteral("out.csv")});
-    QCOMPARE(int(exportAll(dir, path, csv::Encoding::Utf8).status), int(csv::ExportOutcome::Status::Written));
+    QCOMPARE(int(exportAll(dir, path, exporting::Encoding::Utf8).status), int(exporting::ExportOutcome::Status::Written));
 }
 
 // A folder that is full or read-only, a folder or pipe as the file, a cancel: the
@@ -505,8 +505,8 @@ void TestCsv::failedExportKeepsFile()
         const QString path = folder + QStringLiteral("/out.csv");
         writeFile(path, "old");
         faulty.seal();
-        const csv::ExportOutcome outcome = exportAll(dir, path, csv::Encoding::Utf8);
-        QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Failed));
+        const exporting::ExportOutcome outcome = exportAll(dir, path, exporting::Encoding::Utf8);
+        QCOMPARE(int(outcome.status), int(exporting::ExportOutcome::Status::Failed));
         QVERIFY2(outcome.message.startsWith(u("CSV ファイルを書き出せませんでした。\n") + path + QStringLiteral("\n（")),
                  qPrintable(outcome.message));
         QCOMPARE(readFile(path), QByteArray("old"));
@@ -515,8 +515,8 @@ void TestCsv::failedExportKeepsFile()
     const QString pipe = dir.path() + QStringLiteral("/pipe");
     QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     for (const QString &notFile : {dir.path(), pipe}) {
-        const csv::ExportOutcome outcome = exportAll(dir, notFile, csv::Encoding::Utf8);
-        QCOMPARE(int(outcome.status), int(csv::ExportOutcome::Status::Failed));
+        const exporting::ExportOutcome outcome = exportAll(dir, notFile, exporting::Encoding::Utf8);
+        QCOMPARE(int(outcome.status), int(exporting::ExportOutcome::Status::Failed));
         QVERIFY(outcome.message.startsWith(u("CSV ファイルを書き出せませんでした。\n") + notFile));
     }
     QVERIFY(QFileInfo(dir.path()).isDir());
@@ -525,9 +525,9 @@ void TestCsv::failedExportKeepsFile()
     const QString path = dir.path() + QStringLiteral("/kept.csv");
     writeFile(path, "old");
     store::RecordSet rows(open(dir), store::RecordSource::wholeTable());
-    const csv::ExportOutcome cancelled =
-        csv::exportCsv(rows, path, csv::Encoding::Cp932, [](qint64 done) { return done < 2048; });
-    QCOMPARE(int(cancelled.status), int(csv::ExportOutcome::Status::Cancelled));
+    const exporting::ExportOutcome cancelled =
+        exporting::exportCsv(rows, path, exporting::Encoding::Cp932, [](qint64 done) { return done < 2048; });
+    QCOMPARE(int(cancelled.status), int(exporting::ExportOutcome::Status::Cancelled));
     QCOMPARE(readFile(path), QByteArray("old"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("kept")), QStringList{"kept.csv"});
 }
@@ -547,17 +547,17 @@ void TestCsv::failedImportWritesNothing()
     {
         FileLock lock(dir.dbPath());
         store::BusyWait::setLimit(std::chrono::milliseconds(50));
-        QVERIFY_THROWS_EXCEPTION(store::Error, csv::importFile(*connection, path, csv::Encoding::Utf8));
+        QVERIFY_THROWS_EXCEPTION(store::Error, exporting::importFile(*connection, path, exporting::Encoding::Utf8));
         store::BusyWait::setLimit(std::chrono::milliseconds(1500));
     }
     QCOMPARE(dir.count(), 1);
     // A cancel halfway through.
     int calls = 0;
-    QVERIFY_THROWS_EXCEPTION(csv::Cancelled, csv::importFile(*connection, path, csv::Encoding::Utf8, [&](qint64) {
+    QVERIFY_THROWS_EXCEPTION(exporting::Cancelled, exporting::importFile(*connection, path, exporting::Encoding::Utf8, [&](qint64) {
         return ++calls < 3;
     }));
     QCOMPARE(dir.count(), 1);
-    QCOMPARE(csv::importFile(*connection, path, csv::Encoding::Utf8), qint64(5000));
+    QCOMPARE(exporting::importFile(*connection, path, exporting::Encoding::Utf8), qint64(5000));
     QCOMPARE(dir.count(), 5001);
 }
 

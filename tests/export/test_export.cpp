@@ -126,14 +126,14 @@ private slots:
         o.exportNow();
 
         QCOMPARE(int(o.messages.shown.size()), messagesBefore); // asks and reports nothing
-        const SheetCells sheet = readBack(xls::exportPath());
+        const SheetCells sheet = readBack(exporting::exportPath());
         QCOMPARE(o.rs().recordCount(), rows);
         QVERIFY(sheet == expectedGrid(o.rs()));
         // Neither the grid nor the record set moved.
         QCOMPARE(grid->currentIndex(), current);
         QCOMPARE(o.rs().absolutePosition(), position);
         QCOMPARE(liveWindows(QStringLiteral("exportProgress")), 0);
-        QVERIFY(QFileInfo(xls::exportPath()).absolutePath() == QDir(o.dir.path()).absolutePath());
+        QVERIFY(QFileInfo(exporting::exportPath()).absolutePath() == QDir(o.dir.path()).absolutePath());
     }
 
     void keepsLongJapaneseTextAndLeadingZeros()
@@ -145,7 +145,7 @@ private slots:
         SheetCells sheet;
         QString error;
         bool unavailable = false;
-        if (!readWithXlrd(xls::exportPath(), sheet, error, unavailable)) {
+        if (!readWithXlrd(exporting::exportPath(), sheet, error, unavailable)) {
             if (unavailable)
                 SKIP_UNAVAILABLE("python3-xlrd is not installed");
             QFAIL(qPrintable(error));
@@ -166,19 +166,19 @@ private slots:
     {
         QFETCH(int, answer);
         ListOpen o({book({"1", "本"})});
-        QVERIFY(writeFile(xls::exportPath(), "an earlier workbook"));
+        QVERIFY(writeFile(exporting::exportPath(), "an earlier workbook"));
         o.messages.answer(QMessageBox::StandardButton(answer));
         o.exportNow();
         QCOMPARE(o.messages.shown.size(), 1);
-        const common::Message &q = o.messages.shown[0];
+        const screens::Message &q = o.messages.shown[0];
         QCOMPARE(q.title, QStringLiteral("Excelデータ変換"));
         QCOMPARE(q.buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(q.defaultButton, QMessageBox::Yes);
         QVERIFY(q.text.contains(QStringLiteral("ブクレア.xls")));
         if (answer == QMessageBox::Yes) {
-            QVERIFY(readBack(xls::exportPath()) == expectedGrid(o.rs()));
+            QVERIFY(readBack(exporting::exportPath()) == expectedGrid(o.rs()));
         } else {
-            QCOMPARE(contents(xls::exportPath()), QByteArray("an earlier workbook"));
+            QCOMPARE(contents(exporting::exportPath()), QByteArray("an earlier workbook"));
         }
     }
 
@@ -202,15 +202,15 @@ private slots:
             list << book({QByteArray::number(i).constData(), title.constData()});
         }
         ListOpen o(list);
-        QVERIFY(writeFile(xls::exportPath(), "kept"));
+        QVERIFY(writeFile(exporting::exportPath(), "kept"));
         o.messages.answer(QMessageBox::Yes); // replace: yes
         o.exportNow();
         QCOMPARE(o.messages.shown.size(), 2);
-        const common::Message &m = o.messages.shown[1];
+        const screens::Message &m = o.messages.shown[1];
         QCOMPARE(m.icon, QMessageBox::Critical);
         QVERIFY2(m.text.contains(message), qPrintable(m.text));
         QVERIFY2(m.text.contains(QStringLiteral("書名")), qPrintable(m.text));
-        QCOMPARE(contents(xls::exportPath()), QByteArray("kept"));
+        QCOMPARE(contents(exporting::exportPath()), QByteArray("kept"));
         QCOMPARE(QDir(o.dir.path()).entryList({QStringLiteral("*.xls*")}, QDir::Files), QStringList({"ブクレア.xls"}));
     }
 
@@ -244,16 +244,16 @@ private slots:
             names << QStringLiteral("Sheet%1").arg(k + 1);
             want.emplace_back(all.begin() + first, all.begin() + first + rowsPerSheet[k]);
         }
-        QCOMPARE(readBack(xls::exportPath()), want.front()); // the first sheet alone, as before
+        QCOMPARE(readBack(exporting::exportPath()), want.front()); // the first sheet alone, as before
 
         // The slower readers (seconds each) where there is more than one sheet.
         SheetsRead byFreeXl, byXlrd, byLibreOffice;
         QString error;
         const bool several = rowsPerSheet.size() > 1;
         bool noXlrd = !several, noLibreOffice = !several;
-        QVERIFY2(readWithFreeXl(xls::exportPath(), byFreeXl, error), qPrintable(error));
-        QVERIFY2(!several || readWithXlrd(xls::exportPath(), byXlrd, error, noXlrd) || noXlrd, qPrintable(error));
-        QVERIFY2(!several || readWithLibreOffice(xls::exportPath(), byLibreOffice, error, noLibreOffice)
+        QVERIFY2(readWithFreeXl(exporting::exportPath(), byFreeXl, error), qPrintable(error));
+        QVERIFY2(!several || readWithXlrd(exporting::exportPath(), byXlrd, error, noXlrd) || noXlrd, qPrintable(error));
+        QVERIFY2(!several || readWithLibreOffice(exporting::exportPath(), byLibreOffice, error, noLibreOffice)
                      || noLibreOffice,
                  qPrintable(error));
         for (const SheetsRead *read : {&byFreeXl, noXlrd ? nullptr : &byXlrd}) {
@@ -319,9 +319,9 @@ private slots:
             "(9, 'a', 536870912, 0.07)"));
         store::RecordSet rs(store::Connection::open(o.dir.dbPath()), source);
         QVERIFY(rs.recordCount() > 0);
-        xls::Workbook book;
+        exporting::Workbook book;
         QVERIFY2(book.copyFromRecordset(rs), qPrintable(book.error()));
-        QVERIFY2(book.saveAs(xls::exportPath()), qPrintable(book.error()));
+        QVERIFY2(book.saveAs(exporting::exportPath()), qPrintable(book.error()));
 
         SheetCells want;
         for (int i = 0; i < rs.recordCount(); ++i) {
@@ -337,11 +337,11 @@ private slots:
         }
         want = trimmed(want);
         QVERIFY(want.size() >= 2 && want[0].size() > 2);
-        QCOMPARE(readBack(xls::exportPath()), want);
+        QCOMPARE(readBack(exporting::exportPath()), want);
         SheetCells byXlrd;
         QString error;
         bool unavailable = false;
-        if (!readWithXlrd(xls::exportPath(), byXlrd, error, unavailable)) {
+        if (!readWithXlrd(exporting::exportPath(), byXlrd, error, unavailable)) {
             if (unavailable)
                 SKIP_UNAVAILABLE("python3-xlrd is not installed");
             QFAIL(qPrintable(error));
@@ -360,22 +360,22 @@ private slots:
             many << book({"1", "ずっと続く書名", "著者"});
         o.dir.insert(many);
         store::RecordSet rs(store::Connection::open(o.dir.dbPath()), store::RecordSource::wholeTable());
-        xls::Workbook book;
+        exporting::Workbook book;
         QVERIFY(book.copyFromRecordset(rs));
-        QVERIFY(writeFile(xls::exportPath(), "kept"));
+        QVERIFY(writeFile(exporting::exportPath(), "kept"));
         rlimit before{};
         getrlimit(RLIMIT_FSIZE, &before);
         rlimit small = before;
         small.rlim_cur = 8192;
         const auto previous = std::signal(SIGXFSZ, SIG_IGN);
         setrlimit(RLIMIT_FSIZE, &small);
-        const bool saved = book.saveAs(xls::exportPath());
+        const bool saved = book.saveAs(exporting::exportPath());
         setrlimit(RLIMIT_FSIZE, &before);
         std::signal(SIGXFSZ, previous);
         QVERIFY(!saved);
-        QVERIFY2(book.error().contains(xls::exportPath()) && book.error().contains(QStringLiteral("ファイルが大きすぎます")),
+        QVERIFY2(book.error().contains(exporting::exportPath()) && book.error().contains(QStringLiteral("ファイルが大きすぎます")),
                  qPrintable(book.error()));
-        QCOMPARE(contents(xls::exportPath()), QByteArray("kept"));
+        QCOMPARE(contents(exporting::exportPath()), QByteArray("kept"));
         QCOMPARE(QDir(o.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"BR.mdb", "ブクレア.xls"}));
     }
 
@@ -387,9 +387,9 @@ private slots:
         o.exportNow();
         QCOMPARE(o.messages.shown.size(), 2);
         QCOMPARE(o.messages.shown[1].icon, QMessageBox::Critical);
-        QVERIFY2(o.messages.shown[1].text.contains(xls::exportPath()), qPrintable(o.messages.shown[1].text));
+        QVERIFY2(o.messages.shown[1].text.contains(exporting::exportPath()), qPrintable(o.messages.shown[1].text));
         QVERIFY2(o.messages.shown[1].text.contains(QStringLiteral("ファイルではなくフォルダーです")), qPrintable(o.messages.shown[1].text));
-        QVERIFY(QFileInfo(xls::exportPath()).isDir());
+        QVERIFY(QFileInfo(exporting::exportPath()).isDir());
         QCOMPARE(QDir(o.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"BR.mdb"}));
         QVERIFY(o.screen->isVisible()); // still usable
     }

@@ -16,9 +16,9 @@ namespace {
 QString decoded(QByteArrayView bytes, bool& fast)
 {
     std::vector<char16_t> buffer(size_t(bytes.size()) + 1);
-    const qsizetype units = xls::decodeUtf8(bytes, buffer.data());
+    const qsizetype units = exporting::decodeUtf8(bytes, buffer.data());
     fast = units >= 0;
-    return fast ? QString(reinterpret_cast<const QChar*>(buffer.data()), units) : xls::decodeUtf8Lenient(bytes);
+    return fast ? QString(reinterpret_cast<const QChar*>(buffer.data()), units) : exporting::decodeUtf8Lenient(bytes);
 }
 
 } // namespace
@@ -66,7 +66,7 @@ void TestUtf8::decodesAsTheStore()
     QCOMPARE(fast, wellFormed);
     // One rule of well-formedness for the store, the export and the Access stream.
     QCOMPARE(store::isValidUtf8(bytes), wellFormed);
-    QCOMPARE(got, xls::decodeUtf8Lenient(bytes));
+    QCOMPARE(got, exporting::decodeUtf8Lenient(bytes));
     if (wellFormed || !text.isEmpty())
         QCOMPARE(got, text);
 }
@@ -87,10 +87,10 @@ void TestUtf8::randomBytesDecodeAsTheStore()
         bool fast = false;
         const QString got = decoded(bytes, fast);
         fastOnes += fast;
-        QVERIFY2(got == xls::decodeUtf8Lenient(bytes), bytes.toHex(' ').constData());
+        QVERIFY2(got == exporting::decodeUtf8Lenient(bytes), bytes.toHex(' ').constData());
         // The validator agrees with the decoder, and with Qt's decoder:
         // well-formed bytes, and only they, come back unchanged.
-        const bool roundTrip = xls::decodeUtf8Lenient(bytes).toUtf8() == bytes;
+        const bool roundTrip = exporting::decodeUtf8Lenient(bytes).toUtf8() == bytes;
         QVERIFY2(store::isValidUtf8(bytes) == fast && fast == roundTrip, bytes.toHex(' ').constData());
     }
     QVERIFY(fastOnes > 2500);

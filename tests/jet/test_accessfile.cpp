@@ -17,7 +17,7 @@ using namespace testsupport;
 namespace {
 
 // The question a user sees when a screen is chosen on an Access collection.
-common::Message question()
+screens::Message question()
 {
     return {nullptr, QMessageBox::Question, QStringLiteral("ブクレア"),
             QStringLiteral("データベース ファイル「BR.mdb」は古い Access 形式です。\r\n"
@@ -145,7 +145,7 @@ private slots:
         QFETCH(bool, yes);
         OldCollection c(QStringLiteral("jet4_tabel.mdb"));
         WidgetsBuilt built;
-        common::setMessageHandler([&](const common::Message &m) {
+        screens::setMessageHandler([&](const screens::Message &m) {
             c.messages.shown << m;
             built.atQuestions << built.count;
             return yes ? QMessageBox::Yes : QMessageBox::No;
@@ -183,7 +183,7 @@ private slots:
             store::setDefaultReader(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("reader")});
         // The progress window is gone before the failure is told.
         bool progressUnderMessage = false;
-        common::setMessageHandler([&](const common::Message &m) {
+        screens::setMessageHandler([&](const screens::Message &m) {
             c.messages.shown << m;
             progressUnderMessage |= visibleWindow(QStringLiteral("conversionProgress")) != nullptr;
             return m.defaultButton;
@@ -191,7 +191,7 @@ private slots:
         QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
         QVERIFY(!progressUnderMessage);
         QCOMPARE(c.messages.shown.size(), 2);
-        const common::Message failed{nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
+        const screens::Message failed{nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
                                      QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n（%2）")
                                          .arg(c.dir.dbPath(), reason),
                                      QMessageBox::Ok, QMessageBox::Ok};

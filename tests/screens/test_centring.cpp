@@ -56,7 +56,7 @@ private slots:
             w->show();
         } else {
             QWidget *list = openFromMenu(navigator.menu(), QStringLiteral("データ一覧"));
-            own = std::make_unique<common::ProgressWindow>(list, "exportProgress", QStringLiteral("Excelデータ変換"),
+            own = std::make_unique<screens::ProgressWindow>(list, "exportProgress", QStringLiteral("Excelデータ変換"),
                                                            QStringLiteral("/tmp/ブクレア.xls"), 10);
             w = own.get();
             w->show();

@@ -33,14 +33,14 @@ namespace {
 struct FileScript {
     FileScript()
     {
-        common::setFileDialogHandler([this](const common::FileRequest &r) {
+        screens::setFileDialogHandler([this](const screens::FileRequest &r) {
             requests << r;
             return answer;
         });
     }
-    ~FileScript() { common::setFileDialogHandler({}); }
-    std::optional<common::FileAnswer> answer;
-    QList<common::FileRequest> requests;
+    ~FileScript() { screens::setFileDialogHandler({}); }
+    std::optional<screens::FileAnswer> answer;
+    QList<screens::FileRequest> requests;
 };
 
 // What the preview showed, and the button pressed in it.
@@ -57,7 +57,7 @@ struct PreviewSeen {
 void answerPreview(QObject *context, PreviewSeen &seen, bool accept, int encodingIndex = -1)
 {
     QTimer::singleShot(0, context, [&seen, accept, encodingIndex] {
-        auto *preview = qobject_cast<common::ImportPreview *>(QApplication::activeModalWidget());
+        auto *preview = qobject_cast<screens::ImportPreview *>(QApplication::activeModalWidget());
         if (!preview)
             qFatal("the preview is not open");
         if (encodingIndex >= 0)
@@ -79,10 +79,10 @@ void answerPreview(QObject *context, PreviewSeen &seen, bool accept, int encodin
 
 // "CSV ファイルから取り込む(&I)..." on `screen` with `path` chosen in the
 // dialog, and the preview answered.
-void importThroughMenu(QObject *context, common::DataScreen *screen, FileScript &files, const QString &path,
+void importThroughMenu(QObject *context, screens::DataScreen *screen, FileScript &files, const QString &path,
                        PreviewSeen &seen, bool accept = true)
 {
-    files.answer = common::FileAnswer{path, 0};
+    files.answer = screens::FileAnswer{path, 0};
     answerPreview(context, seen, accept);
     child<QAction>(screen, "mnucsvin")->trigger();
 }
@@ -130,10 +130,10 @@ private slots:
     void exportFromEachScreen()
     {
         QFETCH(QString, choice);
-        Opened<common::DataScreen> o(threeBooks, choice);
+        Opened<screens::DataScreen> o(threeBooks, choice);
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/out.csv");
-        files.answer = common::FileAnswer{path, 0};
+        files.answer = screens::FileAnswer{path, 0};
         child<QAction>(o.screen, "mnucsvout")->trigger();
         QCOMPARE(files.requests.size(), 1);
         QVERIFY(files.requests[0].save);
@@ -141,7 +141,7 @@ private slots:
         QCOMPARE(files.requests[0].proposedName, u("ブクレア.csv"));
         QCOMPARE(files.requests[0].filters.size(), 2);
         QVERIFY(files.requests[0].filters[1].contains(QStringLiteral("Shift_JIS")));
-        const QByteArray expected = QByteArray(csv::Bom) + Heading
+        const QByteArray expected = QByteArray(exporting::Bom) + Heading
             + csvLine({"1", u("吾輩は猫である"), u("夏目漱石"), u("大倉書店"), "1905", u("文学"), u("書斎"), u("中"), u("猫")})
             + csvLine({"2", u("高瀬舟"), u("森鴎外"), "", "1916", "", "", "", ""})
             + csvLine({"3", u("三四郎"), u("夏目漱石"), u("春陽堂"), "1909", u("文学"), u("書斎"), u("可"), ""});
@@ -156,7 +156,7 @@ private slots:
         Opened<db> o(threeBooks);
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/shown.csv");
-        files.answer = common::FileAnswer{path, 1};
+        files.answer = screens::FileAnswer{path, 1};
         // The first field of each line after the heading.
         auto numbers = [&] {
             QStringList n;
@@ -188,7 +188,7 @@ private slots:
         Opened<Main2> o({book({"5", "𠮷野家の本"})});
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/out.csv");
-        files.answer = common::FileAnswer{path, 1};
+        files.answer = screens::FileAnswer{path, 1};
         o.messages.answer(yes ? QMessageBox::Yes : QMessageBox::No);
         child<QAction>(o.screen, "mnucsvout")->trigger();
         QVERIFY(o.messages.shown.size() >= 1);
@@ -196,7 +196,7 @@ private slots:
                  qPrintable(o.messages.shown[0].text));
         QVERIFY(o.messages.shown[0].text.endsWith(u("UTF-8（BOM 付き）で書き出しますか？")));
         if (yes)
-            QVERIFY(readFile(path).startsWith(QByteArray(csv::Bom) + Heading + "\"5\",\"" + u("𠮷").toUtf8()));
+            QVERIFY(readFile(path).startsWith(QByteArray(exporting::Bom) + Heading + "\"5\",\"" + u("𠮷").toUtf8()));
         else
             QVERIFY(!QFile::exists(path));
     }
@@ -212,7 +212,7 @@ private slots:
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/out.csv");
         writeFile(path, "old");
-        files.answer = common::FileAnswer{path, 0};
+        files.answer = screens::FileAnswer{path, 0};
         bool clicked = false;
         QTimer::singleShot(0, this, [&] {
             if (QWidget *progress = visibleWindow(QStringLiteral("csvExportProgress"))) {
@@ -241,10 +241,10 @@ private slots:
     {
         QFETCH(QString, choice);
         QFETCH(QString, caption);
-        Opened<common::DataScreen> o(threeBooks.mid(0, 3), choice);
+        Opened<screens::DataScreen> o(threeBooks.mid(0, 3), choice);
         const QString path = o.dir.path() + QStringLiteral("/excel.csv");
         QByteArray bytes;
-        csv::Cp932Encoder encoder;
+        exporting::Cp932Encoder encoder;
         encoder.append(u("書名, 蔵書番号 ,メモ,貸出\r\n坊っちゃん,１０,読了,可\r\n\"草枕\r\n（再読）\",11,,\r\n"), bytes);
         writeFile(path, bytes);
         FileScript files;
@@ -305,7 +305,7 @@ private slots:
         QVERIFY(o.messages.shown.isEmpty());
         QCOMPARE(o.dir.count(), 3);
         // A folder chosen as the file.
-        files.answer = common::FileAnswer{o.dir.path(), 0};
+        files.answer = screens::FileAnswer{o.dir.path(), 0};
         child<QAction>(o.screen, "mnucsvin")->trigger();
         QCOMPARE(o.messages.shown.size(), 1);
         QVERIFY(o.messages.shown[0].text.startsWith(u("CSV ファイルを読めません。\n") + o.dir.path()));
@@ -320,7 +320,7 @@ private slots:
                                                     "一行目\r\n二行目"})});
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/all.csv");
-        files.answer = common::FileAnswer{path, 0};
+        files.answer = screens::FileAnswer{path, 0};
         child<QAction>(o.screen, "mnucsvout")->trigger();
         const QList<Book> before = o.dir.rows(QStringLiteral("1 ORDER BY 蔵書番号, _rowid_ --"));
         o.dir.exec(QStringLiteral("DELETE FROM tabel"));

@@ -96,11 +96,11 @@ std::unique_ptr<Change> start(const QString &kind)
 // answered as given, with the rows of the file at the moment it was asked.
 struct Answers {
     QMessageBox::StandardButton onBackupFailure = QMessageBox::No;
-    QList<common::Message> backupQuestions;
+    QList<screens::Message> backupQuestions;
     QList<Book> rowsWhenAsked;
     explicit Answers(const AppDir &dir)
     {
-        common::setMessageHandler([this, &dir](const common::Message &m) {
+        screens::setMessageHandler([this, &dir](const screens::Message &m) {
             if (m.title != QStringLiteral("ブクレア"))
                 return QMessageBox::Yes;
             backupQuestions << m;
@@ -248,7 +248,7 @@ private slots:
         const QString shownTitle = kind == QLatin1String("delete") ? QStringLiteral("本1") : QStringLiteral("入力した書名");
 
         QCOMPARE(answers.backupQuestions.size(), 1);
-        const common::Message &asked = answers.backupQuestions[0];
+        const screens::Message &asked = answers.backupQuestions[0];
         const QString cause = fault == QLatin1String("full")
             ? QStringLiteral("（ディスクの空き容量が足りません）")
             : QStringLiteral("（同じ名前のファイルがあってフォルダーを作れません）");

@@ -25,7 +25,7 @@ private slots:
     {
         AppDir dir;
         dir.insert({book({"1", "old", "author", nullptr, nullptr, "9 文学", nullptr, "中"})});
-        common::DataControl data;
+        screens::DataControl data;
         QLineEdit title, number;
         QComboBox category;
         category.setEditable(true);
@@ -78,7 +78,7 @@ private slots:
         QCOMPARE(dir.count(), 1);
 
         // Every refresh raises Reposition, also one that opens an empty set.
-        QSignalSpy reposition(&data, &common::DataControl::Reposition);
+        QSignalSpy reposition(&data, &screens::DataControl::Reposition);
         data.setRecordSource(store::RecordSource::search(store::Field::Title, QStringLiteral("*none*")));
         data.refresh();
         QCOMPARE(reposition.count(), 1);
@@ -110,7 +110,7 @@ private slots:
         app::Navigator navigator;
         QWidget *window = openFromMenu(navigator.menu(), menuChoiceFor(qPrintable(screen)));
         QVERIFY(window);
-        auto *data = child<common::DataControl>(window, "Data1");
+        auto *data = child<screens::DataControl>(window, "Data1");
         auto *caption = child<QLabel>(data, "caption");
         const QRect room = caption->contentsRect().marginsRemoved(QMargins(1, 0, 1, 0) * caption->margin());
         const QFontMetrics metrics(caption->font());

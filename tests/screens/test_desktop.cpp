@@ -105,7 +105,7 @@ private slots:
             if (QWidget *w = QApplication::activeModalWidget())
                 w->close();
         });
-        const bool answer = common::confirm(nullptr, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"));
+        const bool answer = screens::confirm(nullptr, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"));
         QCOMPARE(buttons, QStringList({"はい(&Y)", "いいえ(&N)"}));
         QCOMPARE(pressed, buttons.value(yes ? 0 : 1));
         QCOMPARE(answer, yes);

@@ -22,10 +22,10 @@ using namespace screens;
 
 namespace {
 
-const common::Message fixQuestion = {nullptr, QMessageBox::Question, QStringLiteral("データ修正"),
+const screens::Message fixQuestion = {nullptr, QMessageBox::Question, QStringLiteral("データ修正"),
                                      QStringLiteral("このデータを修正します。\r\nよろしいですか？"),
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
-const common::Message deleteQuestion = {nullptr, QMessageBox::Question, QStringLiteral("データ削除"),
+const screens::Message deleteQuestion = {nullptr, QMessageBox::Question, QStringLiteral("データ削除"),
                                         QStringLiteral("このデータを削除します。\r\nよろしいですか？"),
                                         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
 
@@ -42,7 +42,7 @@ QList<Book> numbered(const QStringList &numbers)
 
 void move(Main2 *s, const char *button) { click(s->Data1, button); }
 QString title(Main2 *s) { return s->panel->TitleBox->text(); }
-QColor indicator(Main2 *s) { return ui::backgroundOf(s->panel->Label4); }
+QColor indicator(Main2 *s) { return screens::backgroundOf(s->panel->Label4); }
 
 void search(Main2 *s, const QString &number)
 {
@@ -99,7 +99,7 @@ private slots:
         QVERIFY(!s->windowIcon().isNull());
         QVERIFY(s->findChild<QAction *>(QStringLiteral("nmuhlo")));
         for (QWidget *b : {s->Command5, s->Command6})
-            QCOMPARE(ui::backgroundOf(b), QColor(192, 192, 255));
+            QCOMPARE(screens::backgroundOf(b), QColor(192, 192, 255));
         QCOMPARE(s->Frame4->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).first(), s->Frame11);
         QCOMPARE(tabWalk(21), QStringList({"Text4", "Text8", "Text9", "Text3", "Combo1", "Text6", "Text2", "Command3",
                                        "Command4", "Text1", "Text5", "Command5", "Command6", "Command2", "Command1",

@@ -140,7 +140,7 @@ private slots:
         click(correct ? s->Command2 : s->Command1);
         QCOMPARE(stored(o.dir.dbPath()), before);
         QVERIFY(o.messages.shown.size() >= 2);
-        const common::Message &told = o.messages.shown.last();
+        const screens::Message &told = o.messages.shown.last();
         QCOMPARE(told.icon, QMessageBox::Critical);
         QVERIFY2(told.text.contains(reason) && told.text.contains(QStringLiteral("何も書き込んでいません")),
                  qPrintable(told.text));
@@ -368,7 +368,7 @@ private slots:
             settle();
         }
         QCOMPARE(messages.shown.size(), 2);
-        for (const common::Message &m : messages.shown)
+        for (const screens::Message &m : messages.shown)
             QVERIFY2(m.text.contains(QStringLiteral("ファイルが壊れています")) && m.text.contains(dir.dbPath()), qPrintable(m.text));
     }
 

@@ -295,7 +295,7 @@ private slots:
                 break;
             }
             QCOMPARE(o.messages.shown.size(), 1);
-            const common::Message &m = o.messages.shown[0];
+            const screens::Message &m = o.messages.shown[0];
             QCOMPARE(describe(m), describe({form, QMessageBox::Question, QStringLiteral("新規登録"),
                                             QStringLiteral("同じ書名・著者名の本が登録されています（蔵書番号 %1）。登録しますか？")
                                                 .arg(numbers),

@@ -71,7 +71,7 @@ QStringList latinWords(QString text, const AppDir &dir)
 
 // A message box reporting a failure: critical, naming the file and the
 // reason given, in Japanese.
-void checkFailure(const common::Message &m, const AppDir &dir, const QString &reason, const QString &path = QString())
+void checkFailure(const screens::Message &m, const AppDir &dir, const QString &reason, const QString &path = QString())
 {
     QCOMPARE(m.icon, QMessageBox::Critical);
     QVERIFY2(m.text.contains(path.isEmpty() ? dir.dbPath() : path) && m.text.contains(reason), qPrintable(m.text));
@@ -309,7 +309,7 @@ private slots:
     {
         Opened<db> o(numbered(600));
         db *s = o.screen;
-        const QString xls = xls::exportPath();
+        const QString xls = exporting::exportPath();
         QFile earlier(xls);
         QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("an earlier workbook") > 0);
         earlier.close();
@@ -377,7 +377,7 @@ private slots:
             QVERIFY(navigator.menu().isVisible());
         }
         QCOMPARE(messages.shown.size(), 2);
-        for (const common::Message &m : messages.shown)
+        for (const screens::Message &m : messages.shown)
             checkFailure(m, dir, reason);
         QCOMPARE(fileBytes(dir.dbPath()), before);
     }
@@ -406,7 +406,7 @@ private slots:
         QCOMPARE(o.messages.shown.size(), 2);
         checkFailure(o.messages.shown[1], o.dir, QStringLiteral("ファイルが壊れています"));
         QVERIFY(o.messages.shown[1].text.contains(QStringLiteral("2 件目")));
-        QVERIFY(!QFile::exists(xls::exportPath()));
+        QVERIFY(!QFile::exists(exporting::exportPath()));
         QCOMPARE(entries(o.dir), QStringList({"BR.mdb"}));
 
         click(s->Command1);
@@ -543,15 +543,15 @@ private slots:
     void applicationDirectoryWithoutAName()
     {
         try {
-            Module1::directoryOf(QByteArray("/opt/\xff\xfe\xe6\x9c\xac/bukurea"));
+            store::directoryOf(QByteArray("/opt/\xff\xfe\xe6\x9c\xac/bukurea"));
             QFAIL("named");
         } catch (const store::Error &e) {
             QVERIFY2(e.message().contains(QStringLiteral("アプリケーションのフォルダーの名前を読めません"))
                          && e.message().contains(QStringLiteral("/opt/")),
                      qPrintable(e.message()));
         }
-        QCOMPARE(Module1::directoryOf(QByteArray("/opt/本 棚/bukurea")), QStringLiteral("/opt/本 棚"));
-        QCOMPARE(Module1::directoryOf(QByteArray("/bukurea")), QStringLiteral("/"));
+        QCOMPARE(store::directoryOf(QByteArray("/opt/本 棚/bukurea")), QStringLiteral("/opt/本 棚"));
+        QCOMPARE(store::directoryOf(QByteArray("/bukurea")), QStringLiteral("/"));
     }
 
     // ---- Long fields ----------------------------------------------------
@@ -568,7 +568,7 @@ private slots:
         Opened<Main2> o(books);
         Main2 *s = o.screen;
         move(s, "next");
-        auto *box = static_cast<ui::TextBox *>(s->panel->TitleBox);
+        auto *box = static_cast<screens::TextBox *>(s->panel->TitleBox);
         QVERIFY(box->isReadOnly());
         QVERIFY(box->text().size() < 1000);
         QVERIFY(longTitle.startsWith(box->text().chopped(1)));

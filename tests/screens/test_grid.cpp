@@ -73,7 +73,7 @@ private slots:
         QTest::newRow("markup shown as text") << "<b>太字</b> & 1 < 2" << "&lt;b&gt;太字&lt;/b&gt; &amp; 1 &lt; 2";
         const QString huge = QStringLiteral("あ").repeated(100000);
         QTest::newRow("a huge text by its beginning")
-            << huge << QString(huge.left(ui::TextBox::EditableLength) + u'…');
+            << huge << QString(huge.left(screens::TextBox::EditableLength) + u'…');
         QTest::newRow("an empty cell, none") << "" << "";
     }
     void tooltipShowsTheWholeText()

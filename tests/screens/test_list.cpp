@@ -75,7 +75,7 @@ private slots:
     void cleanup()
     {
         closeScreens();
-        Module1::lastSearch() = {};
+        store::lastSearch() = {};
     }
 
     void opensWithCountAndOrder()
@@ -141,7 +141,7 @@ private slots:
         db *screen = o.screen;
         search(screen, keyword, button.toLatin1().constData());
         const store::RecordSource searched = searchFor(u'*' + keyword + u'*', field);
-        QCOMPARE(Module1::lastSearch(), searched);
+        QCOMPARE(store::lastSearch(), searched);
         QCOMPARE(screen->Data1->recordSource(), searched);
         QCOMPARE(shown(screen), numbers);
         QVERIFY(o.messages.shown.isEmpty());
@@ -184,7 +184,7 @@ private slots:
         search(screen, keyword, "Command14");
         QCOMPARE(shown(screen, 1), titles);
         QCOMPARE(o.messages.shown.size(), titles.isEmpty() ? 1 : 0); // only the notice of no hit
-        QCOMPARE(Module1::lastSearch(), searchFor(u'*' + keyword + u'*'));
+        QCOMPARE(store::lastSearch(), searchFor(u'*' + keyword + u'*'));
         QCOMPARE(o.dir.count(), 9);
     }
 
@@ -215,7 +215,7 @@ private slots:
         QCOMPARE(screen->fg->model()->rowCount(), 0);
         QCOMPARE(screen->fg->model()->columnCount(), 9);
         QVERIFY(screen->fg->horizontalHeader()->isVisible());
-        QCOMPARE(screen->Data1->recordSource(), Module1::lastSearch());
+        QCOMPARE(screen->Data1->recordSource(), store::lastSearch());
         QCOMPARE(shownCount(screen), count(4));
         QCOMPARE(screen->Text1->text(), QStringLiteral("存在しない"));
         QCOMPARE(pixelWidths(screen), designWidths);
@@ -224,7 +224,7 @@ private slots:
         click(screen, button.toLatin1().constData());
         QCOMPARE(shown(screen), numbers);
         QCOMPARE(shownCount(screen), count(4));
-        QCOMPARE(Module1::lastSearch(), searchFor(QStringLiteral("*存在しない*")));
+        QCOMPARE(store::lastSearch(), searchFor(QStringLiteral("*存在しない*")));
         QCOMPARE(pixelWidths(screen), designWidths);
         click(screen, "Command5");
         QCOMPARE(shownCount(screen), count(5));
@@ -244,7 +244,7 @@ private slots:
         typeText(screen->Text1, QStringLiteral("夏"));
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
             QTest::keyClick(screen->Text1, key);
-        QCOMPARE(Module1::lastSearch(), store::RecordSource());
+        QCOMPARE(store::lastSearch(), store::RecordSource());
         QCOMPARE(shown(screen).size(), 3);
         QVERIFY(screen->isVisible());
         QVERIFY(o.messages.shown.isEmpty());
@@ -344,8 +344,8 @@ private slots:
         QFETCH(bool, menuShown);
         Opened<db> o(threeBooks);
         db *screen = o.screen;
-        QSignalSpy menuEnded(&o.menu, &common::Form::unloaded);
-        QSignalSpy left(screen, &common::Form::unloaded);
+        QSignalSpy menuEnded(&o.menu, &screens::Form::unloaded);
+        QSignalSpy left(screen, &screens::Form::unloaded);
         if (how == QLatin1String("button"))
             click(screen, "Command1");
         else if (how == QLatin1String("close"))

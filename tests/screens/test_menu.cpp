@@ -87,7 +87,7 @@ private slots:
         menu.Combo1->setEditText(choice); // typed by hand works like choosing
         QTest::mouseClick(menu.Command1, Qt::LeftButton);
         QVERIFY(!menu.isVisible());
-        auto *form = qobject_cast<common::Form *>(visibleWindow(screen));
+        auto *form = qobject_cast<screens::Form *>(visibleWindow(screen));
         QVERIFY(form);
         // The user's close box returns to the menu, which kept its choice.
         form->close();
@@ -98,7 +98,7 @@ private slots:
         // OK at once opens the same screen again.
         QTest::mouseClick(menu.Command1, Qt::LeftButton);
         QVERIFY(visibleWindow(screen));
-        qobject_cast<common::Form *>(visibleWindow(screen))->close();
+        qobject_cast<screens::Form *>(visibleWindow(screen))->close();
         settle();
         QVERIFY(messages.shown.isEmpty());
     }

@@ -27,7 +27,7 @@ class TestMenuBar : public QObject {
     Q_OBJECT
 
     // The screen of the row's choice, opened on two books.
-    struct Screen : Opened<common::DataScreen> {
+    struct Screen : Opened<screens::DataScreen> {
         explicit Screen(const QString &choice)
             : Opened({book({"1", "吾輩は猫である", "夏目漱石", "大倉書店", "1905", "9 文学", "書斎", "可", "猫"}),
                       book({"2", "坊っちゃん", "夏目漱石", nullptr, "1906"})},
@@ -81,7 +81,7 @@ private slots:
         QVERIFY(!o.menu.isVisible());
         if (o.screen->objectName() == QLatin1String("Main"))
             typeText(child<QLineEdit>(o.screen, "Text7"), QStringLiteral("書きかけ")); // a pending new row
-        QSignalSpy ended(&o.menu, &common::Form::unloaded);
+        QSignalSpy ended(&o.menu, &screens::Form::unloaded);
         const QString name = o.screen->objectName();
         // Alt+F opens the file menu, X chooses the exit command.
         QTest::keyClick(o.screen, Qt::Key_F, Qt::AltModifier);

@@ -52,8 +52,8 @@ Book expectedRow(const QStringList &typed, const QString &lending)
     return b;
 }
 
-QColor indicator(Main *form) { return ui::backgroundOf(child<QLabel>(form, "Label4")); }
-QColor buttonFace() { return ui::systemColor(QPalette::Button); }
+QColor indicator(Main *form) { return screens::backgroundOf(child<QLabel>(form, "Label4")); }
+QColor buttonFace() { return screens::systemColor(QPalette::Button); }
 
 } // namespace
 
@@ -64,7 +64,7 @@ class TestRegistration : public QObject {
 private slots:
     void cleanup()
     {
-        common::Form::setSessionEnding(false);
+        screens::Form::setSessionEnding(false);
         closeScreens();
     }
 
@@ -83,7 +83,7 @@ private slots:
         const QColor lilac(192, 192, 255), none;
         struct Look {
             const char *name, *text; // caption or title; null: not checked
-            ui::Twips at;
+            screens::Twips at;
             QColor background; // invalid: not checked
             double points; // 0: not checked
             bool bold = false, centred = false;
@@ -120,15 +120,15 @@ private slots:
         for (const Look &d : looks) {
             QWidget *w = child<QWidget>(form, d.name);
             const QByteArray where = d.name;
-            QVERIFY2(w->geometry() == ui::toPixels(d.at), where);
+            QVERIFY2(w->geometry() == screens::toPixels(d.at), where);
             if (d.points > 0)
-                QVERIFY2(w->font() == ui::font(d.points, d.bold), where);
+                QVERIFY2(w->font() == screens::font(d.points, d.bold), where);
             if (d.text)
                 QCOMPARE(w->property(w->inherits("QGroupBox") ? "title" : "text").toString(), QString(d.text));
             // The colour shows where the control is painted: a button's face,
             // a box's base.
             if (d.background.isValid()) {
-                QVERIFY2(ui::backgroundOf(w) == d.background, where);
+                QVERIFY2(screens::backgroundOf(w) == d.background, where);
                 if (!w->inherits("QLabel"))
                     QVERIFY2(w->palette().color(w->inherits("QPushButton") ? QPalette::Button : QPalette::Base)
                                  == d.background,
@@ -148,7 +148,7 @@ private slots:
         QCOMPARE(items, QStringList({"0 年鑑・百科事典・図書館", "1 哲学・宗教", "2 歴史・伝記・地理",
                                      "3 社会科学・風俗・軍事・教育", "4 自然科学・医学", "5 技術・家庭",
                                      "6 産業・交通", "7 芸術・体育", "8 言語", "9 文学"}));
-        auto *data = child<common::DataControl>(form, "Data1");
+        auto *data = child<screens::DataControl>(form, "Data1");
         QVERIFY(data->caption() == QStringLiteral("新規登録") && data->isVisible() && !data->isEnabled());
         QVERIFY(!child<QLabel>(form, "Label5")->isVisibleTo(form));
         for (QLineEdit *edit : form->findChildren<QLineEdit *>()) // no box limits its text
@@ -240,12 +240,12 @@ private slots:
         fill(form, aBook);
         click(form, "Command4");
         const bool sessionEnd = way == QStringLiteral("session end");
-        common::Form::setSessionEnding(sessionEnd);
+        screens::Form::setSessionEnding(sessionEnd);
         if (way == QStringLiteral("キャンセル"))
             click(form, "Command2");
         else
             form->close();
-        common::Form::setSessionEnding(false);
+        screens::Form::setSessionEnding(false);
         settle();
         QCOMPARE(liveWindows(QStringLiteral("Main")), 0);
         QCOMPARE(o.dir.count(), 1);

@@ -28,8 +28,8 @@ struct Program {
         QProcessEnvironment env;
         env.insert(QStringLiteral("HOME"), home.path());
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("my data")));
-        Module1::setApplicationDirectory(directory);
-        Module1::setEnvironment(env);
+        store::setApplicationDirectory(directory);
+        store::setEnvironment(env);
         if (setup != Setup::Fresh)
             QDir().mkpath(dataDirectory());
         if (setup == Setup::Collection) {
@@ -39,8 +39,8 @@ struct Program {
     }
     ~Program()
     {
-        Module1::setEnvironment(QProcessEnvironment());
-        Module1::setApplicationDirectory(QString());
+        store::setEnvironment(QProcessEnvironment());
+        store::setApplicationDirectory(QString());
     }
     QString dataDirectory() const
     {
@@ -49,7 +49,7 @@ struct Program {
     QString dbPath() const { return dataDirectory() + QStringLiteral("/BR.mdb"); }
 };
 
-common::Message created(const QString &db)
+screens::Message created(const QString &db)
 {
     return {nullptr, QMessageBox::Information, QStringLiteral("ブクレア"),
             QStringLiteral("初めての起動のため、蔵書を保存するデータベース ファイルを新しく作りました。\n%1\n"
@@ -58,16 +58,16 @@ common::Message created(const QString &db)
             QMessageBox::Ok, QMessageBox::Ok};
 }
 
-common::Message missing(const QString &db)
+screens::Message missing(const QString &db)
 {
     return {nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
             QStringLiteral("データベース ファイルが見つかりません。\n%1").arg(db), QMessageBox::Ok, QMessageBox::Ok};
 }
 
-QStringList descriptions(const QList<common::Message> &messages)
+QStringList descriptions(const QList<screens::Message> &messages)
 {
     QStringList out;
-    for (const common::Message &m : messages)
+    for (const screens::Message &m : messages)
         out << describe(m);
     return out;
 }
@@ -161,17 +161,17 @@ private slots:
     // the collection fails with one line saying why, and nothing else.
     void commandWithoutHome()
     {
-        Module1::setApplicationDirectory(QStringLiteral("/usr/bin"));
+        store::setApplicationDirectory(QStringLiteral("/usr/bin"));
         QProcessEnvironment env;
         env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin"));
-        Module1::setEnvironment(env);
+        store::setEnvironment(env);
         QString out, text;
         QTextStream outStream(&out), err(&text);
         app::prepareForCommand(err);
         const int status = app::backupCommand({}, outStream, err);
         err.flush();
-        Module1::setEnvironment(QProcessEnvironment());
-        Module1::setApplicationDirectory(QString());
+        store::setEnvironment(QProcessEnvironment());
+        store::setApplicationDirectory(QString());
         QCOMPARE(status, 1);
         QCOMPARE(out, QString());
         QCOMPARE(text, QStringLiteral("bukurea: 蔵書を保存するホーム フォルダーが分かりません。 "

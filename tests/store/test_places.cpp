@@ -266,14 +266,14 @@ private slots:
     void moduleFollowsTheDecision()
     {
         QTemporaryDir home;
-        Module1::setApplicationDirectory(QStringLiteral("/usr/bin"));
-        Module1::setEnvironment(environment({"HOME=" + home.path()}));
-        Module1::computeDatabasePath();
-        QCOMPARE(Module1::databasePath(), home.filePath(QStringLiteral(".local/share/bukurea/BR.mdb")));
-        QCOMPARE(Module1::readerProgram(), QStringLiteral("/usr/lib/bukurea/bukurea-jet"));
-        Module1::setEnvironment(QProcessEnvironment());
-        Module1::setApplicationDirectory(QString());
-        QCOMPARE(Module1::readerProgram(), QCoreApplication::applicationDirPath() + QStringLiteral("/bukurea-jet"));
+        store::setApplicationDirectory(QStringLiteral("/usr/bin"));
+        store::setEnvironment(environment({"HOME=" + home.path()}));
+        store::computeDatabasePath();
+        QCOMPARE(store::databasePath(), home.filePath(QStringLiteral(".local/share/bukurea/BR.mdb")));
+        QCOMPARE(store::readerProgram(), QStringLiteral("/usr/lib/bukurea/bukurea-jet"));
+        store::setEnvironment(QProcessEnvironment());
+        store::setApplicationDirectory(QString());
+        QCOMPARE(store::readerProgram(), QCoreApplication::applicationDirPath() + QStringLiteral("/bukurea-jet"));
     }
 };
 

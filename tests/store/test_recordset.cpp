@@ -208,18 +208,18 @@ private slots:
     void pathWithBlanksAndJapanese()
     {
         QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/本 棚 XXXXXX"));
-        Module1::setApplicationDirectory(dir.path());
-        Module1::computeDatabasePath();
-        Module1::setApplicationDirectory(QString());
-        QCOMPARE(Module1::databasePath(), dir.path() + QStringLiteral("/BR.mdb"));
+        store::setApplicationDirectory(dir.path());
+        store::computeDatabasePath();
+        store::setApplicationDirectory(QString());
+        QCOMPARE(store::databasePath(), dir.path() + QStringLiteral("/BR.mdb"));
         sqlite3 *db = nullptr;
-        QCOMPARE(sqlite3_open(Module1::databasePath().toUtf8().constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_open(store::databasePath().toUtf8().constData(), &db), SQLITE_OK);
         sqlite3_exec(db,
                      "CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, 出版社 TEXT, 出版年 INTEGER, "
                      "分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT); INSERT INTO tabel (書名) VALUES ('本');",
                      nullptr, nullptr, nullptr);
         sqlite3_close(db);
-        store::RecordSet rs(store::Connection::open(Module1::databasePath()), store::RecordSource::wholeTable());
+        store::RecordSet rs(store::Connection::open(store::databasePath()), store::RecordSource::wholeTable());
         QCOMPARE(rs.fieldText(QStringLiteral("書名")), QStringLiteral("本"));
     }
 

@@ -96,10 +96,10 @@ QList<Book> readRows(sqlite3 *db, const QString &where)
 AppDir::AppDir()
 {
     Db(dbPath()).exec(store::createTableStatement());
-    Module1::setApplicationDirectory(path());
+    store::setApplicationDirectory(path());
 }
 
-AppDir::~AppDir() { Module1::setApplicationDirectory(QString()); }
+AppDir::~AppDir() { store::setApplicationDirectory(QString()); }
 
 void AppDir::exec(const QString &sql) const { execOn(dbPath(), sql); }
 

@@ -24,7 +24,7 @@ namespace testsupport {
 
 MessageScript::MessageScript()
 {
-    common::setMessageHandler([this](const common::Message &m) {
+    screens::setMessageHandler([this](const screens::Message &m) {
         shown << m;
         if (!m_answers.empty()) {
             const auto b = m_answers.front();
@@ -35,17 +35,17 @@ MessageScript::MessageScript()
     });
 }
 
-MessageScript::~MessageScript() { common::setMessageHandler({}); }
+MessageScript::~MessageScript() { screens::setMessageHandler({}); }
 
 ShellFake::ShellFake()
 {
-    common::shell::setOpener([this](const QUrl &u) {
+    screens::shell::setOpener([this](const QUrl &u) {
         opened << u;
         return true;
     });
 }
 
-ShellFake::~ShellFake() { common::shell::setOpener({}); }
+ShellFake::~ShellFake() { screens::shell::setOpener({}); }
 
 QWidget *visibleWindow(const QString &objectName)
 {
@@ -87,7 +87,7 @@ void typeText(QWidget *w, const QString &text)
     }
 }
 
-QString describe(const common::Message &m)
+QString describe(const screens::Message &m)
 {
     return QString::fromLatin1(QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(m.icon)) + u' ' + m.title + u'|'
            + m.text + QStringLiteral("| ")
@@ -96,7 +96,7 @@ QString describe(const common::Message &m)
            + QString::fromLatin1(QMetaEnum::fromType<QMessageBox::StandardButtons>().valueToKeys(int(m.defaultButton)));
 }
 
-common::Message notFound()
+screens::Message notFound()
 {
     return {nullptr, QMessageBox::Warning, QStringLiteral("検索失敗"), QStringLiteral("データが見つかりませんでした。"),
             QMessageBox::Ok, QMessageBox::Ok};
@@ -127,7 +127,7 @@ void closeScreens()
     settle();
     QList<QPointer<QWidget>> screens;
     for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<common::DataScreen *>(w))
+        if (qobject_cast<screens::DataScreen *>(w))
             screens << w;
     }
     qDeleteAll(screens);

@@ -25,7 +25,7 @@ public:
     ~MessageScript();
     // Answers for the next boxes, in order; a box without one gets its default.
     void answer(QMessageBox::StandardButton b) { m_answers.push_back(b); }
-    QList<common::Message> shown;
+    QList<screens::Message> shown;
 
 private:
     std::deque<QMessageBox::StandardButton> m_answers;
@@ -41,9 +41,9 @@ public:
 
 // One message box as a line of text (icon, title, text, buttons, the default
 // button), to compare a box shown with the one expected in a single check.
-QString describe(const common::Message &m);
+QString describe(const screens::Message &m);
 // The notice of a search without a hit, shared by the list and edit screens.
-common::Message notFound();
+screens::Message notFound();
 
 // Opens a data screen as the user does: the choice typed into the start
 // menu's box, then "OK". Returns the screen once it is active, or null.

@@ -20,19 +20,19 @@ frmAbout::frmAbout(QWidget *parent)
     const QIcon icon(QStringLiteral(":/bukurea.ico"));
     setWindowIcon(icon);
     setWindowModality(Qt::ApplicationModal);
-    setFixedSize(ui::toPixels({0, 0, 4605, 1590}).size());
+    setFixedSize(screens::toPixels({0, 0, 4605, 1590}).size());
 
-    Frame1 = ui::frame(this, "Frame1", QString(), {1080, 120, 3135, 600});
-    Label1 = ui::label(Frame1, "Label1", QStringLiteral("ブクレア Ver. ") + versionText(), {840, 255, 1575, 255});
-    Image1 = ui::label(this, "Image1", QString(), {315, 225, 480, 480});
+    Frame1 = screens::frame(this, "Frame1", QString(), {1080, 120, 3135, 600});
+    Label1 = screens::label(Frame1, "Label1", QStringLiteral("ブクレア Ver. ") + versionText(), {840, 255, 1575, 255});
+    Image1 = screens::label(this, "Image1", QString(), {315, 225, 480, 480});
     Image1->setPixmap(icon.pixmap(32, 32));
-    Label4 = ui::label(this, "Label4", QStringLiteral("bukurea@example.jp"), {1560, 1320, 1815, 255});
-    Label3 = ui::label(this, "Label3", QStringLiteral("https://bukurea.example.jp/"), {1200, 1080, 3015, 255});
-    Label2 = ui::label(this, "Label2", QStringLiteral("© 2026 ブクレア開発チーム"), {1440, 840, 2535, 255});
+    Label4 = screens::label(this, "Label4", QStringLiteral("bukurea@example.jp"), {1560, 1320, 1815, 255});
+    Label3 = screens::label(this, "Label3", QStringLiteral("https://bukurea.example.jp/"), {1200, 1080, 3015, 255});
+    Label2 = screens::label(this, "Label2", QStringLiteral("© 2026 ブクレア開発チーム"), {1440, 840, 2535, 255});
     for (QLabel *l : {Label2, Label3, Label4})
         l->setAlignment(Qt::AlignCenter);
 
-    common::centreOnScreen(this);
+    screens::centreOnScreen(this);
 }
 
 QString frmAbout::versionText()

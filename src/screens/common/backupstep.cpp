@@ -7,7 +7,7 @@
 #include <QGuiApplication>
 #include <QScopeGuard>
 
-namespace common {
+namespace screens {
 
 bool backupBeforeChange(QWidget *parent, const QString &databasePath)
 {
@@ -30,4 +30,4 @@ bool backupBeforeChange(QWidget *parent, const QString &databasePath)
         == QMessageBox::Yes;
 }
 
-} // namespace common
+} // namespace screens

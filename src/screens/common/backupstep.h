@@ -4,7 +4,7 @@
 
 class QWidget;
 
-namespace common {
+namespace screens {
 
 // The step before the first change of a day to the collection at
 // `databasePath` (a book saved, corrected or deleted, a collection
@@ -14,4 +14,4 @@ namespace common {
 // not to go on, and nothing may be written.
 bool backupBeforeChange(QWidget *parent, const QString &databasePath);
 
-} // namespace common
+} // namespace screens

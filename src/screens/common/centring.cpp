@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-namespace common {
+namespace screens {
 
 namespace {
 
@@ -131,4 +131,4 @@ private:
 
 void centreOnScreen(QWidget *window) { new Centring(window); }
 
-} // namespace common
+} // namespace screens

@@ -2,7 +2,7 @@
 
 class QWidget;
 
-namespace common {
+namespace screens {
 
 // Opens a window centred on its screen's available area by its whole frame
 // (title bar and borders included), not by its client area alone, so the
@@ -20,4 +20,4 @@ namespace common {
 // Call once, before the first show.
 void centreOnScreen(QWidget *window);
 
-} // namespace common
+} // namespace screens

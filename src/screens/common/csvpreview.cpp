@@ -11,44 +11,44 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-namespace common {
+namespace screens {
 
-ImportPreview::ImportPreview(QWidget *parent, const QString &path, csv::Encoding detected)
+ImportPreview::ImportPreview(QWidget *parent, const QString &path, exporting::Encoding detected)
     : QDialog(parent), m_path(path), m_detected(detected)
 {
     setObjectName(QStringLiteral("csvPreview"));
     setWindowTitle(QStringLiteral("CSV ファイルから取り込む"));
-    setFixedSize(ui::toPixels({0, 0, 11400, 6600}).size());
-    auto *file = ui::label(this, "file", path, {120, 120, 11160, 300});
+    setFixedSize(screens::toPixels({0, 0, 11400, 6600}).size());
+    auto *file = screens::label(this, "file", path, {120, 120, 11160, 300});
     file->setTextFormat(Qt::PlainText);
-    ui::label(this, "encodingLabel", QStringLiteral("文字コード(&C):"), {120, 480, 1500, 330});
+    screens::label(this, "encodingLabel", QStringLiteral("文字コード(&C):"), {120, 480, 1500, 330});
     encodingBox = new QComboBox(this);
     encodingBox->setObjectName(QStringLiteral("encoding"));
-    encodingBox->setGeometry(ui::toPixels({1680, 450, 3600, 360}));
-    for (const csv::Encoding e : {csv::Encoding::Utf8, csv::Encoding::Cp932}) {
-        QString name = csv::encodingName(e);
+    encodingBox->setGeometry(screens::toPixels({1680, 450, 3600, 360}));
+    for (const exporting::Encoding e : {exporting::Encoding::Utf8, exporting::Encoding::Cp932}) {
+        QString name = exporting::encodingName(e);
         if (e == detected)
             name += QStringLiteral("（自動判定）");
         encodingBox->addItem(name, int(e));
     }
-    encodingBox->setCurrentIndex(detected == csv::Encoding::Utf8 ? 0 : 1);
+    encodingBox->setCurrentIndex(detected == exporting::Encoding::Utf8 ? 0 : 1);
     findChild<QLabel *>(QStringLiteral("encodingLabel"))->setBuddy(encodingBox);
 
     table = new QTableWidget(this);
     table->setObjectName(QStringLiteral("rows"));
-    table->setGeometry(ui::toPixels({120, 960, 11160, 4200}));
+    table->setGeometry(screens::toPixels({120, 960, 11160, 4200}));
     table->setColumnCount(store::FieldCount);
     table->setHorizontalHeaderLabels(store::fieldNames());
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->verticalHeader()->setDefaultSectionSize(ui::toPixels(300));
+    table->verticalHeader()->setDefaultSectionSize(screens::toPixels(300));
 
-    notes = ui::label(this, "notes", QString(), {120, 5220, 11160, 660});
+    notes = screens::label(this, "notes", QString(), {120, 5220, 11160, 660});
     notes->setTextFormat(Qt::PlainText);
     notes->setWordWrap(true);
     notes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    importButton = ui::button(this, "import", QStringLiteral("取り込む(&I)"), {8280, 6000, 1440, 420});
-    cancelButton = ui::button(this, "cancel", QStringLiteral("キャンセル"), {9840, 6000, 1440, 420});
+    importButton = screens::button(this, "import", QStringLiteral("取り込む(&I)"), {8280, 6000, 1440, 420});
+    cancelButton = screens::button(this, "cancel", QStringLiteral("キャンセル"), {9840, 6000, 1440, 420});
     connect(importButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(encodingBox, &QComboBox::currentIndexChanged, this, &ImportPreview::showBooks);
@@ -56,7 +56,7 @@ ImportPreview::ImportPreview(QWidget *parent, const QString &path, csv::Encoding
     centreOnScreen(this);
 }
 
-csv::Encoding ImportPreview::encoding() const { return csv::Encoding(encodingBox->currentData().toInt()); }
+exporting::Encoding ImportPreview::encoding() const { return exporting::Encoding(encodingBox->currentData().toInt()); }
 
 void ImportPreview::showBooks()
 {
@@ -64,14 +64,14 @@ void ImportPreview::showBooks()
     QStringList lines;
     bool usable = false;
     try {
-        const csv::Preview preview = csv::preview(m_path, encoding(), ShownBooks);
+        const exporting::Preview preview = exporting::preview(m_path, encoding(), ShownBooks);
         table->setRowCount(int(preview.books.size()));
         for (int r = 0; r < preview.books.size(); ++r) {
             for (int f = 0; f < store::FieldCount; ++f)
                 table->setItem(r, f, new QTableWidgetItem(preview.books[r][size_t(f)]));
         }
         if (preview.problem) {
-            lines << csv::describe(*preview.problem);
+            lines << exporting::describe(*preview.problem);
         } else {
             usable = true;
             lines << (preview.layout.heading ? QStringLiteral("1 行目の見出しで項目を合わせます。")
@@ -93,4 +93,4 @@ void ImportPreview::showBooks()
     importButton->setEnabled(usable);
 }
 
-} // namespace common
+} // namespace screens

@@ -9,7 +9,7 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
-namespace common {
+namespace screens {
 
 // The look at a CSV file before it is imported: the encoding (detected,
 // and changeable), the first books under the nine fields, the columns left
@@ -19,8 +19,8 @@ class ImportPreview : public QDialog {
 public:
     static constexpr int ShownBooks = 20;
 
-    ImportPreview(QWidget *parent, const QString &path, csv::Encoding detected);
-    csv::Encoding encoding() const;
+    ImportPreview(QWidget *parent, const QString &path, exporting::Encoding detected);
+    exporting::Encoding encoding() const;
 
     QComboBox *encodingBox;
     QTableWidget *table;
@@ -33,7 +33,7 @@ private:
     void showBooks();
 
     QString m_path;
-    csv::Encoding m_detected;
+    exporting::Encoding m_detected;
 };
 
-} // namespace common
+} // namespace screens

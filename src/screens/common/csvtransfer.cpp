@@ -17,7 +17,7 @@
 
 #include <memory>
 
-namespace common {
+namespace screens {
 
 namespace {
 
@@ -41,15 +41,15 @@ void tell(QWidget *parent, QMessageBox::Icon icon, const QString &title, const Q
     showMessage({parent, icon, title, text, QMessageBox::Ok, QMessageBox::Ok});
 }
 
-csv::ExportOutcome writeFile(QWidget *parent, const store::RecordSet &rows, const QString &path,
-                             csv::Encoding encoding)
+exporting::ExportOutcome writeFile(QWidget *parent, const store::RecordSet &rows, const QString &path,
+                             exporting::Encoding encoding)
 {
     ProgressWindow progress(parent, "csvExportProgress", exportTitle(), path, rows.recordCount());
     progress.setText(QStringLiteral("書き出しています…"));
     progress.allowCancel();
     progress.show();
     progress.setDone(0);
-    return csv::exportCsv(rows, path, encoding, [&](qint64 done) {
+    return exporting::exportCsv(rows, path, encoding, [&](qint64 done) {
         progress.setDone(done);
         return !progress.cancelled();
     });
@@ -61,7 +61,7 @@ void exportCsv(QWidget *parent, const store::RecordSet *shown)
 {
     QString directory;
     try {
-        directory = Module1::applicationDirectory();
+        directory = store::applicationDirectory();
     } catch (const store::Error &e) {
         reportError(parent, e);
         return;
@@ -73,36 +73,36 @@ void exportCsv(QWidget *parent, const store::RecordSet *shown)
     if (!answer)
         return;
     const QString path = QFileInfo(answer->path).absoluteFilePath();
-    csv::Encoding encoding = answer->filter == 1 ? csv::Encoding::Cp932 : csv::Encoding::Utf8;
+    exporting::Encoding encoding = answer->filter == 1 ? exporting::Encoding::Cp932 : exporting::Encoding::Utf8;
 
     store::BusyWait operation;
     try {
         std::unique_ptr<store::RecordSet> own;
         if (!shown) {
             own = std::make_unique<store::RecordSet>(
-                store::Connection::open(Module1::databasePath()),
+                store::Connection::open(store::databasePath()),
                 store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
             shown = own.get();
         }
         for (;;) {
-            const csv::ExportOutcome outcome = writeFile(parent, *shown, path, encoding);
+            const exporting::ExportOutcome outcome = writeFile(parent, *shown, path, encoding);
             switch (outcome.status) {
-            case csv::ExportOutcome::Status::Written:
+            case exporting::ExportOutcome::Status::Written:
                 tell(parent, QMessageBox::Information, exportTitle(),
                      QStringLiteral("%1 冊を書き出しました。\r\n%2").arg(outcome.books).arg(path));
                 return;
-            case csv::ExportOutcome::Status::Cancelled: return;
-            case csv::ExportOutcome::Status::Failed:
+            case exporting::ExportOutcome::Status::Cancelled: return;
+            case exporting::ExportOutcome::Status::Failed:
                 tell(parent, QMessageBox::Critical, exportTitle(), outcome.message);
                 return;
-            case csv::ExportOutcome::Status::Unencodable:
+            case exporting::ExportOutcome::Status::Unencodable:
                 if (showMessage({parent, QMessageBox::Warning, exportTitle(),
                                  outcome.message + QStringLiteral("\r\n何も書き出していません。\r\n\r\n"
                                                                   "UTF-8（BOM 付き）で書き出しますか？"),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No})
                     != QMessageBox::Yes)
                     return;
-                encoding = csv::Encoding::Utf8;
+                encoding = exporting::Encoding::Utf8;
                 break;
             }
         }
@@ -115,7 +115,7 @@ bool importCsv(QWidget *parent)
 {
     QString directory;
     try {
-        directory = Module1::applicationDirectory();
+        directory = store::applicationDirectory();
     } catch (const store::Error &e) {
         reportError(parent, e);
         return false;
@@ -127,22 +127,22 @@ bool importCsv(QWidget *parent)
         return false;
     const QString path = QFileInfo(answer->path).absoluteFilePath();
     try {
-        ImportPreview preview(parent, path, csv::detectEncoding(path));
+        ImportPreview preview(parent, path, exporting::detectEncoding(path));
         if (preview.exec() != QDialog::Accepted)
             return false;
-        const csv::Encoding encoding = preview.encoding();
+        const exporting::Encoding encoding = preview.encoding();
         const qint64 size = QFileInfo(path).size();
 
         // Every line is checked before anything is written, so that the
         // user learns of every failing line at once.
-        csv::Check check;
+        exporting::Check check;
         {
             ProgressWindow progress(parent, "csvCheckProgress", importTitle(), path, size);
             progress.setText(QStringLiteral("ファイルを確かめています…"));
             progress.allowCancel();
             progress.show();
             progress.setDone(0);
-            check = csv::checkFile(path, encoding, [&](qint64 done) {
+            check = exporting::checkFile(path, encoding, [&](qint64 done) {
                 progress.setDone(done);
                 return !progress.cancelled();
             });
@@ -151,8 +151,8 @@ bool importCsv(QWidget *parent)
             return false;
         if (check.problemCount > 0) {
             QStringList lines;
-            for (const csv::Problem &p : check.problems.mid(0, ListedProblems))
-                lines << csv::describe(p);
+            for (const exporting::Problem &p : check.problems.mid(0, ListedProblems))
+                lines << exporting::describe(p);
             if (check.problemCount > lines.size())
                 lines << QStringLiteral("ほかに %1 行の問題があります。").arg(check.problemCount - lines.size());
             tell(parent, QMessageBox::Critical, importTitle(),
@@ -162,8 +162,8 @@ bool importCsv(QWidget *parent)
             return false;
         }
 
-        Module1::computeDatabasePath();
-        const QString database = Module1::databasePath();
+        store::computeDatabasePath();
+        const QString database = store::databasePath();
         if (!backupBeforeChange(parent, database))
             return false;
         store::BusyWait operation;
@@ -176,11 +176,11 @@ bool importCsv(QWidget *parent)
             progress.show();
             progress.setDone(0);
             try {
-                added = csv::importFile(*connection, path, encoding, [&](qint64 done) {
+                added = exporting::importFile(*connection, path, encoding, [&](qint64 done) {
                     progress.setDone(done);
                     return !progress.cancelled();
                 });
-            } catch (const csv::Cancelled &) {
+            } catch (const exporting::Cancelled &) {
                 return false;
             }
         }
@@ -192,4 +192,4 @@ bool importCsv(QWidget *parent)
     }
 }
 
-} // namespace common
+} // namespace screens

@@ -7,7 +7,7 @@ class RecordSet;
 }
 
 // The two CSV commands of the data screens' file menu.
-namespace common {
+namespace screens {
 
 // "CSV ファイルに書き出す(&E)...": asks for the file and its encoding (Qt's
 // save dialog, in the application directory), then writes `shown` (the list
@@ -23,4 +23,4 @@ void exportCsv(QWidget *parent, const store::RecordSet *shown);
 // added.
 bool importCsv(QWidget *parent);
 
-} // namespace common
+} // namespace screens

@@ -9,7 +9,7 @@
 #include <QShortcut>
 #include <QToolButton>
 
-namespace common {
+namespace screens {
 
 namespace {
 
@@ -266,4 +266,4 @@ void DataControl::showCurrentRow()
     }
 }
 
-} // namespace common
+} // namespace screens

@@ -11,7 +11,7 @@
 class QLabel;
 class QToolButton;
 
-namespace common {
+namespace screens {
 
 class ReadFailures;
 
@@ -23,7 +23,7 @@ class ReadFailures;
 // A current row that cannot be read (the file is locked by another program,
 // or damaged) leaves the bound controls empty, marked "読み込めませんでした"
 // where they can show it; the failure is reported once after the handler
-// (common::ReadFailures), and the row may not be written over: what the
+// (screens::ReadFailures), and the row may not be written over: what the
 // controls hold is not that book.
 class DataControl : public QWidget {
     Q_OBJECT
@@ -115,4 +115,4 @@ private:
     std::function<bool()> m_leaveCheck;
 };
 
-} // namespace common
+} // namespace screens

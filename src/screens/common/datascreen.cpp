@@ -8,9 +8,9 @@
 
 #include <QMenuBar>
 
-namespace common {
+namespace screens {
 
-DataScreen::DataScreen(const char *name, ui::Twips clientArea, const char *helpItemName)
+DataScreen::DataScreen(const char *name, screens::Twips clientArea, const char *helpItemName)
     : Form(name, clientArea)
 {
     mnufile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
@@ -86,4 +86,4 @@ void reportStoreError(QWidget *parent, const std::exception_ptr &error)
     }
 }
 
-} // namespace common
+} // namespace screens

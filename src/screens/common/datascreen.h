@@ -10,7 +10,7 @@ namespace store {
 class RecordSet;
 }
 
-namespace common {
+namespace screens {
 
 // A data screen: a window with the application's menu bar that is created
 // and loaded afresh every time it is shown, and destroyed when left.
@@ -29,7 +29,7 @@ class DataScreen : public Form {
     Q_OBJECT
 public:
     // helpItemName: the object name of the help item ("mnuhlo" on most screens).
-    DataScreen(const char *name, ui::Twips clientArea, const char *helpItemName = "mnuhlo");
+    DataScreen(const char *name, screens::Twips clientArea, const char *helpItemName = "mnuhlo");
 
     // Opens the screen's data; throws store::Error.
     virtual void load() = 0;
@@ -92,4 +92,4 @@ template <typename F> bool DataScreen::guarded(F &&body)
     }
 }
 
-} // namespace common
+} // namespace screens

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 
-namespace common {
+namespace screens {
 
 namespace {
 FileDialogHandler g_handler;
@@ -35,4 +35,4 @@ std::optional<FileAnswer> askForFile(const FileRequest &request)
                       std::max<int>(0, int(request.filters.indexOf(dialog.selectedNameFilter())))};
 }
 
-} // namespace common
+} // namespace screens

@@ -10,7 +10,7 @@ class QWidget;
 // The file dialogs of the application (Qt's own, so that they speak the
 // language of Qt's translation) go through here, so that tests can choose
 // files instead of a user.
-namespace common {
+namespace screens {
 
 struct FileRequest {
     QWidget *parent = nullptr;
@@ -33,4 +33,4 @@ std::optional<FileAnswer> askForFile(const FileRequest &request);
 using FileDialogHandler = std::function<std::optional<FileAnswer>(const FileRequest &)>;
 void setFileDialogHandler(FileDialogHandler handler);
 
-} // namespace common
+} // namespace screens

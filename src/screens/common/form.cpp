@@ -5,7 +5,7 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 
-namespace common {
+namespace screens {
 
 namespace {
 bool g_sessionEnding = false;
@@ -13,14 +13,14 @@ bool g_sessionEnding = false;
 
 void Form::setSessionEnding(bool ending) { g_sessionEnding = ending; }
 
-Form::Form(const char *name, ui::Twips clientArea, QWidget *parent)
+Form::Form(const char *name, screens::Twips clientArea, QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                               | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_client(new QWidget(this))
 {
     setObjectName(QLatin1String(name));
     m_client->setObjectName(QStringLiteral("client"));
-    m_client->setFixedSize(ui::toPixels(clientArea).size());
+    m_client->setFixedSize(screens::toPixels(clientArea).size());
     setCentralWidget(m_client);
     fixSize();
     centreOnScreen(this);
@@ -48,4 +48,4 @@ void Form::closeEvent(QCloseEvent *event)
     emit unloaded();
 }
 
-} // namespace common
+} // namespace screens

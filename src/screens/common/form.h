@@ -13,12 +13,12 @@
 // close box, the window menu's Close, Alt+F4) is the user's, and runs
 // queryUnload() first; a close while the desktop session ends runs nothing.
 // No close is ever refused.
-namespace common {
+namespace screens {
 
 class Form : public QMainWindow {
     Q_OBJECT
 public:
-    Form(const char *name, ui::Twips clientArea, QWidget *parent = nullptr);
+    Form(const char *name, screens::Twips clientArea, QWidget *parent = nullptr);
 
     // The client area, parent of the form's controls.
     QWidget *client() const { return m_client; }
@@ -45,4 +45,4 @@ private:
     bool m_unloading = false;
 };
 
-} // namespace common
+} // namespace screens

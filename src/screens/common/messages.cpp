@@ -2,7 +2,7 @@
 
 #include "store/error.h"
 
-namespace common {
+namespace screens {
 
 namespace {
 MessageHandler g_handler;
@@ -53,4 +53,4 @@ void notifyNotFound(QWidget *parent)
                  QMessageBox::Ok, QMessageBox::Ok});
 }
 
-} // namespace common
+} // namespace screens

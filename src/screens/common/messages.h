@@ -9,7 +9,7 @@ class Error;
 
 // All message boxes of the application go through here, so that tests can
 // answer them instead of a user.
-namespace common {
+namespace screens {
 
 struct Message {
     QWidget *parent = nullptr;
@@ -46,4 +46,4 @@ bool confirmSameBook(QWidget *parent, const QStringList &numbers, int count);
 // titled "検索失敗", with the exclamation icon and OK.
 void notifyNotFound(QWidget *parent);
 
-} // namespace common
+} // namespace screens

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace ui {
+namespace screens {
 
 namespace {
 
@@ -130,4 +130,4 @@ bool YearBox::convertEraYear()
     return true;
 }
 
-} // namespace ui
+} // namespace screens

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-namespace ui {
+namespace screens {
 
 // Text typed into a number box with its full-width forms folded to ASCII:
 // the full-width digits, signs, letters and punctuation, the ideographic
@@ -48,4 +48,4 @@ public:
     bool convertEraYear();
 };
 
-} // namespace ui
+} // namespace screens

@@ -9,11 +9,11 @@
 #include <QLabel>
 #include <QProgressBar>
 
-namespace common {
+namespace screens {
 
 namespace {
-const ui::Twips withoutButton{0, 0, 5400, 1500};
-const ui::Twips withButton{0, 0, 5400, 2100};
+const screens::Twips withoutButton{0, 0, 5400, 1500};
+const screens::Twips withButton{0, 0, 5400, 2100};
 } // namespace
 
 ProgressWindow::ProgressWindow(QWidget *parent, const char *name, const QString &title, const QString &path,
@@ -23,15 +23,15 @@ ProgressWindow::ProgressWindow(QWidget *parent, const char *name, const QString 
     setObjectName(QLatin1String(name));
     setWindowTitle(title);
     setWindowModality(Qt::ApplicationModal);
-    setFixedSize(ui::toPixels(withoutButton).size());
-    m_text = ui::label(this, "status", QString(), {120, 120, 5160, 330});
+    setFixedSize(screens::toPixels(withoutButton).size());
+    m_text = screens::label(this, "status", QString(), {120, 120, 5160, 330});
     m_text->setTextFormat(Qt::PlainText);
-    auto *where = ui::label(this, "path", path, {120, 480, 5160, 330});
+    auto *where = screens::label(this, "path", path, {120, 480, 5160, 330});
     where->setTextFormat(Qt::PlainText);
     where->setToolTip(path);
     m_bar = new QProgressBar(this);
     m_bar->setObjectName(QStringLiteral("progress"));
-    m_bar->setGeometry(ui::toPixels({120, 900, 5160, 375}));
+    m_bar->setGeometry(screens::toPixels({120, 900, 5160, 375}));
     // The bar counts in thousandths, so that any total fits its int range.
     m_bar->setRange(0, 1000);
     m_bar->setValue(0);
@@ -44,9 +44,9 @@ void ProgressWindow::allowCancel()
 {
     if (m_cancel)
         return;
-    m_cancel = ui::button(this, "cancel", QStringLiteral("キャンセル"), {3960, 1440, 1320, 435});
+    m_cancel = screens::button(this, "cancel", QStringLiteral("キャンセル"), {3960, 1440, 1320, 435});
     connect(m_cancel, &QPushButton::clicked, this, &ProgressWindow::cancel);
-    setFixedSize(ui::toPixels(withButton).size());
+    setFixedSize(screens::toPixels(withButton).size());
     centreOnScreen(this);
 }
 
@@ -83,4 +83,4 @@ void ProgressWindow::setDone(qint64 done)
     QCoreApplication::processEvents(m_cancel ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
 }
 
-} // namespace common
+} // namespace screens

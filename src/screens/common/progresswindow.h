@@ -6,7 +6,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-namespace common {
+namespace screens {
 
 // A small modal window that shows how far a long operation has come: what
 // is happening (setText), the file it works on and a progress bar. Without
@@ -51,4 +51,4 @@ private:
     bool m_cancelled = false;
 };
 
-} // namespace common
+} // namespace screens

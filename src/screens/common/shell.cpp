@@ -7,7 +7,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 
-namespace common::shell {
+namespace screens::shell {
 
 namespace {
 Opener g_opener;
@@ -31,10 +31,10 @@ void open(QWidget *, const QString &file, const QString &directory)
 void openHelp(QWidget *window)
 {
     try {
-        open(window, QStringLiteral("index.htm"), Module1::places().helpDirectory);
+        open(window, QStringLiteral("index.htm"), store::places().helpDirectory);
     } catch (const store::Error &e) {
         reportError(window, e);
     }
 }
 
-} // namespace common::shell
+} // namespace screens::shell

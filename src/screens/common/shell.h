@@ -8,7 +8,7 @@ class QWidget;
 
 // The desktop shell: opens documents with the program the user's desktop
 // associates with them. Tests replace the opener.
-namespace common::shell {
+namespace screens::shell {
 
 // Asks the shell to open `file` of `directory` and returns at once. A
 // missing file or a desktop without a viewer shows nothing and changes
@@ -22,4 +22,4 @@ void setOpener(Opener opener); // an empty function restores the desktop's
 // directory, or the one installed with the program.
 void openHelp(QWidget *window);
 
-} // namespace common::shell
+} // namespace screens::shell

@@ -6,7 +6,7 @@
 #include <QGuiApplication>
 #include <QWidget>
 
-namespace common {
+namespace screens {
 
 void showWaitCursorWhileBusy()
 {
@@ -44,4 +44,4 @@ void ReadFailures::report()
     reportError(m_window ? m_window->window() : nullptr, error);
 }
 
-} // namespace common
+} // namespace screens

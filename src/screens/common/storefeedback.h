@@ -10,7 +10,7 @@
 class QWidget;
 
 // What the user sees of a store that has to wait or cannot read.
-namespace common {
+namespace screens {
 
 // Shows the wait cursor whenever the store waits for a file that another
 // program holds locked. Called once at start-up.
@@ -48,4 +48,4 @@ private:
     std::optional<store::Error> m_pending;
 };
 
-} // namespace common
+} // namespace screens

@@ -10,7 +10,7 @@
 
 #include <limits>
 
-namespace ui {
+namespace screens {
 
 TextBox::TextBox(QWidget *parent) : QLineEdit(parent)
 {
@@ -109,4 +109,4 @@ void TextBox::keyPressEvent(QKeyEvent *event)
     QLineEdit::keyPressEvent(event);
 }
 
-} // namespace ui
+} // namespace screens

@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QLineEdit>
 
-namespace ui {
+namespace screens {
 
 // A single-line text box that stays responsive whatever the length of its
 // text.
@@ -57,4 +57,4 @@ private:
     QColor m_textColor; // while a long value is shown greyed
 };
 
-} // namespace ui
+} // namespace screens

@@ -11,7 +11,7 @@
 
 #include <limits>
 
-namespace ui {
+namespace screens {
 
 int toPixels(int twips) { return qRound(twips / 15.0); }
 
@@ -106,4 +106,4 @@ QWidget *line(QWidget *parent, const char *name, int x1, int x2, int y, QPalette
 
 QColor systemColor(QPalette::ColorRole role) { return QApplication::palette().color(role); }
 
-} // namespace ui
+} // namespace screens

@@ -17,7 +17,7 @@ class QWidget;
 
 // Builders for the controls of the screens. Positions are given in twips
 // (15 twips are one pixel at 96 dots per inch), relative to the parent.
-namespace ui {
+namespace screens {
 
 struct Twips {
     int left, top, width, height;
@@ -68,4 +68,4 @@ QWidget *line(QWidget *parent, const char *name, int x1, int x2, int y, QPalette
 // A window-background colour of the platform's palette, for system colours.
 QColor systemColor(QPalette::ColorRole role);
 
-} // namespace ui
+} // namespace screens

@@ -15,31 +15,31 @@
 
 namespace screens {
 
-Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
+Main2::Main2() : screens::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
 {
     setWindowTitle(QStringLiteral("ブクレア")); // replaced by the load at once
     setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
     QWidget *c = client();
 
     // A thin separator under the menu bar, across the whole width.
-    Line1 = ui::line(c, "Line1", -645, 8985, 0, QPalette::Mid);
-    Line2 = ui::line(c, "Line2", 0, 8880, 15, QPalette::HighlightedText);
+    Line1 = screens::line(c, "Line1", -645, 8985, 0, QPalette::Mid);
+    Line2 = screens::line(c, "Line2", 0, 8880, 15, QPalette::HighlightedText);
 
     // The data control stands in "データ操作"; the panel binds to it, so it
     // is made first and placed with the frame below.
-    Frame4 = ui::frame(c, "Frame4", QStringLiteral("データ操作"), {5760, 2520, 3015, 2295});
-    Frame4->setFont(ui::font(12));
-    Data1 = new common::DataControl(Frame4);
+    Frame4 = screens::frame(c, "Frame4", QStringLiteral("データ操作"), {5760, 2520, 3015, 2295});
+    Frame4->setFont(screens::font(12));
+    Data1 = new screens::DataControl(Frame4);
     Data1->setObjectName(QStringLiteral("Data1"));
-    Data1->setGeometry(ui::toPixels({1080, 1800, 1815, 375}));
+    Data1->setGeometry(screens::toPixels({1080, 1800, 1815, 375}));
 
     panel = new RecordPanel(c, Data1, {"Text4", 345, {1680, 240, 615, 255}});
 
     // The buttons of the frame use the window's own font, not the frame's.
-    const QFont plain = ui::font(9);
+    const QFont plain = screens::font(9);
     Data1->setFont(plain);
-    auto button = [&](const char *name, const char *caption, ui::Twips at) {
-        QPushButton *b = ui::button(Frame4, name, QString::fromUtf8(caption), at);
+    auto button = [&](const char *name, const char *caption, screens::Twips at) {
+        QPushButton *b = screens::button(Frame4, name, QString::fromUtf8(caption), at);
         b->setFont(plain);
         return b;
     };
@@ -48,20 +48,20 @@ Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
     cmdrep = button("cmdrep", "データ一覧", {120, 1320, 1335, 375});
     cmdadd = button("cmdadd", "メニュー", {120, 1800, 855, 375});
 
-    Text5 = ui::textBox(Frame4, "Text5", {1620, 360, 1215, 375});
-    ui::setBackground(Text5, Qt::white);
-    Text5->setFont(ui::font(12));
+    Text5 = screens::textBox(Frame4, "Text5", {1620, 360, 1215, 375});
+    screens::setBackground(Text5, Qt::white);
+    Text5->setFont(screens::font(12));
     Text5->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     Command5 = button("Command5", "蔵書番号検索", {1620, 840, 1215, 375});
     Command6 = button("Command6", "検索リセット", {1620, 1320, 1215, 375});
     for (QPushButton *b : {Command5, Command6})
-        ui::setBackground(b, QColor(192, 192, 255));
+        screens::setBackground(b, QColor(192, 192, 255));
     // Only a box around the search group, drawn behind it.
-    Frame11 = ui::frame(Frame4, "Frame11", QString(), {1560, 210, 1335, 1545});
+    Frame11 = screens::frame(Frame4, "Frame11", QString(), {1560, 210, 1335, 1545});
     Frame11->lower();
 
-    Text7 = ui::textBox(c, "Text7", {8160, 3960, 525, 315});
-    ui::setBackground(Text7, ui::systemColor(QPalette::Window));
+    Text7 = screens::textBox(c, "Text7", {8160, 3960, 525, 315});
+    screens::setBackground(Text7, screens::systemColor(QPalette::Window));
     Text7->setEnabled(false);
     Text7->hide();
 
@@ -74,7 +74,7 @@ Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
         setTabOrder(order[i - 1], order[i]);
     panel->TitleBox->setFocus();
 
-    connect(Data1, &common::DataControl::Reposition, this, &Main2::Data1_Reposition);
+    connect(Data1, &screens::DataControl::Reposition, this, &Main2::Data1_Reposition);
     Data1->setLeaveCheck([this] { return saveBeforeLeaving(); });
     connect(Command2, &QPushButton::clicked, this, &Main2::Command2_Click);
     connect(Command1, &QPushButton::clicked, this, &Main2::Command1_Click);
@@ -86,8 +86,8 @@ Main2::Main2() : common::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
 
 void Main2::load()
 {
-    Module1::computeDatabasePath();
-    Data1->setDatabaseName(Module1::databasePath());
+    store::computeDatabasePath();
+    Data1->setDatabaseName(store::databasePath());
     Data1->setRecordSource(store::RecordSource::wholeTable());
     Data1->refresh();
     Data1->recordset()->moveLast();
@@ -128,8 +128,8 @@ void Main2::Command2_Click()
     // empty the book.
     if (!guarded([this] { Data1->requireCurrentRowShown(QStringLiteral("データを修正しません。")); }))
         return;
-    if (!common::confirm(this, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"))
-        || !common::backupBeforeChange(this, Module1::databasePath()))
+    if (!screens::confirm(this, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"))
+        || !screens::backupBeforeChange(this, store::databasePath()))
         return;
     writeCorrection();
 }
@@ -152,14 +152,14 @@ bool Main2::saveBeforeLeaving()
 {
     if (!hasCurrentBook() || !Data1->edited())
         return true;
-    const QMessageBox::StandardButton answer = common::showMessage(
+    const QMessageBox::StandardButton answer = screens::showMessage(
         {this, QMessageBox::Question, QStringLiteral("データ修正"), QStringLiteral("変更を保存しますか？"),
          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes});
     if (answer == QMessageBox::No)
         return true;
     if (answer != QMessageBox::Yes)
         return false;
-    return common::backupBeforeChange(this, Module1::databasePath()) && writeCorrection();
+    return screens::backupBeforeChange(this, store::databasePath()) && writeCorrection();
 }
 
 // "削除": deletes the current book once confirmed, then shows the last book
@@ -170,8 +170,8 @@ void Main2::Command1_Click()
     if (m_bookCount > 1 && hasCurrentBook()) {
         // A book that could not be read is not deleted unseen.
         if (guarded([this] { Data1->requireCurrentRowShown(QStringLiteral("データを削除しません。")); })
-            && common::confirm(this, QStringLiteral("データ削除"), QStringLiteral("このデータを削除します。"))
-            && common::backupBeforeChange(this, Module1::databasePath())
+            && screens::confirm(this, QStringLiteral("データ削除"), QStringLiteral("このデータを削除します。"))
+            && screens::backupBeforeChange(this, store::databasePath())
             && guarded([this] { Data1->deleteRecord(); })) {
             // The book is gone from the file: the count follows at once,
             // whatever happens to the reopening below.
@@ -201,7 +201,7 @@ void Main2::Command5_Click()
     // The refresh has shown the first book found in the panel; an empty
     // result stays open.
     if (Data1->recordset()->recordCount() == 0)
-        common::notifyNotFound(this);
+        screens::notifyNotFound(this);
 }
 
 // "検索リセット": searches with an empty number, which finds every book

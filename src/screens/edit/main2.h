@@ -6,7 +6,7 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
-namespace common {
+namespace screens {
 class DataControl;
 }
 
@@ -21,7 +21,7 @@ class RecordPanel;
 //
 // The window caption carries the book count, taken at load and lowered by
 // each deletion made here; a number search never changes it.
-class Main2 : public common::DataScreen {
+class Main2 : public screens::DataScreen {
     Q_OBJECT
 public:
     explicit Main2();
@@ -29,14 +29,14 @@ public:
     void load() override;
 
     RecordPanel *panel;
-    common::DataControl *Data1;
+    screens::DataControl *Data1;
     QGroupBox *Frame4;     // "データ操作"
     QGroupBox *Frame11;    // the box around the search group
     QPushButton *Command2; // "修正"
     QPushButton *Command1; // "削除"
     QPushButton *cmdrep;   // "データ一覧"
     QPushButton *cmdadd;   // "メニュー"
-    ui::TextBox *Text5;    // the number box of the search
+    screens::TextBox *Text5;    // the number box of the search
     QPushButton *Command5; // "蔵書番号検索"
     QPushButton *Command6; // "検索リセット"
     QLineEdit *Text7;      // hidden copy of the book count

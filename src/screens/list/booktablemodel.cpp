@@ -10,12 +10,12 @@
 
 namespace screens {
 
-BookTableModel::BookTableModel(common::DataControl *data, QObject *parent)
-    : QAbstractTableModel(parent), m_data(data), m_failures(new common::ReadFailures(data))
+BookTableModel::BookTableModel(screens::DataControl *data, QObject *parent)
+    : QAbstractTableModel(parent), m_data(data), m_failures(new screens::ReadFailures(data))
 {
     // The data control has already replaced its record set when it tells us;
     // nothing reads the model in between, so a plain reset is enough.
-    connect(m_data, &common::DataControl::recordsetChanged, this, [this] {
+    connect(m_data, &screens::DataControl::recordsetChanged, this, [this] {
         beginResetModel();
         m_unread.clear();
         endResetModel();

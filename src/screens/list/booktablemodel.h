@@ -5,7 +5,7 @@
 #include <QSet>
 #include <chrono>
 
-namespace common {
+namespace screens {
 class DataControl;
 class ReadFailures;
 }
@@ -25,7 +25,7 @@ namespace screens {
 // A row that cannot be read while the grid paints (the file is locked by
 // another program, or damaged) shows as empty cells marked with a hatched
 // background and the reason as their tooltip; the failure is reported once
-// after the paint (common::ReadFailures), and the row is read again the
+// after the paint (screens::ReadFailures), and the row is read again the
 // next time it is painted.
 //
 // The display text of a cell stops after DisplayLength characters, all a
@@ -35,7 +35,7 @@ class BookTableModel : public QAbstractTableModel {
 public:
     static constexpr int DisplayLength = 1000;
 
-    explicit BookTableModel(common::DataControl *data, QObject *parent = nullptr);
+    explicit BookTableModel(screens::DataControl *data, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -49,8 +49,8 @@ public:
 private:
     store::RecordSet *recordset() const;
 
-    QPointer<common::DataControl> m_data; // gone first when the screen closes
-    common::ReadFailures *m_failures;
+    QPointer<screens::DataControl> m_data; // gone first when the screen closes
+    screens::ReadFailures *m_failures;
     mutable QSet<int> m_unread; // rows that failed at their last reading
 };
 

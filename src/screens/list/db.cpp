@@ -25,54 +25,54 @@ const QString &designCaption()
 
 } // namespace
 
-db::db() : common::DataScreen("db", {0, 0, 11910, 7800})
+db::db() : screens::DataScreen("db", {0, 0, 11910, 7800})
 {
     setWindowTitle(designCaption());
     setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
     QWidget *c = client();
 
     // A thin separator under the menu bar.
-    Line1_0 = ui::line(c, "Line1_0", 0, 11880, 0, QPalette::Mid);
-    Line1_1 = ui::line(c, "Line1_1", 0, 11880, 15, QPalette::Base);
+    Line1_0 = screens::line(c, "Line1_0", 0, 11880, 0, QPalette::Mid);
+    Line1_1 = screens::line(c, "Line1_1", 0, 11880, 15, QPalette::Base);
 
     // The data control and the count box are never shown.
-    Data1 = new common::DataControl(c);
+    Data1 = new screens::DataControl(c);
     Data1->setObjectName(QStringLiteral("Data1"));
-    Data1->setGeometry(ui::toPixels(ui::Twips{180, 4065, 1755, 375}));
+    Data1->setGeometry(screens::toPixels(screens::Twips{180, 4065, 1755, 375}));
     Data1->setCaption(QStringLiteral("Data1"));
     Data1->hide();
-    Text2 = ui::textBox(c, "Text2", {1965, 4155, 525, 270});
+    Text2 = screens::textBox(c, "Text2", {1965, 4155, 525, 270});
     Text2->setText(QStringLiteral("Text2"));
     Text2->hide();
 
     fg = new Grid(c);
     fg->setObjectName(QStringLiteral("fg"));
-    fg->setGeometry(ui::toPixels(ui::Twips{120, 120, 11700, 5835}));
+    fg->setGeometry(screens::toPixels(screens::Twips{120, 120, 11700, 5835}));
     fgModel = new BookTableModel(Data1, fg);
     fg->setModel(fgModel);
 
-    Frame2 = ui::frame(c, "Frame2", QStringLiteral("検索（キーワードを1つ入力⇒ジャンル選択）"), {120, 6120, 5535, 1575});
-    Text1 = ui::textBox(Frame2, "Text1", {300, 330, 2175, 270});
-    ui::setInputMethod(Text1, true);
-    Command14 = ui::button(Frame2, "Command14", QStringLiteral("書名"), {300, 690, 975, 735});
-    Command12 = ui::button(Frame2, "Command12", QStringLiteral("著者名"), {1260, 690, 1335, 375});
-    Command13 = ui::button(Frame2, "Command13", QStringLiteral("出版社"), {1260, 1050, 1335, 375});
-    Command6 = ui::button(Frame2, "Command6", QStringLiteral("出版年"), {2580, 330, 1335, 375});
-    Command8 = ui::button(Frame2, "Command8", QStringLiteral("分類"), {2580, 690, 1335, 375});
-    Command10 = ui::button(Frame2, "Command10", QStringLiteral("蔵書番号"), {2580, 1050, 1335, 375});
-    Command7 = ui::button(Frame2, "Command7", QStringLiteral("設定キー"), {3900, 330, 1335, 375});
-    Command9 = ui::button(Frame2, "Command9", QStringLiteral("貸出の状態"), {3900, 690, 1335, 375});
-    Command11 = ui::button(Frame2, "Command11", QStringLiteral("保管場所"), {3900, 1050, 1335, 375});
+    Frame2 = screens::frame(c, "Frame2", QStringLiteral("検索（キーワードを1つ入力⇒ジャンル選択）"), {120, 6120, 5535, 1575});
+    Text1 = screens::textBox(Frame2, "Text1", {300, 330, 2175, 270});
+    screens::setInputMethod(Text1, true);
+    Command14 = screens::button(Frame2, "Command14", QStringLiteral("書名"), {300, 690, 975, 735});
+    Command12 = screens::button(Frame2, "Command12", QStringLiteral("著者名"), {1260, 690, 1335, 375});
+    Command13 = screens::button(Frame2, "Command13", QStringLiteral("出版社"), {1260, 1050, 1335, 375});
+    Command6 = screens::button(Frame2, "Command6", QStringLiteral("出版年"), {2580, 330, 1335, 375});
+    Command8 = screens::button(Frame2, "Command8", QStringLiteral("分類"), {2580, 690, 1335, 375});
+    Command10 = screens::button(Frame2, "Command10", QStringLiteral("蔵書番号"), {2580, 1050, 1335, 375});
+    Command7 = screens::button(Frame2, "Command7", QStringLiteral("設定キー"), {3900, 330, 1335, 375});
+    Command9 = screens::button(Frame2, "Command9", QStringLiteral("貸出の状態"), {3900, 690, 1335, 375});
+    Command11 = screens::button(Frame2, "Command11", QStringLiteral("保管場所"), {3900, 1050, 1335, 375});
 
-    Frame4 = ui::frame(c, "Frame4", QStringLiteral("蔵書番号で並べ替え"), {5760, 6120, 1935, 1575});
-    Command15 = ui::button(Frame4, "Command15", QStringLiteral("降順"), {120, 360, 1695, 495});
-    Command5 = ui::button(Frame4, "Command5", QStringLiteral("昇順"), {120, 960, 1695, 495});
-    Frame1 = ui::frame(c, "Frame1", QStringLiteral("出版年で並べ替え"), {7800, 6120, 1935, 1575});
-    Command2 = ui::button(Frame1, "Command2", QStringLiteral("降順"), {120, 360, 1695, 495});
-    Command3 = ui::button(Frame1, "Command3", QStringLiteral("昇順"), {120, 960, 1695, 495});
-    Frame3 = ui::frame(c, "Frame3", QStringLiteral("データ操作"), {9840, 6120, 1935, 975});
-    Command4 = ui::button(Frame3, "Command4", QStringLiteral("Excelデータ変換"), {120, 360, 1695, 495});
-    Command1 = ui::button(c, "Command1", QStringLiteral("メニュー"), {9960, 7200, 1695, 495});
+    Frame4 = screens::frame(c, "Frame4", QStringLiteral("蔵書番号で並べ替え"), {5760, 6120, 1935, 1575});
+    Command15 = screens::button(Frame4, "Command15", QStringLiteral("降順"), {120, 360, 1695, 495});
+    Command5 = screens::button(Frame4, "Command5", QStringLiteral("昇順"), {120, 960, 1695, 495});
+    Frame1 = screens::frame(c, "Frame1", QStringLiteral("出版年で並べ替え"), {7800, 6120, 1935, 1575});
+    Command2 = screens::button(Frame1, "Command2", QStringLiteral("降順"), {120, 360, 1695, 495});
+    Command3 = screens::button(Frame1, "Command3", QStringLiteral("昇順"), {120, 960, 1695, 495});
+    Frame3 = screens::frame(c, "Frame3", QStringLiteral("データ操作"), {9840, 6120, 1935, 975});
+    Command4 = screens::button(Frame3, "Command4", QStringLiteral("Excelデータ変換"), {120, 360, 1695, 495});
+    Command1 = screens::button(c, "Command1", QStringLiteral("メニュー"), {9960, 7200, 1695, 495});
 
     // The focus order: the search box comes first and holds the focus when
     // the screen opens.
@@ -102,8 +102,8 @@ db::db() : common::DataScreen("db", {0, 0, 11910, 7800})
 
 void db::load()
 {
-    Module1::computeDatabasePath();
-    Data1->setDatabaseName(Module1::databasePath());
+    store::computeDatabasePath();
+    Data1->setDatabaseName(store::databasePath());
     Data1->setRecordSource(store::RecordSource::wholeTable());
     Data1->refresh();
     // Moving to the last row of an empty table does nothing here, and the
@@ -125,11 +125,11 @@ void db::fieldSearch(store::Field field)
     guarded([&] {
         // The keyword is taken as typed, anywhere in the field; wildcards
         // keep their meaning.
-        Module1::lastSearch() = store::RecordSource::search(field, u'*' + Text1->value() + u'*');
-        Data1->setRecordSource(Module1::lastSearch());
+        store::lastSearch() = store::RecordSource::search(field, u'*' + Text1->value() + u'*');
+        Data1->setRecordSource(store::lastSearch());
         Data1->refresh();
         if (Data1->recordset()->recordCount() < 1) {
-            common::notifyNotFound(this);
+            screens::notifyNotFound(this);
         }
     });
 }
@@ -185,13 +185,13 @@ void db::Command4_Click()
             reloaded = true;
             return;
         }
-        exportList(this, *rs, xls::exportPath());
+        exportList(this, *rs, exporting::exportPath());
     });
     if (reloaded)
-        common::showMessage({this, QMessageBox::Warning, QStringLiteral("Excelデータ変換"),
+        screens::showMessage({this, QMessageBox::Warning, QStringLiteral("Excelデータ変換"),
                              QStringLiteral("一覧を表示した後で、他のプログラムが %1 を置き換えたか変更しました。\r\n"
                                             "一覧を今のデータで表示し直しました。確かめてから、もう一度書き出してください。")
-                                 .arg(Module1::databasePath())});
+                                 .arg(store::databasePath())});
 }
 
 const store::RecordSet *db::rowsToExport() const { return Data1->recordset(); }

@@ -7,7 +7,7 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
-namespace common {
+namespace screens {
 class DataControl;
 }
 
@@ -18,7 +18,7 @@ class Grid;
 
 // The list screen: the whole collection in a grid, searched by one field
 // with one keyword, sorted by collection number or year, and counted.
-class db : public common::DataScreen {
+class db : public screens::DataScreen {
     Q_OBJECT
 public:
     explicit db();
@@ -28,7 +28,7 @@ public:
     Grid *fg;
     BookTableModel *fgModel;
     QGroupBox *Frame2; // search
-    ui::TextBox *Text1; // the search box
+    screens::TextBox *Text1; // the search box
     QPushButton *Command14, *Command12, *Command13, *Command6, *Command8, *Command10, *Command7, *Command9,
         *Command11; // the nine field searches
     QGroupBox *Frame3; // "データ操作"
@@ -39,7 +39,7 @@ public:
     QPushButton *Command15, *Command5;
     QPushButton *Command1; // "メニュー"
     QLineEdit *Text2;      // hidden: the book count
-    common::DataControl *Data1;
+    screens::DataControl *Data1;
     QWidget *Line1_0, *Line1_1;
 
     int bookCount = 0;

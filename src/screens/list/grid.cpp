@@ -55,11 +55,11 @@ Grid::Grid(QWidget *parent) : QTableView(parent)
     setWordWrap(false);
     // Tab leaves the grid for the next control instead of moving between cells.
     setTabKeyNavigation(false);
-    setFont(ui::font(9));
+    setFont(screens::font(9));
 
     // Every row has the same fixed height: the view then never measures rows,
     // which keeps scrolling through a large collection cheap.
-    const int rowHeight = ui::toPixels(RowHeightTwips);
+    const int rowHeight = screens::toPixels(RowHeightTwips);
     QHeaderView *rows = verticalHeader();
     rows->setMinimumSectionSize(rowHeight);
     rows->setDefaultSectionSize(rowHeight);
@@ -97,7 +97,7 @@ void Grid::setColWidth(int column, int twips)
 {
     m_colWidths[column] = twips;
     m_userWidths.erase(column);
-    applyColWidth(column, ui::toPixels(twips));
+    applyColWidth(column, screens::toPixels(twips));
 }
 
 void Grid::applyColWidth(int column, int px)
@@ -114,7 +114,7 @@ void Grid::applyColWidths()
 {
     for (const auto &[column, twips] : m_colWidths) {
         const auto user = m_userWidths.find(column);
-        applyColWidth(column, user != m_userWidths.end() ? user->second : ui::toPixels(twips));
+        applyColWidth(column, user != m_userWidths.end() ? user->second : screens::toPixels(twips));
     }
 }
 
@@ -130,8 +130,8 @@ bool Grid::viewportEvent(QEvent *event)
         QString text = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
         if (text.isEmpty() && index.isValid())
             text = index.data(Qt::EditRole).toString();
-        if (text.size() > ui::TextBox::EditableLength)
-            text = text.left(ui::TextBox::EditableLength) + u'…';
+        if (text.size() > screens::TextBox::EditableLength)
+            text = text.left(screens::TextBox::EditableLength) + u'…';
         if (text.isEmpty())
             QToolTip::hideText();
         else

@@ -14,7 +14,7 @@ bool exportList(QWidget *parent, const store::RecordSet &rs, const QString &path
 {
     const QString title = QStringLiteral("Excelデータ変換");
     if (QFileInfo::exists(path)) {
-        const auto answer = common::showMessage(
+        const auto answer = screens::showMessage(
             {parent, QMessageBox::Question, title,
              QStringLiteral("この場所に「%1」という名前のファイルが既にあります。\r\n置き換えますか？")
                  .arg(QFileInfo(path).fileName()),
@@ -23,11 +23,11 @@ bool exportList(QWidget *parent, const store::RecordSet &rs, const QString &path
             return false;
     }
 
-    common::ProgressWindow progress(parent, "exportProgress", title, path, rs.recordCount());
+    screens::ProgressWindow progress(parent, "exportProgress", title, path, rs.recordCount());
     progress.setText(QStringLiteral("書き出しています…"));
     progress.show();
     progress.setDone(0);
-    xls::Workbook book;
+    exporting::Workbook book;
     // The folder (the user's documents folder) may not exist yet; a failure
     // to make it is told by the save below.
     QDir().mkpath(QFileInfo(path).path());
@@ -35,7 +35,7 @@ bool exportList(QWidget *parent, const store::RecordSet &rs, const QString &path
                          && book.saveAs(path);
     progress.close();
     if (!written)
-        common::showMessage({parent, QMessageBox::Critical, title, book.error(), QMessageBox::Ok, QMessageBox::Ok});
+        screens::showMessage({parent, QMessageBox::Critical, title, book.error(), QMessageBox::Ok, QMessageBox::Ok});
     return written;
 }
 

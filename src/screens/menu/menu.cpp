@@ -9,22 +9,22 @@
 
 namespace screens {
 
-Menu::Menu(QWidget *parent) : common::Form("Menu", {0, 0, 4980, 2235}, parent)
+Menu::Menu(QWidget *parent) : screens::Form("Menu", {0, 0, 4980, 2235}, parent)
 {
     setWindowTitle(QStringLiteral("Menu"));
     setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
 
     QWidget *c = client();
-    Combo1 = ui::comboBox(c, "Combo1", {840, 1170, 3255, 300});
+    Combo1 = screens::comboBox(c, "Combo1", {840, 1170, 3255, 300});
     Combo1->addItems({QStringLiteral("新規登録"), QStringLiteral("修正・削除"), QStringLiteral("データ一覧"),
                       QStringLiteral("終了")});
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QStringLiteral("プルダウンで選択してください"));
-    Command1 = ui::button(c, "Command1", QStringLiteral("OK"), {1920, 1650, 1455, 375});
-    Command3 = ui::button(c, "Command3", QStringLiteral("ヘルプ"), {3480, 1650, 1215, 375});
+    Command1 = screens::button(c, "Command1", QStringLiteral("OK"), {1920, 1650, 1455, 375});
+    Command3 = screens::button(c, "Command3", QStringLiteral("ヘルプ"), {3480, 1650, 1215, 375});
     // The picture box is wider than the window; its right edge lies under
     // the border, the banner itself is fully visible.
-    Picture1 = ui::label(c, "Picture1", QString(), {0, 0, 5250, 885});
+    Picture1 = screens::label(c, "Picture1", QString(), {0, 0, 5250, 885});
     Picture1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Picture1->setPixmap(QPixmap(QStringLiteral(":/banner.gif")));
@@ -53,6 +53,6 @@ void Menu::Command1_Click()
         unload();
 }
 
-void Menu::Command3_Click() { common::shell::openHelp(this); }
+void Menu::Command3_Click() { screens::shell::openHelp(this); }
 
 } // namespace screens

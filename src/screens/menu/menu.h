@@ -12,7 +12,7 @@ namespace screens {
 // hidden, never destroyed, while a data screen is shown. It opens no screen
 // itself: "OK" asks for the chosen screen through a signal, and the
 // application hides the menu once that screen has loaded and appears.
-class Menu : public common::Form {
+class Menu : public screens::Form {
     Q_OBJECT
 public:
     explicit Menu(QWidget *parent = nullptr);

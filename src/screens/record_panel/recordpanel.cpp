@@ -28,17 +28,17 @@ struct BoxDesign {
     Holds holds = Holds::Text;
 };
 
-QLineEdit *boundBox(QGroupBox *frame, const char *name, int width, const BoxDesign &d, common::DataControl *data)
+QLineEdit *boundBox(QGroupBox *frame, const char *name, int width, const BoxDesign &d, screens::DataControl *data)
 {
-    const ui::Twips at{120, 360, width, 375};
-    QLineEdit *box = d.holds == Holds::Year     ? ui::place(new ui::YearBox(frame), name, at)
-                     : d.holds == Holds::Number ? ui::place(new ui::NumberBox(frame), name, at)
-                                                : ui::textBox(frame, name, at);
-    ui::setBackground(box, d.background);
-    box->setFont(ui::font(d.points, d.bold));
+    const screens::Twips at{120, 360, width, 375};
+    QLineEdit *box = d.holds == Holds::Year     ? screens::place(new screens::YearBox(frame), name, at)
+                     : d.holds == Holds::Number ? screens::place(new screens::NumberBox(frame), name, at)
+                                                : screens::textBox(frame, name, at);
+    screens::setBackground(box, d.background);
+    box->setFont(screens::font(d.points, d.bold));
     box->setAlignment(d.alignment | Qt::AlignVCenter);
     if (d.ime != Ime::Untouched)
-        ui::setInputMethod(box, d.ime == Ime::On);
+        screens::setInputMethod(box, d.ime == Ime::On);
     data->bind(box, QString::fromUtf8(d.field));
     return box;
 }
@@ -57,11 +57,11 @@ const QStringList &RecordPanel::categories()
     return items;
 }
 
-RecordPanel::RecordPanel(QWidget *client, common::DataControl *data, const Placement &placement) : QObject(client)
+RecordPanel::RecordPanel(QWidget *client, screens::DataControl *data, const Placement &placement) : QObject(client)
 {
-    auto frame = [client](const char *name, const char *caption, ui::Twips at) {
-        QGroupBox *f = ui::frame(client, name, QString::fromUtf8(caption), at);
-        f->setFont(ui::font(12));
+    auto frame = [client](const char *name, const char *caption, screens::Twips at) {
+        QGroupBox *f = screens::frame(client, name, QString::fromUtf8(caption), at);
+        f->setFont(screens::font(12));
         return f;
     };
     Frame3 = frame("Frame3", "書名", {120, 120, 5415, 855});
@@ -80,15 +80,15 @@ RecordPanel::RecordPanel(QWidget *client, common::DataControl *data, const Place
     Text8 = boundBox(Frame6, "Text8", 5175, {"著者名", lilac, 12, false, left, Ime::On}, data);
     Text9 = boundBox(Frame7, "Text9", 5175, {"出版社", lilac, 12, false, left, Ime::On}, data);
     Text3 = boundBox(Frame8, "Text3", 1575, {"出版年", lilac, 14.25, true, centre, Ime::Off, Holds::Year}, data);
-    Label1 = ui::label(Frame8, "Label1", QStringLiteral("年"), {1800, 390, placement.yearLabelWidth, 315});
-    Label1->setFont(ui::font(14.25));
+    Label1 = screens::label(Frame8, "Label1", QStringLiteral("年"), {1800, 390, placement.yearLabelWidth, 315});
+    Label1->setFont(screens::font(14.25));
 
-    Combo1 = ui::comboBox(Frame9, "Combo1", {120, 360, 2775, 315});
+    Combo1 = screens::comboBox(Frame9, "Combo1", {120, 360, 2775, 315});
     Combo1->addItems(categories());
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QString());
-    ui::setBackground(Combo1, QColor(192, 255, 192));
-    Combo1->setFont(ui::font(9.75));
+    screens::setBackground(Combo1, QColor(192, 255, 192));
+    Combo1->setFont(screens::font(9.75));
     // Bound through its text box, which keeps a long value whole.
     data->bind(Combo1->lineEdit(), QStringLiteral("分類"));
 
@@ -96,16 +96,16 @@ RecordPanel::RecordPanel(QWidget *client, common::DataControl *data, const Place
     Text2 = boundBox(Frame1, "Text2", 3615, {"キーワード", QColor(255, 255, 192), 12, false, left, Ime::On}, data);
     Text1 = boundBox(Frame10, "Text1", 2775, {"保管場所", QColor(255, 192, 192), 12, false, left, Ime::On}, data);
 
-    Command3 = ui::button(Frame2, "Command3", QStringLiteral("貸出し可能"), {120, 360, 1335, 375});
-    Command4 = ui::button(Frame2, "Command4", QStringLiteral("貸出し中"), {120, 840, 1335, 375});
+    Command3 = screens::button(Frame2, "Command3", QStringLiteral("貸出し可能"), {120, 360, 1335, 375});
+    Command4 = screens::button(Frame2, "Command4", QStringLiteral("貸出し中"), {120, 840, 1335, 375});
     for (auto [b, colour] : {std::pair{Command3, availableColor()}, std::pair{Command4, lentOutColor()}}) {
-        ui::setBackground(b, colour);
-        b->setFont(ui::font(11.25));
+        screens::setBackground(b, colour);
+        b->setFont(screens::font(11.25));
     }
-    Label4 = ui::label(Frame2, "Label4", QString(), {1560, 360, 1335, 855});
+    Label4 = screens::label(Frame2, "Label4", QString(), {1560, 360, 1335, 855});
     Label4->setFrameStyle(QFrame::Box | QFrame::Plain);
-    ui::setBackground(Label4, availableColor());
-    Label5 = ui::label(Frame2, "Label5", QString(), placement.lendingLabelAt);
+    screens::setBackground(Label4, availableColor());
+    Label5 = screens::label(Frame2, "Label5", QString(), placement.lendingLabelAt);
     Label5->hide();
     data->bind(Label5, QStringLiteral("貸出"), "text");
 
@@ -121,13 +121,13 @@ QWidget *RecordPanel::lastInFocusOrder() const { return Text1; }
 
 void RecordPanel::Command3_Click()
 {
-    ui::setBackground(Label4, availableColor());
+    screens::setBackground(Label4, availableColor());
     Label5->setText(QStringLiteral("可"));
 }
 
 void RecordPanel::Command4_Click()
 {
-    ui::setBackground(Label4, lentOutColor());
+    screens::setBackground(Label4, lentOutColor());
     Label5->setText(QStringLiteral("中"));
 }
 
@@ -135,9 +135,9 @@ void RecordPanel::showLendingState()
 {
     const QString value = Label5->text();
     if (value == QStringLiteral("可"))
-        ui::setBackground(Label4, availableColor());
+        screens::setBackground(Label4, availableColor());
     else if (value == QStringLiteral("中"))
-        ui::setBackground(Label4, lentOutColor());
+        screens::setBackground(Label4, lentOutColor());
 }
 
 } // namespace screens

@@ -10,7 +10,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace common {
+namespace screens {
 class DataControl;
 }
 
@@ -26,9 +26,9 @@ public:
     struct Placement {
         const char *titleBoxName; // "Text7" on the registration screen, "Text4" on the edit screen
         int yearLabelWidth;       // twips
-        ui::Twips lendingLabelAt; // the hidden bound label inside its frame
+        screens::Twips lendingLabelAt; // the hidden bound label inside its frame
     };
-    RecordPanel(QWidget *client, common::DataControl *data, const Placement &placement);
+    RecordPanel(QWidget *client, screens::DataControl *data, const Placement &placement);
 
     static QColor availableColor() { return {128, 128, 255}; }
     static QColor lentOutColor() { return {255, 128, 128}; }

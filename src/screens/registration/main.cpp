@@ -17,31 +17,31 @@
 
 namespace screens {
 
-Main::Main() : common::DataScreen("Main", {0, 0, 8910, 4950})
+Main::Main() : screens::DataScreen("Main", {0, 0, 8910, 4950})
 {
     setWindowTitle(QStringLiteral("ブクレア"));
     setWindowIcon(QIcon(QStringLiteral(":/main.ico")));
     QWidget *c = client();
 
     // The data control comes first so that the panel can bind to it.
-    Frame4 = ui::frame(c, "Frame4", QStringLiteral("データ操作"), {5760, 2520, 3015, 2295});
-    Frame4->setFont(ui::font(12));
-    Command1 = ui::button(Frame4, "Command1", QStringLiteral("新規登録"), {120, 360, 2775, 780});
-    Command2 = ui::button(Frame4, "Command2", QStringLiteral("キャンセル"), {120, 1200, 2775, 435});
+    Frame4 = screens::frame(c, "Frame4", QStringLiteral("データ操作"), {5760, 2520, 3015, 2295});
+    Frame4->setFont(screens::font(12));
+    Command1 = screens::button(Frame4, "Command1", QStringLiteral("新規登録"), {120, 360, 2775, 780});
+    Command2 = screens::button(Frame4, "Command2", QStringLiteral("キャンセル"), {120, 1200, 2775, 435});
     for (QPushButton *b : {Command1, Command2})
-        b->setFont(ui::font(12));
-    Data1 = new common::DataControl(Frame4);
+        b->setFont(screens::font(12));
+    Data1 = new screens::DataControl(Frame4);
     Data1->setObjectName(QStringLiteral("Data1"));
-    Data1->setGeometry(ui::toPixels({120, 1800, 2775, 375}));
-    Data1->setFont(ui::font(9));
+    Data1->setGeometry(screens::toPixels({120, 1800, 2775, 375}));
+    Data1->setFont(screens::font(9));
     Data1->setCaption(QStringLiteral("新規登録"));
     // Shown but disabled: its move buttons cannot leave the new record.
     Data1->setEnabled(false);
 
     panel = new RecordPanel(c, Data1, {"Text7", 315, {1440, 120, 375, 255}});
 
-    Line1 = ui::line(c, "Line1", -540, 9240, 0, QPalette::Mid);
-    Line2 = ui::line(c, "Line2", 0, 9240, 15, QPalette::Base);
+    Line1 = screens::line(c, "Line1", -540, 9240, 0, QPalette::Mid);
+    Line2 = screens::line(c, "Line2", 0, 9240, 15, QPalette::Base);
 
     setTabOrder(panel->lastInFocusOrder(), Command1);
     setTabOrder(Command1, Command2);
@@ -53,13 +53,13 @@ Main::Main() : common::DataScreen("Main", {0, 0, 8910, 4950})
 
 void Main::load()
 {
-    Module1::computeDatabasePath();
-    Data1->setDatabaseName(Module1::databasePath());
+    store::computeDatabasePath();
+    Data1->setDatabaseName(store::databasePath());
     Data1->setRecordSource(store::RecordSource::wholeTable());
     Data1->refresh();
     Data1->recordset()->addNew();
     // A new record has no lending state yet.
-    ui::setBackground(panel->Label4, ui::systemColor(QPalette::Button));
+    screens::setBackground(panel->Label4, screens::systemColor(QPalette::Button));
 }
 
 void Main::Command1_Click()
@@ -70,7 +70,7 @@ void Main::Command1_Click()
         return;
     // The first change of a day is preceded by a backup; a user who will not
     // go on without one keeps everything typed, as after a refused write.
-    if (!common::backupBeforeChange(this, Module1::databasePath()))
+    if (!screens::backupBeforeChange(this, store::databasePath()))
         return;
     // A refused write keeps the screen open with everything typed, so the
     // user can put it right and try again, or cancel.
@@ -89,7 +89,7 @@ bool Main::askAboutSameBook()
     store::SameBooks same;
     try {
         store::BusyWait operation;
-        const auto connection = store::Connection::open(Module1::databasePath());
+        const auto connection = store::Connection::open(store::databasePath());
         same = store::findSameBooks(*connection, valueOf(panel->TitleBox), valueOf(panel->Text8), 3);
     } catch (const store::Error &) {
         // The table cannot be read now (another program holds the file
@@ -98,7 +98,7 @@ bool Main::askAboutSameBook()
         // keeping everything typed.
         return true;
     }
-    return same.count == 0 || common::confirmSameBook(this, same.numbers, same.count);
+    return same.count == 0 || screens::confirmSameBook(this, same.numbers, same.count);
 }
 
 void Main::dropPending()

@@ -5,7 +5,7 @@
 class QGroupBox;
 class QPushButton;
 
-namespace common {
+namespace screens {
 class DataControl;
 }
 
@@ -18,7 +18,7 @@ class RecordPanel;
 // "キャンセル" or the close box drops it, and either way the start menu comes
 // back. The data control is shown but disabled, so no other record can be
 // reached from here.
-class Main : public common::DataScreen {
+class Main : public screens::DataScreen {
     Q_OBJECT
 public:
     explicit Main();
@@ -29,7 +29,7 @@ public:
     QGroupBox *Frame4;     // "データ操作"
     QPushButton *Command1; // "新規登録"
     QPushButton *Command2; // "キャンセル"
-    common::DataControl *Data1;
+    screens::DataControl *Data1;
     QWidget *Line1, *Line2;
 
 protected:
