@@ -15,9 +15,9 @@
 #include "app/fonts.h"
 #include "app/navigation.h"
 #include "screens/common/messages.h"
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/registration/main.h"
+#include "screens/registration/registrationscreen.h"
 #include "store/backup.h"
 #include "store/error.h"
 #include "store/module1.h"
@@ -83,9 +83,9 @@ void sqliteCopy(const QString &from, const QString &to, bool sync)
 double timedSave(app::Navigator &navigator, int n)
 {
     emit navigator.menu().registrationRequested();
-    screens::Main *screen = nullptr;
+    screens::RegistrationScreen *screen = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *m = qobject_cast<screens::Main *>(w); m && m->isVisible())
+        if (auto *m = qobject_cast<screens::RegistrationScreen *>(w); m && m->isVisible())
             screen = m;
     }
     if (!screen)

@@ -12,12 +12,12 @@
 #include "app/navigation.h"
 #include "screens/common/datacontrol.h"
 #include "screens/common/messages.h"
-#include "screens/edit/main2.h"
-#include "screens/list/db.h"
+#include "screens/edit/editscreen.h"
+#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/registration/main.h"
+#include "screens/registration/registrationscreen.h"
 #include "store/booktable.h"
 #include "store/module1.h"
 
@@ -168,10 +168,10 @@ int main(int argc, char *argv[])
 
     // The edit screen: open on the first book, step onto the long one, and
     // leave the title box alone with the focus.
-    screens::Main2 *edit = nullptr;
+    screens::EditScreen *edit = nullptr;
     const double open = timed([&] {
         emit navigator.menu().editRequested();
-        edit = shown<screens::Main2>();
+        edit = shown<screens::EditScreen>();
         if (edit)
             edit->grab();
     });
@@ -200,7 +200,7 @@ int main(int argc, char *argv[])
 
     // The registration screen: the long text pasted into the title box.
     emit navigator.menu().registrationRequested();
-    auto *reg = shown<screens::Main>();
+    auto *reg = shown<screens::RegistrationScreen>();
     QApplication::clipboard()->setText(title);
     reg->activateWindow();
     reg->panel->TitleBox->setFocus();
@@ -210,7 +210,7 @@ int main(int argc, char *argv[])
 
     // The list: the long title in a cell, painted.
     emit navigator.menu().listRequested();
-    auto *list = shown<screens::db>();
+    auto *list = shown<screens::ListScreen>();
     print("list_paint_ms", timed([&] { list->fg->viewport()->grab(); }));
     print("list_idle_cpu_pct", idleCpuPercent(3000));
     leave(list);

@@ -22,12 +22,12 @@
 #include "measure.h"
 #include "screens/common/datacontrol.h"
 #include "screens/common/messages.h"
-#include "screens/edit/main2.h"
-#include "screens/list/db.h"
+#include "screens/edit/editscreen.h"
+#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/registration/main.h"
+#include "screens/registration/registrationscreen.h"
 #include "store/booktable.h"
 #include "store/module1.h"
 #include "store/recordset.h"
@@ -69,7 +69,7 @@ void settle(QWidget *painted)
 }
 
 // Opens a screen as the start menu's "OK" does, until it is painted.
-template <typename T> T *openScreen(void (screens::Menu::*request)(), app::Navigator &nav)
+template <typename T> T *openScreen(void (screens::StartMenu::*request)(), app::Navigator &nav)
 {
     emit(nav.menu().*request)();
     T *s = shown<T>();
@@ -93,7 +93,7 @@ Sample floorOpen()
     return timed([] { Floor f(g_dbPath); });
 }
 
-int visibleRows(screens::db *s)
+int visibleRows(screens::ListScreen *s)
 {
     const int last = s->fg->rowAt(s->fg->viewport()->height() - 1);
     return last < 0 ? s->fg->model()->rowCount() : last + 1;
@@ -118,7 +118,7 @@ void fillPanel(screens::RecordPanel *p, int i)
 
 struct Search {
     const char *name;
-    QPushButton *screens::db::*button;
+    QPushButton *screens::ListScreen::*button;
     const char *field;
     const char *keyword;
 };
@@ -130,9 +130,9 @@ void listGroup(app::Navigator &nav)
     // The first open in the process, then its floor, also the first.
     {
         Series first;
-        screens::db *s = nullptr;
+        screens::ListScreen *s = nullptr;
         resetPeak();
-        const Sample step = timed([&] { s = openScreen<screens::db>(&screens::Menu::listRequested, nav); });
+        const Sample step = timed([&] { s = openScreen<screens::ListScreen>(&screens::StartMenu::listRequested, nav); });
         // The peak of the opening alone, before the floor reads rowids of its own.
         const double openPeak = statusMB("VmHWM");
         visible = visibleRows(s);
@@ -152,11 +152,11 @@ void listGroup(app::Navigator &nav)
 
     // Open: the count, the rowids in the shown order, the visible rows.
     Series open;
-    screens::db *s = nullptr;
+    screens::ListScreen *s = nullptr;
     for (int i = 0; i < g_runs; ++i) {
         if (s)
             leave(s);
-        const Sample step = timed([&] { s = openScreen<screens::db>(&screens::Menu::listRequested, nav); });
+        const Sample step = timed([&] { s = openScreen<screens::ListScreen>(&screens::StartMenu::listRequested, nav); });
         const Sample floor = timed([&] {
             Floor f(g_dbPath);
             f.count();
@@ -183,15 +183,15 @@ void listGroup(app::Navigator &nav)
     // Field searches: the hits' rowids in the table's order (SQLite's own
     // LIKE) and the visible rows.
     const Search searches[] = {
-        {"search_title", &screens::db::Command14, "書名", "の"},
-        {"search_author", &screens::db::Command12, "著者名", "田"},
-        {"search_publisher", &screens::db::Command13, "出版社", "出版"},
-        {"search_year", &screens::db::Command6, "出版年", "19"},
-        {"search_category", &screens::db::Command8, "分類", "文学"},
-        {"search_number", &screens::db::Command10, "蔵書番号", "7"},
-        {"search_keyword", &screens::db::Command7, "キーワード", "猫"},
-        {"search_lending", &screens::db::Command9, "貸出", "中"},
-        {"search_place", &screens::db::Command11, "保管場所", "棚"},
+        {"search_title", &screens::ListScreen::Command14, "書名", "の"},
+        {"search_author", &screens::ListScreen::Command12, "著者名", "田"},
+        {"search_publisher", &screens::ListScreen::Command13, "出版社", "出版"},
+        {"search_year", &screens::ListScreen::Command6, "出版年", "19"},
+        {"search_category", &screens::ListScreen::Command8, "分類", "文学"},
+        {"search_number", &screens::ListScreen::Command10, "蔵書番号", "7"},
+        {"search_keyword", &screens::ListScreen::Command7, "キーワード", "猫"},
+        {"search_lending", &screens::ListScreen::Command9, "貸出", "中"},
+        {"search_place", &screens::ListScreen::Command11, "保管場所", "棚"},
     };
     for (const Search &q : searches) {
         s->Text1->setText(QString::fromUtf8(q.keyword));
@@ -344,8 +344,8 @@ void registrationGroup(app::Navigator &nav)
                  nullptr);
     {
         Series first;
-        screens::Main *s = nullptr;
-        const Sample step = timed([&] { s = openScreen<screens::Main>(&screens::Menu::registrationRequested, nav); });
+        screens::RegistrationScreen *s = nullptr;
+        const Sample step = timed([&] { s = openScreen<screens::RegistrationScreen>(&screens::StartMenu::registrationRequested, nav); });
         first.add(step, floorOpen());
         first.print("registration_open_first");
         // A first save, not timed: whatever a first change of the day does
@@ -356,7 +356,7 @@ void registrationGroup(app::Navigator &nav)
     }
     // One save of book i on an open screen, beside the floor: the title
     // looked up by `lookUp`, then the INSERT.
-    const auto saveBeside = [&](screens::Main *s, int i, const char *lookUp, Series &series) {
+    const auto saveBeside = [&](screens::RegistrationScreen *s, int i, const char *lookUp, Series &series) {
         fillPanel(s->panel, i);
         const Sample step = timed([&] {
             s->Command1->click();
@@ -367,15 +367,15 @@ void registrationGroup(app::Navigator &nav)
             floor.insertBook("計測の本");
         });
         series.add(step, f);
-        if (shown<screens::Main>()) {
+        if (shown<screens::RegistrationScreen>()) {
             std::fprintf(stderr, "the save did not close the screen\n");
             std::exit(1);
         }
     };
     Series open, save;
     for (int i = 1; i <= g_runs; ++i) {
-        screens::Main *s = nullptr;
-        const Sample opened = timed([&] { s = openScreen<screens::Main>(&screens::Menu::registrationRequested, nav); });
+        screens::RegistrationScreen *s = nullptr;
+        const Sample opened = timed([&] { s = openScreen<screens::RegistrationScreen>(&screens::StartMenu::registrationRequested, nav); });
         open.add(opened, floorOpen());
         // The save looks for a book with the same title and author first:
         // at the least one look-up of the title in an index.
@@ -391,7 +391,7 @@ void registrationGroup(app::Navigator &nav)
     Series stale;
     for (int i = 1; i <= g_runs; ++i) {
         Floor(g_dbPath).insertBook("他のプログラムの本");
-        saveBeside(openScreen<screens::Main>(&screens::Menu::registrationRequested, nav), g_runs + i,
+        saveBeside(openScreen<screens::RegistrationScreen>(&screens::StartMenu::registrationRequested, nav), g_runs + i,
                    "SELECT rowid FROM tabel NOT INDEXED WHERE 書名 = ?1", stale);
     }
     stale.print("registration_save_after_another");
@@ -455,8 +455,8 @@ void editGroup(app::Navigator &nav)
     };
     {
         Series first;
-        screens::Main2 *s = nullptr;
-        const Sample step = timed([&] { s = openScreen<screens::Main2>(&screens::Menu::editRequested, nav); });
+        screens::EditScreen *s = nullptr;
+        const Sample step = timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
         first.add(step, floorEditOpen());
         first.print("edit_open_first");
         // A first correction, not timed (see the registration group).
@@ -467,8 +467,8 @@ void editGroup(app::Navigator &nav)
     }
     Series open, fix, del;
     for (int i = 0; i < g_runs; ++i) {
-        screens::Main2 *s = nullptr;
-        const Sample opened = timed([&] { s = openScreen<screens::Main2>(&screens::Menu::editRequested, nav); });
+        screens::EditScreen *s = nullptr;
+        const Sample opened = timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
         open.add(opened, floorEditOpen());
         s->panel->TitleBox->setText(QStringLiteral("修正した書名 %1").arg(i));
         const Sample step = timed([&] {
@@ -486,15 +486,15 @@ void editGroup(app::Navigator &nav)
     {
         Series reopen;
         for (int i = 0; i < g_runs; ++i) {
-            screens::Main2 *s = nullptr;
-            const Sample opened = timed([&] { s = openScreen<screens::Main2>(&screens::Menu::editRequested, nav); });
+            screens::EditScreen *s = nullptr;
+            const Sample opened = timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
             reopen.add(opened, floorEditOpen());
             leave(s);
         }
         reopen.print("edit_reopen");
     }
     for (int i = 0; i < g_runs; ++i) {
-        screens::Main2 *s = openScreen<screens::Main2>(&screens::Menu::editRequested, nav);
+        screens::EditScreen *s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav);
         const Sample step = timed([&] {
             s->Command1->click();
             settle(s);

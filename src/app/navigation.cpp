@@ -4,10 +4,10 @@
 
 #include "screens/common/messages.h"
 #include "screens/common/storefeedback.h"
-#include "screens/edit/main2.h"
-#include "screens/list/db.h"
-#include "screens/menu/menu.h"
-#include "screens/registration/main.h"
+#include "screens/edit/editscreen.h"
+#include "screens/list/listscreen.h"
+#include "screens/menu/startmenu.h"
+#include "screens/registration/registrationscreen.h"
 #include "store/error.h"
 #include "store/fileformat.h"
 #include "store/module1.h"
@@ -37,12 +37,12 @@ bool collectionReadable()
 
 } // namespace
 
-Navigator::Navigator() : m_menu(std::make_unique<screens::Menu>())
+Navigator::Navigator() : m_menu(std::make_unique<screens::StartMenu>())
 {
     screens::showWaitCursorWhileBusy();
-    connect(m_menu.get(), &screens::Menu::registrationRequested, this, &Navigator::open<screens::Main>);
-    connect(m_menu.get(), &screens::Menu::editRequested, this, &Navigator::open<screens::Main2>);
-    connect(m_menu.get(), &screens::Menu::listRequested, this, &Navigator::open<screens::db>);
+    connect(m_menu.get(), &screens::StartMenu::registrationRequested, this, &Navigator::open<screens::RegistrationScreen>);
+    connect(m_menu.get(), &screens::StartMenu::editRequested, this, &Navigator::open<screens::EditScreen>);
+    connect(m_menu.get(), &screens::StartMenu::listRequested, this, &Navigator::open<screens::ListScreen>);
     connect(m_menu.get(), &screens::Form::unloaded, this, &Navigator::ended);
 }
 
@@ -78,7 +78,7 @@ template <typename Screen> void Navigator::open()
 void Navigator::follow(screens::DataScreen *screen)
 {
     connect(screen, &screens::DataScreen::menuRequested, m_menu.get(), &QWidget::show);
-    connect(screen, &screens::DataScreen::listRequested, this, &Navigator::open<screens::db>);
+    connect(screen, &screens::DataScreen::listRequested, this, &Navigator::open<screens::ListScreen>);
     connect(screen, &screens::DataScreen::endRequested, m_menu.get(), &screens::Form::unload);
 }
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 namespace screens {
-class Menu;
+class StartMenu;
 }
 namespace screens {
 class DataScreen;
@@ -22,7 +22,7 @@ public:
     Navigator();
     ~Navigator() override;
 
-    screens::Menu &menu() const { return *m_menu; }
+    screens::StartMenu &menu() const { return *m_menu; }
 
 signals:
     // The start menu was unloaded: the application ends.
@@ -38,7 +38,7 @@ private:
     template <typename Screen> void open();
     void follow(screens::DataScreen *screen);
 
-    std::unique_ptr<screens::Menu> m_menu;
+    std::unique_ptr<screens::StartMenu> m_menu;
 };
 
 } // namespace app

@@ -3,7 +3,7 @@
 #include "app/firststart.h"
 #include "app/navigation.h"
 #include "screens/common/messages.h"
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "store/error.h"
 #include "store/module1.h"
 

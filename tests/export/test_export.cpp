@@ -1,5 +1,5 @@
 #include "export/workbook.h"
-#include "screens/list/db.h"
+#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
 #include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
@@ -79,7 +79,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // The list screen open on the books given.
-struct ListOpen : Opened<db> {
+struct ListOpen : Opened<ListScreen> {
     explicit ListOpen(const QList<Book> &books) : Opened(books) {}
     const store::RecordSet &rs() const { return *screen->Data1->recordset(); }
     void exportNow() const { click(screen, "Command4"); }

@@ -1,6 +1,6 @@
 #include "jettest.h"
 
-#include "screens/list/db.h"
+#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
 #include "store/accessconversion.h"
 #include "support/testsupport.h"
@@ -59,7 +59,7 @@ protected:
     }
 };
 
-QStringList column(screens::db *screen, int c)
+QStringList column(screens::ListScreen *screen, int c)
 {
     QStringList out;
     for (int row = 0; row < screen->fg->model()->rowCount(); ++row)
@@ -86,7 +86,7 @@ private slots:
     void yesOpensTheConvertedList()
     {
         OldCollection c(QStringLiteral("jet4_tabel.mdb"));
-        auto *list = openFromMenu<screens::db>(c.navigator.menu());
+        auto *list = openFromMenu<screens::ListScreen>(c.navigator.menu());
         QVERIFY(list);
         QCOMPARE(c.messages.shown.size(), 1);
         QCOMPARE(describe(c.messages.shown[0]), describe(question()));
@@ -108,7 +108,7 @@ private slots:
     void textNumbersSortAsText()
     {
         OldCollection c(QStringLiteral("jet4_text_numbers.mdb"));
-        auto *list = openFromMenu<screens::db>(c.navigator.menu());
+        auto *list = openFromMenu<screens::ListScreen>(c.navigator.menu());
         QVERIFY(list);
         QCOMPARE(column(list, 0), (QStringList{"", "0012", "100", "12", "9", "A-3", "１２"}));
         click(list, "Command3"); // 出版年, ascending
@@ -120,7 +120,7 @@ private slots:
     {
         OldCollection c(QStringLiteral("jet4_tabel.mdb"));
         c.messages.answer(QMessageBox::No);
-        QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
+        QVERIFY(!openFromMenu<screens::ListScreen>(c.navigator.menu()));
         QCOMPARE(c.messages.shown.size(), 1);
         QVERIFY(c.navigator.menu().isVisible());
         QCOMPARE(jettest::readFile(c.dir.dbPath()), c.original);
@@ -188,7 +188,7 @@ private slots:
             progressUnderMessage |= visibleWindow(QStringLiteral("conversionProgress")) != nullptr;
             return m.defaultButton;
         });
-        QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
+        QVERIFY(!openFromMenu<screens::ListScreen>(c.navigator.menu()));
         QVERIFY(!progressUnderMessage);
         QCOMPARE(c.messages.shown.size(), 2);
         const screens::Message failed{nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
@@ -223,7 +223,7 @@ private slots:
                 shownPath = child<QLabel>(w, "path")->text();
         });
         timer.start(20);
-        auto *list = openFromMenu<screens::db>(c.navigator.menu());
+        auto *list = openFromMenu<screens::ListScreen>(c.navigator.menu());
         timer.stop();
         QVERIFY(list);
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
@@ -260,7 +260,7 @@ private slots:
             }
         });
         timer.start(300);
-        QVERIFY(!openFromMenu<screens::db>(c.navigator.menu()));
+        QVERIFY(!openFromMenu<screens::ListScreen>(c.navigator.menu()));
         timer.stop();
         QCOMPARE(said, QStringLiteral("変換しています…"));
         QCOMPARE(c.messages.shown.size(), 1);

@@ -24,13 +24,13 @@ while IFS='|' read -r file line named; do
     echo "caught without naming $named: $out"; status=1
   fi
 done <<'CASES'
-store/like.cpp|#include "screens/menu/menu.h"|store/like.cpp
+store/like.cpp|#include "screens/menu/startmenu.h"|store/like.cpp
 export/utf8.cpp|#include <app/navigation.h>|export/utf8.cpp
 store/like.cpp|#include "export/utf8.h"|store/like.cpp
 export/workbook.cpp|#include <QWidget>|export/workbook.cpp
 store/module1.h|#include <QtGui/QColor>|store/module1.h
-screens/menu/menu.cpp|  #  include "app/navigation.h"|screens/menu/menu.cpp
-app/fonts.cpp|#include "../screens/menu/menu.h"|app/fonts.cpp
+screens/menu/startmenu.cpp|  #  include "app/navigation.h"|screens/menu/startmenu.cpp
+app/fonts.cpp|#include "../screens/menu/startmenu.h"|app/fonts.cpp
 screens/list/grid.cpp|#include "../../store/like.h"|screens/list/grid.cpp
 export|rm|src/export
 app|rm|src/app

@@ -2,8 +2,8 @@
 #include "screens/common/csvpreview.h"
 #include "screens/common/datascreen.h"
 #include "screens/common/filedialogs.h"
-#include "screens/edit/main2.h"
-#include "screens/list/db.h"
+#include "screens/edit/editscreen.h"
+#include "screens/list/listscreen.h"
 #include "support/testsupport.h"
 #include "../export/csvtestfiles.h"
 
@@ -153,7 +153,7 @@ private slots:
 
     void exportWritesTheListAsShown()
     {
-        Opened<db> o(threeBooks);
+        Opened<ListScreen> o(threeBooks);
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/shown.csv");
         files.answer = screens::FileAnswer{path, 1};
@@ -185,7 +185,7 @@ private slots:
     void unencodableOffersUtf8()
     {
         QFETCH(bool, yes);
-        Opened<Main2> o({book({"5", "𠮷野家の本"})});
+        Opened<EditScreen> o({book({"5", "𠮷野家の本"})});
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/out.csv");
         files.answer = screens::FileAnswer{path, 1};
@@ -208,7 +208,7 @@ private slots:
         QList<Book> books;
         for (int i = 0; i < 5000; ++i)
             books << book({QByteArray::number(i).constData(), "本"});
-        Opened<db> o(books);
+        Opened<ListScreen> o(books);
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/out.csv");
         writeFile(path, "old");
@@ -275,7 +275,7 @@ private slots:
     // nothing either.
     void badFilesWriteNothing()
     {
-        Opened<db> o(threeBooks);
+        Opened<ListScreen> o(threeBooks);
         const QString path = o.dir.path() + QStringLiteral("/bad.csv");
         QByteArray bytes = Heading + csvLine({"x", u("a"), "", "", "", "", "", "", ""})
                            + csvLine({"4", u("b"), "", "", u("昭和"), "", "", u("貸出中"), ""});
@@ -316,7 +316,7 @@ private slots:
     // the menu: the same rows.
     void roundTrip()
     {
-        Opened<db> o(threeBooks + QList<Book>{book({nullptr, "番号なし、\"引用\"", nullptr, nullptr, nullptr, nullptr,
+        Opened<ListScreen> o(threeBooks + QList<Book>{book({nullptr, "番号なし、\"引用\"", nullptr, nullptr, nullptr, nullptr,
                                                     "一行目\r\n二行目"})});
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/all.csv");

@@ -1,8 +1,8 @@
 #include "screens/common/datacontrol.h"
-#include "screens/edit/main2.h"
-#include "screens/list/db.h"
+#include "screens/edit/editscreen.h"
+#include "screens/list/listscreen.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/registration/main.h"
+#include "screens/registration/registrationscreen.h"
 #include "store/backup.h"
 #include "support/testsupport.h"
 #include "support/unavailable.h"
@@ -13,8 +13,8 @@
 #include <QTest>
 
 using namespace testsupport;
-using screens::Main;
-using screens::Main2;
+using screens::RegistrationScreen;
+using screens::EditScreen;
 using screens::RecordPanel;
 
 namespace {
@@ -48,16 +48,18 @@ public:
     AppDir &dir() override { return o.dir; }
     QWidget *screen() override
     {
-        return visibleWindow(QString::fromLatin1(T::staticMetaObject.className()).section(QStringLiteral("::"), -1));
+        return visibleWindow(windowName);
     }
     RecordPanel *panel() override { return o.screen->panel; }
 
 protected:
     Opened<T> o{shelf()};
+    // The window of T, by its object name.
+    const QString windowName = o.screen->objectName();
 };
 
 // Saving closes the registration screen: each save opens it again.
-class Save : public OnScreen<Main> {
+class Save : public OnScreen<RegistrationScreen> {
 public:
     void make(const QString &title) override
     {
@@ -68,7 +70,7 @@ public:
     }
 };
 
-class Correct : public OnScreen<Main2> {
+class Correct : public OnScreen<EditScreen> {
 public:
     void make(const QString &title) override
     {
@@ -173,7 +175,7 @@ private slots:
     // answering No change nothing, so they make no backup.
     void readingMakesNone()
     {
-        Opened<screens::db> list(shelf());
+        Opened<screens::ListScreen> list(shelf());
         MessageScript &messages = list.messages;
         list.screen->Text1->setText(QStringLiteral("本"));
         click(list.screen->Command14);
@@ -182,7 +184,7 @@ private slots:
         QVERIFY(QFileInfo::exists(list.dir.path() + QStringLiteral("/ブクレア.xls")));
         click(list.screen->Command1);
 
-        auto *edit = openFromMenu<Main2>(list.menu);
+        auto *edit = openFromMenu<EditScreen>(list.menu);
         QVERIFY(edit);
         click(edit->Data1, "last");
         edit->Text5->setText(QStringLiteral("3"));
@@ -194,7 +196,7 @@ private slots:
         click(edit->Command1);
         click(edit->cmdadd);
 
-        auto *registration = openFromMenu<Main>(list.menu);
+        auto *registration = openFromMenu<RegistrationScreen>(list.menu);
         QVERIFY(registration);
         typeText(registration->panel->TitleBox, QStringLiteral("登録しない本"));
         click(registration->Command2);

@@ -1,6 +1,6 @@
 #include "screens/common/datacontrol.h"
-#include "screens/edit/main2.h"
-#include "screens/registration/main.h"
+#include "screens/edit/editscreen.h"
+#include "screens/registration/registrationscreen.h"
 #include "support/testsupport.h"
 
 #include <QComboBox>

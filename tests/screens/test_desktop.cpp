@@ -1,6 +1,6 @@
 #include "screens/common/about.h"
 #include "screens/common/messages.h"
-#include "screens/list/db.h"
+#include "screens/list/listscreen.h"
 #include "support/testsupport.h"
 
 #include <QAction>
@@ -115,7 +115,7 @@ private slots:
     // and combo box has the same one).
     void textBoxMenuIsJapanese()
     {
-        Opened<db> o;
+        Opened<ListScreen> o;
         std::unique_ptr<QMenu> menu(o.screen->Text1->createStandardContextMenu());
         QStringList items;
         for (QAction *a : menu->actions()) {

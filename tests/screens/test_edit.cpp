@@ -1,7 +1,7 @@
-#include "screens/edit/main2.h"
-#include "screens/list/db.h"
-#include "screens/registration/main.h"
-#include "screens/menu/menu.h"
+#include "screens/edit/editscreen.h"
+#include "screens/list/listscreen.h"
+#include "screens/registration/registrationscreen.h"
+#include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
@@ -40,22 +40,22 @@ QList<Book> numbered(const QStringList &numbers)
     return books;
 }
 
-void move(Main2 *s, const char *button) { click(s->Data1, button); }
-QString title(Main2 *s) { return s->panel->TitleBox->text(); }
-QColor indicator(Main2 *s) { return screens::backgroundOf(s->panel->Label4); }
+void move(EditScreen *s, const char *button) { click(s->Data1, button); }
+QString title(EditScreen *s) { return s->panel->TitleBox->text(); }
+QColor indicator(EditScreen *s) { return screens::backgroundOf(s->panel->Label4); }
 
-void search(Main2 *s, const QString &number)
+void search(EditScreen *s, const QString &number)
 {
     s->Text5->setText(number);
     click(s->Command5);
 }
 
 // The book count as the screen shows it: in the caption and the hidden copy.
-QString shownCount(Main2 *s) { return s->windowTitle() + u'|' + s->Text7->text(); }
+QString shownCount(EditScreen *s) { return s->windowTitle() + u'|' + s->Text7->text(); }
 QString count(int n) { return QStringLiteral("ブクレア　修正・削除   全 %1 件 |%1").arg(n); }
 
 // Every title reachable with the data control, first to last.
-QStringList reachable(Main2 *s)
+QStringList reachable(EditScreen *s)
 {
     QStringList titles;
     move(s, "first");
@@ -80,10 +80,10 @@ private slots:
 
     void opensOnTheFirstBook()
     {
-        Opened<Main2> o({book({"7", "はじめての蔵書目録", "山田太郎", "文芸社", "1998", "0 年鑑・百科事典・図書館", "居間の本棚", "中",
+        Opened<EditScreen> o({book({"7", "はじめての蔵書目録", "山田太郎", "文芸社", "1998", "0 年鑑・百科事典・図書館", "居間の本棚", "中",
                           "目録 整理"}),
                          book({"8", "二冊目"}), book({"9", "三冊目"})});
-        Main2 *s = o.screen;
+        EditScreen *s = o.screen;
         QCOMPARE(shownCount(s), count(3));
         QVERIFY(s->Text7->isHidden() && !s->Text7->isEnabled());
         QCOMPARE(s->Data1->caption(), QStringLiteral("1"));
@@ -117,8 +117,8 @@ private slots:
         for (const char *lending : std::initializer_list<const char *>{"可", "中", nullptr, "可", "貸"})
             books << book({"1", QByteArray(1, char('A' + books.size())).constData(), nullptr, nullptr, nullptr, nullptr,
                            nullptr, lending});
-        Opened<Main2> o(books);
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(books);
+        EditScreen *s = o.screen;
         const QColor avail = RecordPanel::availableColor(), lent = RecordPanel::lentOutColor();
         const QList<QColor> expected = {avail, lent, lent, avail, avail};
         for (int i = 0; i < expected.size(); ++i) {
@@ -145,10 +145,10 @@ private slots:
     void correctionIsWrittenOnlyWhenConfirmed()
     {
         QFETCH(bool, yes);
-        Opened<Main2> o(numbered({"1", "2"}));
+        Opened<EditScreen> o(numbered({"1", "2"}));
         QList<Book> expected = o.dir.rows();
         o.messages.answer(yes ? QMessageBox::Yes : QMessageBox::No);
-        Main2 *s = o.screen;
+        EditScreen *s = o.screen;
         s->panel->TitleBox->selectAll();
         typeText(s->panel->TitleBox, QStringLiteral("新しい書名"));
         s->panel->Text3->clear(); // an emptied box is stored as NULL
@@ -198,9 +198,9 @@ private slots:
         QFETCH(bool, yes);
         QFETCH(QStringList, left);
         QFETCH(QString, shown);
-        Opened<Main2> o(numbered(QStringList({"1", "2", "3"}).mid(0, books)));
+        Opened<EditScreen> o(numbered(QStringList({"1", "2", "3"}).mid(0, books)));
         o.messages.answer(yes ? QMessageBox::Yes : QMessageBox::No);
-        Main2 *s = o.screen;
+        EditScreen *s = o.screen;
         click(s->Command1);
         QCOMPARE(o.messages.shown.size(), books > 1 ? 1 : 0);
         if (books > 1)
@@ -223,11 +223,11 @@ private slots:
     // Only a deletion changes the count.
     void numberSearch()
     {
-        Opened<Main2> o(QList<Book>({book({"1", "一"})}) + numbered({"2", "10", "3", "21"})
+        Opened<EditScreen> o(QList<Book>({book({"1", "一"})}) + numbered({"2", "10", "3", "21"})
                         + QList<Book>({book({"42", "四十二", "著", "社", "1999", "手で入れた分類", "二階", "中", "鍵"}),
                                        book({nullptr, "番号なし"})})
                         + numbered({"O'12"}));
-        Main2 *s = o.screen;
+        EditScreen *s = o.screen;
         RecordPanel *p = s->panel;
         search(s, QStringLiteral("4"));
         QCOMPARE(QStringList({p->Text6->text(), p->TitleBox->text(), p->Text8->text(), p->Text9->text(),
@@ -297,8 +297,8 @@ private slots:
     {
         QFETCH(QString, state);
         QFETCH(QString, action);
-        Opened<Main2> o(state == QStringLiteral("empty table") ? QList<Book>() : numbered({"1", "2", "3"}));
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(state == QStringLiteral("empty table") ? QList<Book>() : numbered({"1", "2", "3"}));
+        EditScreen *s = o.screen;
         if (state == QStringLiteral("search result")) {
             search(s, QString());
         } else if (state == QStringLiteral("empty result")) {
@@ -348,12 +348,12 @@ private slots:
     // book, an empty number box and a new count.
     void reopeningStartsAfresh()
     {
-        Opened<Main2> o(numbered({"1", "2", "3"}));
+        Opened<EditScreen> o(numbered({"1", "2", "3"}));
         search(o.screen, QStringLiteral("3"));
         click(o.screen->cmdadd);
         settle();
         o.dir.insert(numbered({"4"}));
-        Main2 *s = o.reopen();
+        EditScreen *s = o.reopen();
         QVERIFY(s);
         QCOMPARE(shownCount(s), count(4));
         QCOMPARE(title(s), QStringLiteral("本1"));
@@ -365,8 +365,8 @@ private slots:
     // a refused correction stays in the panel to be stored later.
     void refusedWrites()
     {
-        Opened<Main2> o(numbered({"1", "2", "3"}));
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(numbered({"1", "2", "3"}));
+        EditScreen *s = o.screen;
         o.dir.exec(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON tabel BEGIN SELECT RAISE(ABORT, 'kept'); END;"
                                   "CREATE TRIGGER fixed BEFORE UPDATE ON tabel BEGIN SELECT RAISE(ABORT, 'no'); END;"));
         const QList<Book> before = o.dir.rows();
@@ -398,11 +398,11 @@ private slots:
     // an open screen shows when it is opened again).
     void countShownFollowsEveryChangeOnALargeTable()
     {
-        Opened<Main2> o(numbered({"1"}));
+        Opened<EditScreen> o(numbered({"1"}));
         o.dir.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
                                   "INSERT INTO tabel (蔵書番号, 書名) SELECT i, '本' || i FROM n"));
         click(o.screen->cmdadd);
-        Main2 *s = o.reopen();
+        EditScreen *s = o.reopen();
         QCOMPARE(shownCount(s), count(20000));
         struct Change {
             const char *what;
@@ -420,7 +420,7 @@ private slots:
         int saved = 0;
         auto saveNew = [&] {
             click(s->cmdadd);
-            Main *form = openFromMenu<Main>(o.menu);
+            RegistrationScreen *form = openFromMenu<RegistrationScreen>(o.menu);
             QVERIFY(form);
             // A title of its own each time: the same book again would be asked about.
             typeText(child<QLineEdit>(form, "Text7"), QStringLiteral("新しい本 %1").arg(++saved));
@@ -462,7 +462,7 @@ private slots:
         }
         click(s->cmdrep);
         settle();
-        auto *list = qobject_cast<db *>(QApplication::activeWindow());
+        auto *list = qobject_cast<ListScreen *>(QApplication::activeWindow());
         QVERIFY(list);
         QCOMPARE(list->Text2->text(), QString::number(o.dir.count()));
     }
@@ -484,8 +484,8 @@ private slots:
     {
         QFETCH(QString, between);
         QFETCH(int, expected);
-        Opened<Main2> o(numbered({"1", "2", "3"}));
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(numbered({"1", "2", "3"}));
+        EditScreen *s = o.screen;
         QCOMPARE(shownCount(s), count(3));
         if (between == QLatin1String("other adds")) {
             o.dir.insert(numbered({"4", "5"}));

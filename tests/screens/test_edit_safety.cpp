@@ -1,7 +1,7 @@
 #include "app/instancelock.h"
 #include "screens/common/datacontrol.h"
-#include "screens/edit/main2.h"
-#include "screens/list/db.h"
+#include "screens/edit/editscreen.h"
+#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
 #include "screens/record_panel/recordpanel.h"
 #include "store/booktable.h"
@@ -34,7 +34,7 @@ QList<Book> numbered(int n)
     return books;
 }
 
-QString title(Main2 *s) { return s->panel->TitleBox->text(); }
+QString title(EditScreen *s) { return s->panel->TitleBox->text(); }
 
 // Another program, as a process of its own (see other_program.cpp).
 void runOther(const QStringList &arguments)
@@ -79,7 +79,7 @@ QString otherCollection(const AppDir &dir, const QString &prefix)
     return path;
 }
 
-QStringList gridTitles(db *s)
+QStringList gridTitles(ListScreen *s)
 {
     QStringList titles;
     for (int r = 0; r < s->fg->model()->rowCount(); ++r)
@@ -126,8 +126,8 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(QString, shownAfter);
         const bool correct = QString::fromUtf8(QTest::currentDataTag()).startsWith(QStringLiteral("修正"));
-        Opened<Main2> o(numbered(3));
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(numbered(3));
+        EditScreen *s = o.screen;
         click(s->Data1, "last");
         QCOMPARE(title(s), QStringLiteral("本3"));
         click(s->panel->Command4); // 貸出し中
@@ -152,8 +152,8 @@ private slots:
     // neither undoes the other's correction; the second one is refused.
     void concurrentCorrectionIsNotUndone()
     {
-        Opened<Main2> o(numbered(2));
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(numbered(2));
+        EditScreen *s = o.screen;
         runOther({QStringLiteral("sql"), o.dir.dbPath(), QStringLiteral("UPDATE tabel SET 書名 = '他で直した' WHERE _rowid_ = 1")});
         click(s->panel->Command4);
         o.messages.answer(QMessageBox::Yes);
@@ -185,9 +185,9 @@ private slots:
     {
         QFETCH(QString, field);
         QFETCH(QString, value);
-        Opened<Main2> o(numbered(2));
+        Opened<EditScreen> o(numbered(2));
         o.dir.exec(QStringLiteral("UPDATE tabel SET [%1] = %2 WHERE _rowid_ = 1").arg(field, value));
-        Main2 *s = o.screen;
+        EditScreen *s = o.screen;
         click(s->Data1, "next");
         click(s->Data1, "first");
         const QStringList before = stored(o.dir.dbPath());
@@ -223,8 +223,8 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(QString, reached);
-        Opened<Main2> o(numbered(4));
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(numbered(4));
+        EditScreen *s = o.screen;
         s->cmdadd->setFocus();
         QCOMPARE(tabWalk(4), QStringList({"cmdadd", "first", "previous", "next", "last"}));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); // ▶| by keyboard
@@ -256,8 +256,8 @@ private slots:
         QFETCH(bool, changedElsewhere);
         QFETCH(QString, fileTitle);
         QFETCH(QString, shown);
-        Opened<Main2> o(numbered(3));
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(numbered(3));
+        EditScreen *s = o.screen;
         s->panel->TitleBox->setText(QStringLiteral("保存する題"));
         if (changedElsewhere)
             runOther({QStringLiteral("sql"), o.dir.dbPath(), QStringLiteral("UPDATE tabel SET 書名 = '他で直した' WHERE _rowid_ = 1")});
@@ -323,8 +323,8 @@ private slots:
     void listNoticesAReplacedFile()
     {
         QFETCH(bool, inPlace);
-        Opened<db> o(numbered(3));
-        db *s = o.screen;
+        Opened<ListScreen> o(numbered(3));
+        ListScreen *s = o.screen;
         auto replace = [&](const QString &prefix) {
             const QString other = otherCollection(o.dir, prefix);
             if (inPlace)
@@ -383,7 +383,7 @@ private slots:
         dir.insert(numbered(3));
         MessageScript messages;
         app::Navigator navigator;
-        db *list = openFromMenu<db>(navigator.menu());
+        ListScreen *list = openFromMenu<ListScreen>(navigator.menu());
         QVERIFY(list);
         QCOMPARE(gridTitles(list), QStringList({"本1", "本2", "本3"}));
         QVERIFY(messages.shown.isEmpty());

@@ -1,8 +1,8 @@
 #include "screens/common/datacontrol.h"
-#include "screens/edit/main2.h"
-#include "screens/list/db.h"
+#include "screens/edit/editscreen.h"
+#include "screens/list/listscreen.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/registration/main.h"
+#include "screens/registration/registrationscreen.h"
 #include "support/testsupport.h"
 
 #include <QApplication>
@@ -111,8 +111,8 @@ private slots:
     {
         if (!qEnvironmentVariableIsSet("BUKUREA_REAL_INPUT_METHOD"))
             QSKIP("needs a real input method: run through with_input_method.sh");
-        Opened<Main> o;
-        Main *form = o.screen;
+        Opened<RegistrationScreen> o;
+        RegistrationScreen *form = o.screen;
         form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form));
         const auto keys = [](const QStringList &args) {
@@ -214,7 +214,7 @@ private slots:
     // it is stored as the Western year all the same.
     void eraYearSavedWithoutLeavingTheBox()
     {
-        Opened<Main> o;
+        Opened<RegistrationScreen> o;
         auto *year = child<QLineEdit>(o.screen, "Text3");
         enter(year, QStringLiteral("typed"), QStringLiteral("H7"));
         o.screen->Data1->updateRecord();
@@ -231,7 +231,7 @@ private slots:
     void otherTextStaysAsTyped()
     {
         QFETCH(QString, input);
-        Opened<Main> o;
+        Opened<RegistrationScreen> o;
         auto *year = child<QLineEdit>(o.screen, "Text3");
         enter(year, QStringLiteral("pasted"), input);
         QTest::keyClick(year, Qt::Key_Tab);
@@ -279,8 +279,8 @@ private slots:
         QFETCH(QString, author);
         QFETCH(QString, numbers);
         for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
-            Opened<Main> o(existing);
-            Main *form = o.screen;
+            Opened<RegistrationScreen> o(existing);
+            RegistrationScreen *form = o.screen;
             const QStringList typed = {title, author, "出版社", "2001", "9 文学", "99", "キー", "棚"};
             const char *boxes[] = {"Text7", "Text8", "Text9", "Text3", "Combo1", "Text6", "Text2", "Text1"};
             for (int i = 0; i < 8; ++i)

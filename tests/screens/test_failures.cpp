@@ -1,12 +1,12 @@
 #include "export/workbook.h"
 #include "screens/common/datacontrol.h"
-#include "screens/edit/main2.h"
+#include "screens/edit/editscreen.h"
 #include "screens/list/booktablemodel.h"
-#include "screens/list/db.h"
+#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/registration/main.h"
+#include "screens/registration/registrationscreen.h"
 #include "store/connection.h"
 #include "store/error.h"
 #include "store/module1.h"
@@ -80,20 +80,20 @@ void checkFailure(const screens::Message &m, const AppDir &dir, const QString &r
 
 // The cells of one grid row as the user sees them, and whether they are
 // marked as unread.
-QStringList shownRow(db *s, int row)
+QStringList shownRow(ListScreen *s, int row)
 {
     QStringList cells;
     for (int c = 0; c < 2; ++c)
         cells << s->fg->model()->index(row, c).data().toString();
     return cells;
 }
-bool markedUnread(db *s, int row)
+bool markedUnread(ListScreen *s, int row)
 {
     const QVariant brush = s->fg->model()->index(row, 0).data(Qt::BackgroundRole);
     return brush.isValid() && brush.value<QBrush>().style() == Qt::BDiagPattern;
 }
 // Paints the grid at a row, as scrolling there does.
-void scrollTo(db *s, int row)
+void scrollTo(ListScreen *s, int row)
 {
     s->fg->scrollTo(s->fg->model()->index(row, 0), QAbstractItemView::PositionAtTop);
     s->fg->viewport()->repaint();
@@ -106,8 +106,8 @@ void screenshot(QWidget *w, const char *name)
         w->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + u'/' + QLatin1String(name) + QStringLiteral(".png"));
 }
 
-void move(Main2 *s, const char *button) { click(s->Data1, button); }
-QString title(Main2 *s) { return s->panel->TitleBox->text(); }
+void move(EditScreen *s, const char *button) { click(s->Data1, button); }
+QString title(EditScreen *s) { return s->panel->TitleBox->text(); }
 
 // A collection whose second book cannot be read: the first of the pages
 // that hold its long title is damaged.
@@ -194,7 +194,7 @@ private slots:
         });
         const auto restore = qScopeGuard([&] { store::BusyWait::setObserver(shown); });
         lock.releaseAfter(std::chrono::milliseconds(200));
-        QVERIFY(openFromMenu<db>(navigator.menu()));
+        QVERIFY(openFromMenu<ListScreen>(navigator.menu()));
         QCOMPARE(cursor, int(Qt::WaitCursor));
         QVERIFY(menuShown);
         QVERIFY(!QGuiApplication::overrideCursor());
@@ -207,8 +207,8 @@ private slots:
     // none, and the first repaint after it is gone shows the real rows.
     void lockedWhileScrollingTheList()
     {
-        Opened<db> o(numbered(600));
-        db *s = o.screen;
+        Opened<ListScreen> o(numbered(600));
+        ListScreen *s = o.screen;
         QCOMPARE(shownRow(s, 0), QStringList({"1", "本1"}));
         {
             FileLock lock(o.dir.dbPath());
@@ -235,8 +235,8 @@ private slots:
     // stays; the same search works once the lock is gone.
     void lockedWhileSearching()
     {
-        Opened<db> o(numbered(30));
-        db *s = o.screen;
+        Opened<ListScreen> o(numbered(30));
+        ListScreen *s = o.screen;
         s->Text1->setText(QStringLiteral("本2"));
         {
             FileLock lock(o.dir.dbPath());
@@ -258,8 +258,8 @@ private slots:
     // been read; the book in the file is never overwritten.
     void lockedWhileStepping()
     {
-        Opened<Main2> o(numbered(600));
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(numbered(600));
+        EditScreen *s = o.screen;
         const QList<Book> before = o.dir.rows();
         {
             FileLock lock(o.dir.dbPath());
@@ -307,8 +307,8 @@ private slots:
     // it was, no other file is left; once the lock is gone it works.
     void lockedWhileExporting()
     {
-        Opened<db> o(numbered(600));
-        db *s = o.screen;
+        Opened<ListScreen> o(numbered(600));
+        ListScreen *s = o.screen;
         const QString xls = exporting::exportPath();
         QFile earlier(xls);
         QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("an earlier workbook") > 0);
@@ -387,9 +387,9 @@ private slots:
     // edit screen its panel is empty and marked, and it cannot be written.
     void oneDamagedBook()
     {
-        Opened<db> o;
+        Opened<ListScreen> o;
         damageSecondBook(o.dir);
-        db *s = o.screen;
+        ListScreen *s = o.screen;
         click(s->Command5); // the reset reads the collection again
         s->fg->viewport()->repaint();
         settle();
@@ -412,7 +412,7 @@ private slots:
         click(s->Command1);
         settle();
         const QList<Book> before = o.dir.rows(QStringLiteral("蔵書番号 <> 2"));
-        auto *edit = openFromMenu<Main2>(o.menu);
+        auto *edit = openFromMenu<EditScreen>(o.menu);
         QVERIFY(edit);
         move(edit, "next");
         settle();
@@ -434,7 +434,7 @@ private slots:
     {
         if (geteuid() == 0)
             QSKIP("root may write any file: the store's own test covers this case as another user");
-        Opened<Main> o;
+        Opened<RegistrationScreen> o;
         QVERIFY(QFile::setPermissions(o.dir.dbPath(), QFile::ReadOwner));
         typeText(o.screen->panel->TitleBox, QStringLiteral("本"));
         click(o.screen->Command1);
@@ -457,7 +457,7 @@ private slots:
         dir.exec(QStringLiteral("UPDATE tabel SET rowid = 2"));
         MessageScript messages;
         app::Navigator navigator;
-        auto *s = openFromMenu<Main2>(navigator.menu());
+        auto *s = openFromMenu<EditScreen>(navigator.menu());
         QVERIFY(s);
         move(s, "next");
         move(s, "next"); // 本3
@@ -493,7 +493,7 @@ private slots:
     {
         QFETCH(QString, typed);
         QFETCH(QString, stored);
-        Opened<Main> o;
+        Opened<RegistrationScreen> o;
         typeText(o.screen->panel->TitleBox, QStringLiteral("本"));
         typeText(o.screen->panel->Text6, typed);
         click(o.screen->Command1);
@@ -508,7 +508,7 @@ private slots:
             QVERIFY(o.messages.shown.isEmpty());
             QCOMPARE(*o.dir.rows()[0][0], stored);
             // A correction on the edit screen is held to the same rule.
-            auto *edit = openFromMenu<Main2>(o.menu);
+            auto *edit = openFromMenu<EditScreen>(o.menu);
             QCOMPARE(edit->panel->Text6->text(), stored);
             edit->panel->Text3->setText(QStringLiteral("1e400"));
             o.messages.answer(QMessageBox::Yes);
@@ -524,7 +524,7 @@ private slots:
     // the edit screen.
     void textIsKeptExactly()
     {
-        Opened<Main> o;
+        Opened<RegistrationScreen> o;
         const QString tricky = QString(QChar(0xFEFF)) + QStringLiteral("題") + QChar(0xFFFE) + QChar(0xFFFF);
         const QString lone = QStringLiteral("x") + QChar(0xD800) + u'y' + QChar(0xDC00) + u'z';
         typeText(o.screen->panel->TitleBox, tricky);
@@ -534,7 +534,7 @@ private slots:
         QVERIFY(o.messages.shown.isEmpty());
         QCOMPARE(o.dir.rows(), QList<Book>({Book({std::nullopt, tricky, QStringLiteral("x\uFFFDy\uFFFDz"), std::nullopt,
                                                   std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt})}));
-        auto *edit = openFromMenu<Main2>(o.menu);
+        auto *edit = openFromMenu<EditScreen>(o.menu);
         QCOMPARE(title(edit), tricky);
     }
 
@@ -565,8 +565,8 @@ private slots:
         const QString longTitle = QStringLiteral("長い").repeated(500000);
         QList<Book> books = numbered(2);
         books[1][1] = longTitle;
-        Opened<Main2> o(books);
-        Main2 *s = o.screen;
+        Opened<EditScreen> o(books);
+        EditScreen *s = o.screen;
         move(s, "next");
         auto *box = static_cast<screens::TextBox *>(s->panel->TitleBox);
         QVERIFY(box->isReadOnly());
@@ -591,7 +591,7 @@ private slots:
         o.dir.exec(QStringLiteral("UPDATE tabel SET 書名 = '%1' WHERE 蔵書番号 = 2").arg(longTitle));
         click(s->cmdrep);
         settle();
-        auto *list = qobject_cast<db *>(visibleWindow(QStringLiteral("db")));
+        auto *list = qobject_cast<ListScreen *>(visibleWindow(QStringLiteral("db")));
         QVERIFY(list);
         const QString cell = list->fg->model()->index(1, 1).data().toString();
         QVERIFY(cell.size() <= BookTableModel::DisplayLength + 1 && longTitle.startsWith(cell.chopped(1)));
@@ -602,7 +602,7 @@ private slots:
     // Text pasted past the limit is kept whole and stored whole.
     void longPasteIsKeptWhole()
     {
-        Opened<Main> o;
+        Opened<RegistrationScreen> o;
         const QString pasted = QString(40000, u'本');
         QApplication::clipboard()->setText(pasted);
         o.screen->panel->TitleBox->setFocus();

@@ -1,4 +1,4 @@
-#include "screens/list/db.h"
+#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
 #include "support/testsupport.h"
 
@@ -49,7 +49,7 @@ private slots:
     // ("昇順" under 蔵書番号) sets the designed widths again.
     void columnsWidenedByTheUser()
     {
-        Opened<db> o({book({"1", "本", "著者", nullptr, nullptr, nullptr, kPlace.toUtf8().constData()})});
+        Opened<ListScreen> o({book({"1", "本", "著者", nullptr, nullptr, nullptr, kPlace.toUtf8().constData()})});
         QHeaderView *h = o.screen->fg->horizontalHeader();
         const int designed = h->sectionSize(6);
         QCOMPARE(h->sectionResizeMode(6), QHeaderView::Interactive);
@@ -81,7 +81,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, tooltip);
         const QByteArray utf8 = text.toUtf8();
-        Opened<db> o({book({"1", "本", nullptr, nullptr, nullptr, nullptr, utf8.constData()})});
+        Opened<ListScreen> o({book({"1", "本", nullptr, nullptr, nullptr, nullptr, utf8.constData()})});
         QCOMPARE(tooltipAt(o.screen->fg, 0, 6), tooltip);
     }
 };

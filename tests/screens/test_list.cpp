@@ -1,7 +1,7 @@
 #include "store/module1.h"
-#include "screens/list/db.h"
+#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "screens/common/datacontrol.h"
 #include "support/testsupport.h"
 
@@ -28,11 +28,11 @@ const QList<Book> threeBooks = {
 };
 
 // The count as the screen shows it: in the caption and the hidden Text2.
-QString shownCount(db *s) { return s->windowTitle() + u'|' + s->Text2->text(); }
+QString shownCount(ListScreen *s) { return s->windowTitle() + u'|' + s->Text2->text(); }
 QString count(int n) { return QStringLiteral("ブクレア　【一覧表示】   全 %1 件 |%1").arg(n); }
 
 // One grid column (0 = 蔵書番号) as the user sees it, top to bottom.
-QStringList shown(db *screen, int column = 0)
+QStringList shown(ListScreen *screen, int column = 0)
 {
     QStringList out;
     QAbstractItemModel *m = screen->fg->model();
@@ -41,7 +41,7 @@ QStringList shown(db *screen, int column = 0)
     return out;
 }
 
-void search(db *screen, const QString &keyword, const char *button)
+void search(ListScreen *screen, const QString &keyword, const char *button)
 {
     screen->Text1->clear();
     typeText(screen->Text1, keyword);
@@ -50,7 +50,7 @@ void search(db *screen, const QString &keyword, const char *button)
 
 // The fixed column and the nine field columns, in pixels: 150, 900, 3000,
 // 1200, 1400, 650, 2400, 1000, 450, 1300 twips.
-QList<int> pixelWidths(db *screen)
+QList<int> pixelWidths(ListScreen *screen)
 {
     QList<int> widths = {screen->fg->verticalHeader()->width()};
     for (int i = 0; i < 9; ++i)
@@ -80,9 +80,9 @@ private slots:
 
     void opensWithCountAndOrder()
     {
-        Opened<db> o({book({"10", "十"}), book({"9", "九"}), book({"100", "百"}), book({"2", "二"}),
+        Opened<ListScreen> o({book({"10", "十"}), book({"9", "九"}), book({"100", "百"}), book({"2", "二"}),
                       book({nullptr, "番号なし"})});
-        db *screen = o.screen;
+        ListScreen *screen = o.screen;
         QCOMPARE(shownCount(screen), count(5));
         QVERIFY(!screen->Text2->isVisible() && !screen->Data1->isVisible());
         // Ascending by number as numbers, a book without a number first.
@@ -137,8 +137,8 @@ private slots:
         QFETCH(QString, field);
         QFETCH(QString, keyword);
         QFETCH(QStringList, numbers);
-        Opened<db> o(threeBooks);
-        db *screen = o.screen;
+        Opened<ListScreen> o(threeBooks);
+        ListScreen *screen = o.screen;
         search(screen, keyword, button.toLatin1().constData());
         const store::RecordSource searched = searchFor(u'*' + keyword + u'*', field);
         QCOMPARE(store::lastSearch(), searched);
@@ -179,8 +179,8 @@ private slots:
         QList<Book> books;
         for (const char *t : bookTitles)
             books << book({QByteArray::number(books.size() + 1).constData(), t, "題名のない本"});
-        Opened<db> o(books);
-        db *screen = o.screen;
+        Opened<ListScreen> o(books);
+        ListScreen *screen = o.screen;
         search(screen, keyword, "Command14");
         QCOMPARE(shown(screen, 1), titles);
         QCOMPARE(o.messages.shown.size(), titles.isEmpty() ? 1 : 0); // only the notice of no hit
@@ -206,8 +206,8 @@ private slots:
     {
         QFETCH(QString, button);
         QFETCH(QStringList, numbers);
-        Opened<db> o(threeBooks + QList<Book>({book({"55", "追加", nullptr, nullptr, "1995"})}));
-        db *screen = o.screen;
+        Opened<ListScreen> o(threeBooks + QList<Book>({book({"55", "追加", nullptr, nullptr, "1995"})}));
+        ListScreen *screen = o.screen;
         search(screen, QStringLiteral("存在しない"), "Command14");
         QCOMPARE(o.messages.shown.size(), 1);
         QCOMPARE(describe(o.messages.shown[0]), describe(notFound()));
@@ -237,8 +237,8 @@ private slots:
     // search box start nothing. Tab reaches a button and Space presses it.
     void enterAndEscapeStartNothing()
     {
-        Opened<db> o(threeBooks);
-        db *screen = o.screen;
+        Opened<ListScreen> o(threeBooks);
+        ListScreen *screen = o.screen;
         for (QPushButton *b : screen->findChildren<QPushButton *>())
             QVERIFY(!b->isDefault() && !b->autoDefault());
         typeText(screen->Text1, QStringLiteral("夏"));
@@ -255,8 +255,8 @@ private slots:
 
     void emptyTableOpensEmpty()
     {
-        Opened<db> o;
-        db *screen = o.screen;
+        Opened<ListScreen> o;
+        ListScreen *screen = o.screen;
         QCOMPARE(shownCount(screen), count(0));
         QCOMPARE(screen->fg->model()->rowCount(), 0);
         QCOMPARE(pixelWidths(screen), designWidths);
@@ -272,8 +272,8 @@ private slots:
     // the reset reports it and the list on screen stays.
     void storeFailureIsReportedAndTheScreenStays()
     {
-        Opened<db> o(threeBooks);
-        db *screen = o.screen;
+        Opened<ListScreen> o(threeBooks);
+        ListScreen *screen = o.screen;
         o.dir.exec(QStringLiteral("ALTER TABLE tabel RENAME TO gone"));
         click(screen, "Command5");
         QCOMPARE(o.messages.shown.size(), 1);
@@ -288,8 +288,8 @@ private slots:
         QList<Book> books;
         for (int i = 20000; i >= 1; --i)
             books << book({QByteArray::number(i).constData(), "本"});
-        Opened<db> o(books);
-        db *screen = o.screen;
+        Opened<ListScreen> o(books);
+        ListScreen *screen = o.screen;
         QCOMPARE(shownCount(screen), count(20000));
         QCOMPARE(screen->fg->model()->rowCount(), 20000);
         QScrollBar *bar = screen->fg->verticalScrollBar();
@@ -301,8 +301,8 @@ private slots:
 
     void copiesSelectedCells()
     {
-        Opened<db> o(threeBooks);
-        db *screen = o.screen;
+        Opened<ListScreen> o(threeBooks);
+        ListScreen *screen = o.screen;
         Grid *fg = screen->fg;
         auto clickCell = [fg](int row, int column, Qt::KeyboardModifiers modifiers = {}) {
             QTest::mouseClick(fg->viewport(), Qt::LeftButton, modifiers,
@@ -342,8 +342,8 @@ private slots:
     {
         QFETCH(QString, how);
         QFETCH(bool, menuShown);
-        Opened<db> o(threeBooks);
-        db *screen = o.screen;
+        Opened<ListScreen> o(threeBooks);
+        ListScreen *screen = o.screen;
         QSignalSpy menuEnded(&o.menu, &screens::Form::unloaded);
         QSignalSpy left(screen, &screens::Form::unloaded);
         if (how == QLatin1String("button"))

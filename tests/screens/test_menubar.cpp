@@ -1,7 +1,7 @@
 #include "app/navigation.h"
 #include "screens/common/about.h"
 #include "screens/common/datascreen.h"
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "support/testsupport.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/registration/main.h"
+#include "screens/registration/registrationscreen.h"
 #include "screens/common/datacontrol.h"
 #include "store/backup.h"
 #include "support/testsupport.h"
@@ -24,13 +24,13 @@ constexpr std::pair<const char *, int> boxes[] = {{"Text7", 1}, {"Text8", 2}, {"
 
 const QStringList aBook = {"吾輩は猫である", "夏目漱石", "岩波書店", "1905", "9 文学", "42", "猫　名前はまだ無い", "書斎 2段目"};
 
-void fill(Main *form, const QStringList &typed)
+void fill(RegistrationScreen *form, const QStringList &typed)
 {
     for (int i = 0; i < 8; ++i)
         typeText(child<QWidget>(form, boxes[i].first), typed[i]);
 }
 
-QStringList boxTexts(Main *form)
+QStringList boxTexts(RegistrationScreen *form)
 {
     QStringList out;
     for (auto [name, column] : boxes)
@@ -52,7 +52,7 @@ Book expectedRow(const QStringList &typed, const QString &lending)
     return b;
 }
 
-QColor indicator(Main *form) { return screens::backgroundOf(child<QLabel>(form, "Label4")); }
+QColor indicator(RegistrationScreen *form) { return screens::backgroundOf(child<QLabel>(form, "Label4")); }
 QColor buttonFace() { return screens::systemColor(QPalette::Button); }
 
 } // namespace
@@ -72,8 +72,8 @@ private slots:
     // method), then the focus order, which goes round.
     void looksAsDesigned()
     {
-        Opened<Main> o;
-        Main *form = o.screen;
+        Opened<RegistrationScreen> o;
+        RegistrationScreen *form = o.screen;
         QCOMPARE(form->windowTitle(), QStringLiteral("ブクレア"));
         QCOMPARE(form->client()->size(), QSize(594, 330));
         QVERIFY(form->client()->y() >= form->menuBar()->height());
@@ -192,8 +192,8 @@ private slots:
         QFETCH(int, categoryItem);
         QFETCH(QString, presses);
         QFETCH(QString, lending);
-        Opened<Main> o;
-        Main *form = o.screen;
+        Opened<RegistrationScreen> o;
+        RegistrationScreen *form = o.screen;
         fill(form, typed);
         for (int i = 0; i <= categoryItem; ++i)
             QTest::keyClick(child<QComboBox>(form, "Combo1"), Qt::Key_Down);
@@ -235,8 +235,8 @@ private slots:
     void leavingStoresNothing()
     {
         QFETCH(QString, way);
-        Opened<Main> o({book({"1", "既存の本"})});
-        Main *form = o.screen;
+        Opened<RegistrationScreen> o({book({"1", "既存の本"})});
+        RegistrationScreen *form = o.screen;
         fill(form, aBook);
         click(form, "Command4");
         const bool sessionEnd = way == QStringLiteral("session end");
@@ -269,8 +269,8 @@ private slots:
         QFETCH(bool, lock);
         QFETCH(QString, reason);
         QFETCH(bool, retry);
-        Opened<Main> o;
-        Main *form = o.screen;
+        Opened<RegistrationScreen> o;
+        RegistrationScreen *form = o.screen;
         if (!lock) {
             o.dir.exec(QStringLiteral("CREATE UNIQUE INDEX number ON tabel (蔵書番号)"));
             o.dir.insert({book({"42", "既存の本"})});
@@ -315,8 +315,8 @@ private slots:
     // The data control is shown disabled: it never leaves the new book.
     void dataControlCannotMove()
     {
-        Opened<Main> o({book({"1", "一冊目", nullptr, nullptr, nullptr, nullptr, nullptr, "中"}), book({"2", "二冊目"})});
-        Main *form = o.screen;
+        Opened<RegistrationScreen> o({book({"1", "一冊目", nullptr, nullptr, nullptr, nullptr, nullptr, "中"}), book({"2", "二冊目"})});
+        RegistrationScreen *form = o.screen;
         typeText(child<QLineEdit>(form, "Text7"), QStringLiteral("新しい本"));
         for (const char *move : {"first", "next", "last", "previous"}) {
             click(child<QWidget>(form, "Data1"), move);

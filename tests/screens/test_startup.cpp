@@ -1,7 +1,7 @@
 #include "app/backupcommands.h"
 #include "app/startup.h"
-#include "screens/list/db.h"
-#include "screens/registration/main.h"
+#include "screens/list/listscreen.h"
+#include "screens/registration/registrationscreen.h"
 #include "store/module1.h"
 #include "support/testsupport.h"
 
@@ -117,7 +117,7 @@ private slots:
                 QCOMPARE(messages.shown[0].parent, static_cast<QWidget *>(&navigator.menu()));
             messages.shown.clear();
 
-            auto *list = openFromMenu<screens::db>(navigator.menu());
+            auto *list = openFromMenu<screens::ListScreen>(navigator.menu());
             if (books < 0) {
                 QVERIFY(!list);
                 QCOMPARE(descriptions(messages.shown), QStringList{describe(missing(program.dbPath()))});
@@ -142,14 +142,14 @@ private slots:
         MessageScript messages;
         app::Navigator navigator;
         QVERIFY(app::showStartMenu(navigator));
-        auto *registration = openFromMenu<screens::Main>(navigator.menu());
+        auto *registration = openFromMenu<screens::RegistrationScreen>(navigator.menu());
         QVERIFY(registration);
         click(registration, "Command1");
         settle();
         QCOMPARE(rowsOf(program.dbPath()).size(), 1);
         QCOMPARE(QDir(program.dataDirectory() + QStringLiteral("/backup")).entryList(QDir::Files).size(), 1);
 
-        auto *list = openFromMenu<screens::db>(navigator.menu());
+        auto *list = openFromMenu<screens::ListScreen>(navigator.menu());
         QVERIFY(list);
         click(list, "Command4");
         settle();

@@ -106,11 +106,14 @@ QString menuChoiceFor(const char *className)
 {
     static const QMap<QString, QString> choices = {{QStringLiteral("Main"), QStringLiteral("新規登録")},
                                                    {QStringLiteral("Main2"), QStringLiteral("修正・削除")},
-                                                   {QStringLiteral("db"), QStringLiteral("データ一覧")}};
+                                                   {QStringLiteral("db"), QStringLiteral("データ一覧")},
+ {QStringLiteral("RegistrationScreen"), QStringLiteral("新規登録")},
+ {QStringLiteral("EditScreen"), QStringLiteral("修正・削除")},
+ {QStringLiteral("ListScreen"), QStringLiteral("データ一覧")}};
     return choices.value(QString::fromLatin1(className).section(QStringLiteral("::"), -1));
 }
 
-QWidget *openFromMenu(screens::Menu &menu, const QString &choice)
+QWidget *openFromMenu(screens::StartMenu &menu, const QString &choice)
 {
     menu.show();
     menu.Combo1->setEditText(choice);

@@ -3,7 +3,7 @@
 #include "app/navigation.h"
 #include "screens/common/messages.h"
 #include "support/appdir.h"
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 
 #include <QList>
 #include <QStringList>
@@ -47,11 +47,11 @@ screens::Message notFound();
 
 // Opens a data screen as the user does: the choice typed into the start
 // menu's box, then "OK". Returns the screen once it is active, or null.
-QWidget *openFromMenu(screens::Menu &menu, const QString &choice);
+QWidget *openFromMenu(screens::StartMenu &menu, const QString &choice);
 // The start menu's choice that opens the screen of a class ("Main",
-// "screens::Main2", "db"...).
+// "screens::EditScreen", "db"...).
 QString menuChoiceFor(const char *className);
-template <typename T> T *openFromMenu(screens::Menu &menu)
+template <typename T> T *openFromMenu(screens::StartMenu &menu)
 {
     return qobject_cast<T *>(openFromMenu(menu, menuChoiceFor(T::staticMetaObject.className())));
 }
@@ -63,7 +63,7 @@ template <typename T> struct Opened {
     AppDir dir;
     MessageScript messages;
     app::Navigator navigator;
-    screens::Menu &menu = navigator.menu();
+    screens::StartMenu &menu = navigator.menu();
     T *screen = nullptr;
     explicit Opened(const QList<Book> &books = {}, const QString &choice = QString())
     {

@@ -18,10 +18,11 @@ class Grid;
 
 // The list screen: the whole collection in a grid, searched by one field
 // with one keyword, sorted by collection number or year, and counted.
-class db : public screens::DataScreen {
+// Window "db": the list screen.
+class ListScreen : public screens::DataScreen {
     Q_OBJECT
 public:
-    explicit db();
+    explicit ListScreen();
     // The load sequence; also the reset of "昇順" under "蔵書番号で並べ替え".
     void load() override;
 

@@ -1,4 +1,4 @@
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 
 #include "screens/common/shell.h"
 
@@ -9,7 +9,7 @@
 
 namespace screens {
 
-Menu::Menu(QWidget *parent) : screens::Form("Menu", {0, 0, 4980, 2235}, parent)
+StartMenu::StartMenu(QWidget *parent) : screens::Form("Menu", {0, 0, 4980, 2235}, parent)
 {
     setWindowTitle(QStringLiteral("Menu"));
     setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
@@ -34,11 +34,11 @@ Menu::Menu(QWidget *parent) : screens::Form("Menu", {0, 0, 4980, 2235}, parent)
     setTabOrder(Command1, Command3);
     Combo1->setFocus();
 
-    connect(Command1, &QPushButton::clicked, this, &Menu::Command1_Click);
-    connect(Command3, &QPushButton::clicked, this, &Menu::Command3_Click);
+    connect(Command1, &QPushButton::clicked, this, &StartMenu::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &StartMenu::Command3_Click);
 }
 
-void Menu::Command1_Click()
+void StartMenu::Command1_Click()
 {
     // Each choice is compared exactly, reading the box again every time.
     // The menu stays on view while the screen chosen loads; it is hidden
@@ -53,6 +53,6 @@ void Menu::Command1_Click()
         unload();
 }
 
-void Menu::Command3_Click() { screens::shell::openHelp(this); }
+void StartMenu::Command3_Click() { screens::shell::openHelp(this); }
 
 } // namespace screens

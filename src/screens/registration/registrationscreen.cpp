@@ -1,4 +1,4 @@
-#include "screens/registration/main.h"
+#include "screens/registration/registrationscreen.h"
 
 #include "store/connection.h"
 #include "store/module1.h"
@@ -17,7 +17,7 @@
 
 namespace screens {
 
-Main::Main() : screens::DataScreen("Main", {0, 0, 8910, 4950})
+RegistrationScreen::RegistrationScreen() : screens::DataScreen("Main", {0, 0, 8910, 4950})
 {
     setWindowTitle(QStringLiteral("ブクレア"));
     setWindowIcon(QIcon(QStringLiteral(":/main.ico")));
@@ -47,11 +47,11 @@ Main::Main() : screens::DataScreen("Main", {0, 0, 8910, 4950})
     setTabOrder(Command1, Command2);
     panel->TitleBox->setFocus();
 
-    connect(Command1, &QPushButton::clicked, this, &Main::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Main::returnToMenu);
+    connect(Command1, &QPushButton::clicked, this, &RegistrationScreen::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &RegistrationScreen::returnToMenu);
 }
 
-void Main::load()
+void RegistrationScreen::load()
 {
     store::computeDatabasePath();
     Data1->setDatabaseName(store::databasePath());
@@ -62,7 +62,7 @@ void Main::load()
     screens::setBackground(panel->Label4, screens::systemColor(QPalette::Button));
 }
 
-void Main::Command1_Click()
+void RegistrationScreen::Command1_Click()
 {
     // The same title and author already in the collection: the user may
     // be about to register a book twice. No keeps everything typed.
@@ -82,7 +82,7 @@ void Main::Command1_Click()
     returnToMenu();
 }
 
-bool Main::askAboutSameBook()
+bool RegistrationScreen::askAboutSameBook()
 {
     // The title and author as the save writes them (a long value whole).
     const auto valueOf = [](QWidget *box) { return box->metaObject()->userProperty().read(box).toString(); };
@@ -101,7 +101,7 @@ bool Main::askAboutSameBook()
     return same.count == 0 || screens::confirmSameBook(this, same.numbers, same.count);
 }
 
-void Main::dropPending()
+void RegistrationScreen::dropPending()
 {
     if (store::RecordSet *rs = Data1->recordset())
         rs->cancelUpdate();

@@ -1,4 +1,4 @@
-#include "screens/menu/menu.h"
+#include "screens/menu/startmenu.h"
 #include "support/testsupport.h"
 
 #include <QComboBox>
@@ -20,7 +20,7 @@ private slots:
     void looksAsDesigned()
     {
         app::Navigator navigator;
-        Menu &menu = navigator.menu();
+        StartMenu &menu = navigator.menu();
         menu.show();
         QCOMPARE(menu.windowTitle(), QStringLiteral("Menu"));
         QCOMPARE(menu.client()->size(), QSize(332, 149));
@@ -54,7 +54,7 @@ private slots:
         AppDir dir;
         MessageScript messages;
         app::Navigator navigator;
-        Menu &menu = navigator.menu();
+        StartMenu &menu = navigator.menu();
         QSignalSpy ended(&navigator, &app::Navigator::ended);
         menu.show();
         menu.Combo1->setEditText(text);
@@ -82,7 +82,7 @@ private slots:
         dir.insert({book({"1", "本"})});
         MessageScript messages;
         app::Navigator navigator;
-        Menu &menu = navigator.menu();
+        StartMenu &menu = navigator.menu();
         menu.show();
         menu.Combo1->setEditText(choice); // typed by hand works like choosing
         QTest::mouseClick(menu.Command1, Qt::LeftButton);
@@ -117,7 +117,7 @@ private slots:
         QFile::remove(dir.dbPath());
         MessageScript messages;
         app::Navigator navigator;
-        Menu &menu = navigator.menu();
+        StartMenu &menu = navigator.menu();
         menu.show();
         menu.Combo1->setCurrentText(choice);
         QTest::mouseClick(menu.Command1, Qt::LeftButton);
@@ -141,7 +141,7 @@ private slots:
     {
         QFETCH(bool, byCloseBox);
         app::Navigator navigator;
-        Menu &menu = navigator.menu();
+        StartMenu &menu = navigator.menu();
         QSignalSpy ended(&navigator, &app::Navigator::ended);
         menu.show();
         if (byCloseBox) {
@@ -162,7 +162,7 @@ private slots:
         page.close();
         ShellFake shell;
         app::Navigator navigator;
-        Menu &menu = navigator.menu();
+        StartMenu &menu = navigator.menu();
         menu.show();
         const QString before = QDir::currentPath();
         QDir::setCurrent(QDir::tempPath());
@@ -179,4 +179,4 @@ private slots:
 };
 
 QTEST_MAIN(TestMenu)
-#include "test_menu.moc"
+#include "test_startmenu.moc"

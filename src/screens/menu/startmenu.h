@@ -12,10 +12,11 @@ namespace screens {
 // hidden, never destroyed, while a data screen is shown. It opens no screen
 // itself: "OK" asks for the chosen screen through a signal, and the
 // application hides the menu once that screen has loaded and appears.
-class Menu : public screens::Form {
+// Window "Menu": the start menu.
+class StartMenu : public screens::Form {
     Q_OBJECT
 public:
-    explicit Menu(QWidget *parent = nullptr);
+    explicit StartMenu(QWidget *parent = nullptr);
 
     QComboBox *Combo1;     // the screen choice
     QPushButton *Command1; // "OK"

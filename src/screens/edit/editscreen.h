@@ -21,10 +21,11 @@ class RecordPanel;
 //
 // The window caption carries the book count, taken at load and lowered by
 // each deletion made here; a number search never changes it.
-class Main2 : public screens::DataScreen {
+// Window "Main2": the edit and delete screen.
+class EditScreen : public screens::DataScreen {
     Q_OBJECT
 public:
-    explicit Main2();
+    explicit EditScreen();
     // Opens the whole table on its first book and counts it; throws store::Error.
     void load() override;
 

@@ -1,4 +1,4 @@
-#include "screens/edit/main2.h"
+#include "screens/edit/editscreen.h"
 
 #include "store/module1.h"
 #include "screens/common/backupstep.h"
@@ -15,7 +15,7 @@
 
 namespace screens {
 
-Main2::Main2() : screens::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
+EditScreen::EditScreen() : screens::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
 {
     setWindowTitle(QStringLiteral("ブクレア")); // replaced by the load at once
     setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
@@ -74,17 +74,17 @@ Main2::Main2() : screens::DataScreen("Main2", {0, 0, 8895, 4950}, "nmuhlo")
         setTabOrder(order[i - 1], order[i]);
     panel->TitleBox->setFocus();
 
-    connect(Data1, &screens::DataControl::Reposition, this, &Main2::Data1_Reposition);
+    connect(Data1, &screens::DataControl::Reposition, this, &EditScreen::Data1_Reposition);
     Data1->setLeaveCheck([this] { return saveBeforeLeaving(); });
-    connect(Command2, &QPushButton::clicked, this, &Main2::Command2_Click);
-    connect(Command1, &QPushButton::clicked, this, &Main2::Command1_Click);
-    connect(Command5, &QPushButton::clicked, this, &Main2::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &Main2::Command6_Click);
-    connect(cmdadd, &QPushButton::clicked, this, &Main2::cmdadd_Click);
-    connect(cmdrep, &QPushButton::clicked, this, &Main2::cmdrep_Click);
+    connect(Command2, &QPushButton::clicked, this, &EditScreen::Command2_Click);
+    connect(Command1, &QPushButton::clicked, this, &EditScreen::Command1_Click);
+    connect(Command5, &QPushButton::clicked, this, &EditScreen::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &EditScreen::Command6_Click);
+    connect(cmdadd, &QPushButton::clicked, this, &EditScreen::cmdadd_Click);
+    connect(cmdrep, &QPushButton::clicked, this, &EditScreen::cmdrep_Click);
 }
 
-void Main2::load()
+void EditScreen::load()
 {
     store::computeDatabasePath();
     Data1->setDatabaseName(store::databasePath());
@@ -97,28 +97,28 @@ void Main2::load()
     panel->showLendingState();
 }
 
-void Main2::showBookCount()
+void EditScreen::showBookCount()
 {
     const QString count = QString::number(m_bookCount);
     Text7->setText(count);
     setWindowTitle(captionWithCount(QStringLiteral("ブクレア　修正・削除"), m_bookCount));
 }
 
-bool Main2::hasCurrentBook() const
+bool EditScreen::hasCurrentBook() const
 {
     const store::RecordSet *rs = Data1->recordset();
     return rs && rs->hasCurrent();
 }
 
 // The position of the current book counted from 1; an empty set shows 0.
-void Main2::Data1_Reposition()
+void EditScreen::Data1_Reposition()
 {
     Data1->setCaption(QString::number(Data1->recordset()->absolutePosition() + 1));
     panel->showLendingState();
 }
 
 // "修正": writes the current book with the panel's contents once confirmed.
-void Main2::Command2_Click()
+void EditScreen::Command2_Click()
 {
     // Without a current book (an empty search result) there is nothing to
     // correct, and nothing may be written.
@@ -136,7 +136,7 @@ void Main2::Command2_Click()
 
 // A refused write leaves the corrections in the panel to try again; a book
 // that another program changed meanwhile is shown as it is now.
-bool Main2::writeCorrection()
+bool EditScreen::writeCorrection()
 {
     return guarded([this] {
         store::RecordSet *rs = Data1->recordset();
@@ -148,7 +148,7 @@ bool Main2::writeCorrection()
 // Before the data control moves to another book: a book with changes in
 // the panel is written (as "修正" writes it, with its checks), dropped, or
 // kept on screen, as the user answers. False keeps the book.
-bool Main2::saveBeforeLeaving()
+bool EditScreen::saveBeforeLeaving()
 {
     if (!hasCurrentBook() || !Data1->edited())
         return true;
@@ -165,7 +165,7 @@ bool Main2::saveBeforeLeaving()
 // "削除": deletes the current book once confirmed, then shows the last book
 // of the record source run again. The last book of the table is never
 // deleted here: at a count of 1 the button disables itself.
-void Main2::Command1_Click()
+void EditScreen::Command1_Click()
 {
     if (m_bookCount > 1 && hasCurrentBook()) {
         // A book that could not be read is not deleted unseen.
@@ -188,7 +188,7 @@ void Main2::Command1_Click()
 }
 
 // "蔵書番号検索": every book whose number contains the typed text.
-void Main2::Command5_Click()
+void EditScreen::Command5_Click()
 {
     // The typed text is taken as it is, anywhere in the number; wildcards
     // keep their meaning.
@@ -206,13 +206,13 @@ void Main2::Command5_Click()
 
 // "検索リセット": searches with an empty number, which finds every book
 // that has a number.
-void Main2::Command6_Click()
+void EditScreen::Command6_Click()
 {
     Text5->setText(QString());
     Command5->click();
 }
 
-void Main2::dropPending()
+void EditScreen::dropPending()
 {
     if (!hasCurrentBook())
         return;
@@ -223,10 +223,10 @@ void Main2::dropPending()
     });
 }
 
-void Main2::cmdadd_Click() { returnToMenu(); }
+void EditScreen::cmdadd_Click() { returnToMenu(); }
 
 // Straight on to the list: what was typed goes with the screen, unwritten.
-void Main2::cmdrep_Click()
+void EditScreen::cmdrep_Click()
 {
     // The list loads while this screen is still on view (it may have to wait
     // for a locked file); then this screen goes.

@@ -18,10 +18,11 @@ class RecordPanel;
 // "キャンセル" or the close box drops it, and either way the start menu comes
 // back. The data control is shown but disabled, so no other record can be
 // reached from here.
-class Main : public screens::DataScreen {
+// Window "Main": the registration screen.
+class RegistrationScreen : public screens::DataScreen {
     Q_OBJECT
 public:
-    explicit Main();
+    explicit RegistrationScreen();
     // Opens the book table and starts the new record; throws store::Error.
     void load() override;
 

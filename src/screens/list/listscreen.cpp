@@ -1,4 +1,4 @@
-#include "screens/list/db.h"
+#include "screens/list/listscreen.h"
 
 #include "export/workbook.h"
 #include "store/module1.h"
@@ -25,7 +25,7 @@ const QString &designCaption()
 
 } // namespace
 
-db::db() : screens::DataScreen("db", {0, 0, 11910, 7800})
+ListScreen::ListScreen() : screens::DataScreen("db", {0, 0, 11910, 7800})
 {
     setWindowTitle(designCaption());
     setWindowIcon(QIcon(QStringLiteral(":/bukurea.ico")));
@@ -83,24 +83,24 @@ db::db() : screens::DataScreen("db", {0, 0, 11910, 7800})
         setTabOrder(order[i - 1], order[i]);
     Text1->setFocus();
 
-    connect(Command1, &QPushButton::clicked, this, &db::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &db::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &db::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &db::Command4_Click);
-    connect(Command5, &QPushButton::clicked, this, &db::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &db::Command6_Click);
-    connect(Command7, &QPushButton::clicked, this, &db::Command7_Click);
-    connect(Command8, &QPushButton::clicked, this, &db::Command8_Click);
-    connect(Command9, &QPushButton::clicked, this, &db::Command9_Click);
-    connect(Command10, &QPushButton::clicked, this, &db::Command10_Click);
-    connect(Command11, &QPushButton::clicked, this, &db::Command11_Click);
-    connect(Command12, &QPushButton::clicked, this, &db::Command12_Click);
-    connect(Command13, &QPushButton::clicked, this, &db::Command13_Click);
-    connect(Command14, &QPushButton::clicked, this, &db::Command14_Click);
-    connect(Command15, &QPushButton::clicked, this, &db::Command15_Click);
+    connect(Command1, &QPushButton::clicked, this, &ListScreen::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &ListScreen::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &ListScreen::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &ListScreen::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &ListScreen::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &ListScreen::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &ListScreen::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &ListScreen::Command8_Click);
+    connect(Command9, &QPushButton::clicked, this, &ListScreen::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &ListScreen::Command10_Click);
+    connect(Command11, &QPushButton::clicked, this, &ListScreen::Command11_Click);
+    connect(Command12, &QPushButton::clicked, this, &ListScreen::Command12_Click);
+    connect(Command13, &QPushButton::clicked, this, &ListScreen::Command13_Click);
+    connect(Command14, &QPushButton::clicked, this, &ListScreen::Command14_Click);
+    connect(Command15, &QPushButton::clicked, this, &ListScreen::Command15_Click);
 }
 
-void db::load()
+void ListScreen::load()
 {
     store::computeDatabasePath();
     Data1->setDatabaseName(store::databasePath());
@@ -120,7 +120,7 @@ void db::load()
     Data1->refresh();
 }
 
-void db::fieldSearch(store::Field field)
+void ListScreen::fieldSearch(store::Field field)
 {
     guarded([&] {
         // The keyword is taken as typed, anywhere in the field; wildcards
@@ -134,7 +134,7 @@ void db::fieldSearch(store::Field field)
     });
 }
 
-void db::sortBy(store::Field field, store::Direction direction)
+void ListScreen::sortBy(store::Field field, store::Direction direction)
 {
     guarded([&] {
         Data1->setRecordSource(store::RecordSource::sorted(field, direction));
@@ -142,29 +142,29 @@ void db::sortBy(store::Field field, store::Direction direction)
     });
 }
 
-void db::Command14_Click() { fieldSearch(store::Field::Title); }
-void db::Command12_Click() { fieldSearch(store::Field::Author); }
-void db::Command13_Click() { fieldSearch(store::Field::Publisher); }
-void db::Command6_Click() { fieldSearch(store::Field::Year); }
-void db::Command8_Click() { fieldSearch(store::Field::Category); }
-void db::Command10_Click() { fieldSearch(store::Field::Number); }
+void ListScreen::Command14_Click() { fieldSearch(store::Field::Title); }
+void ListScreen::Command12_Click() { fieldSearch(store::Field::Author); }
+void ListScreen::Command13_Click() { fieldSearch(store::Field::Publisher); }
+void ListScreen::Command6_Click() { fieldSearch(store::Field::Year); }
+void ListScreen::Command8_Click() { fieldSearch(store::Field::Category); }
+void ListScreen::Command10_Click() { fieldSearch(store::Field::Number); }
 // "設定キー" searches the keywords, "貸出の状態" the lending state.
-void db::Command7_Click() { fieldSearch(store::Field::Keywords); }
-void db::Command9_Click() { fieldSearch(store::Field::Lending); }
-void db::Command11_Click() { fieldSearch(store::Field::Place); }
+void ListScreen::Command7_Click() { fieldSearch(store::Field::Keywords); }
+void ListScreen::Command9_Click() { fieldSearch(store::Field::Lending); }
+void ListScreen::Command11_Click() { fieldSearch(store::Field::Place); }
 
-void db::Command15_Click() { sortBy(store::Field::Number, store::Direction::Descending); }
-void db::Command2_Click() { sortBy(store::Field::Year, store::Direction::Descending); }
-void db::Command3_Click() { sortBy(store::Field::Year, store::Direction::Ascending); }
+void ListScreen::Command15_Click() { sortBy(store::Field::Number, store::Direction::Descending); }
+void ListScreen::Command2_Click() { sortBy(store::Field::Year, store::Direction::Descending); }
+void ListScreen::Command3_Click() { sortBy(store::Field::Year, store::Direction::Ascending); }
 
 // The reset: reopens, recounts and lists every book by ascending number.
-void db::Command5_Click()
+void ListScreen::Command5_Click()
 {
     guarded([this] { load(); });
 }
 
 // Writes the list on screen, exactly as shown, into the export workbook.
-void db::Command4_Click()
+void ListScreen::Command4_Click()
 {
     const store::RecordSet *rs = Data1->recordset();
     if (!rs)
@@ -194,8 +194,8 @@ void db::Command4_Click()
                                  .arg(store::databasePath())});
 }
 
-const store::RecordSet *db::rowsToExport() const { return Data1->recordset(); }
+const store::RecordSet *ListScreen::rowsToExport() const { return Data1->recordset(); }
 
-void db::Command1_Click() { returnToMenu(); }
+void ListScreen::Command1_Click() { returnToMenu(); }
 
 } // namespace screens
