@@ -27,8 +27,9 @@ int main(int argc, char **argv)
     const QString db = QString::fromLocal8Bit(argv[1]), out = QString::fromLocal8Bit(argv[2]);
     std::unique_ptr<store::RecordSet> rs;
     const bench::Sample open = bench::timed([&] {
-        rs = std::make_unique<store::RecordSet>(store::Connection::open(db),
-                                                store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
+        rs = std::make_unique<store::RecordSet>(
+            store::Connection::open(db),
+            store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
     });
     bool ok = true;
     QString error;

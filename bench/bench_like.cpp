@@ -85,7 +85,8 @@ std::vector<Pair> hostilePairs()
     refusing += QStringLiteral("\u3042*");
     return {
         {"keyword of 30,000 a + b in 100,000 a (no hit)", u'*' + repeat("a", 30000) + QStringLiteral("b*"), a100k},
-        {"the same, text in upper case (folded)", u'*' + repeat("a", 30000) + QStringLiteral("b*"), repeat("A", 100000)},
+        {"the same, text in upper case (folded)", u'*' + repeat("a", 30000) + QStringLiteral("b*"),
+         repeat("A", 100000)},
         {"keyword of 30,000 a + ?b in 100,000 a", u'*' + repeat("a", 30000) + QStringLiteral("?b*"), a100k},
         {"keyword of 99,998 a + ?b in 100,000 a", u'*' + repeat("a", 99998) + QStringLiteral("?b*"), a100k},
         {"20,000 classes [a-c] + # in 100,000 a", u'*' + repeat("[a-c]", 20000) + QStringLiteral("#*"), a100k},

@@ -23,8 +23,8 @@
 #include "screens/common/datacontrol.h"
 #include "screens/common/messages.h"
 #include "screens/edit/editscreen.h"
-#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
+#include "screens/list/listscreen.h"
 #include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/registration/registrationscreen.h"
@@ -132,7 +132,8 @@ void listGroup(app::Navigator &nav)
         Series first;
         screens::ListScreen *s = nullptr;
         resetPeak();
-        const Sample step = timed([&] { s = openScreen<screens::ListScreen>(&screens::StartMenu::listRequested, nav); });
+        const Sample step =
+            timed([&] { s = openScreen<screens::ListScreen>(&screens::StartMenu::listRequested, nav); });
         // The peak of the opening alone, before the floor reads rowids of its own.
         const double openPeak = statusMB("VmHWM");
         visible = visibleRows(s);
@@ -156,7 +157,8 @@ void listGroup(app::Navigator &nav)
     for (int i = 0; i < g_runs; ++i) {
         if (s)
             leave(s);
-        const Sample step = timed([&] { s = openScreen<screens::ListScreen>(&screens::StartMenu::listRequested, nav); });
+        const Sample step =
+            timed([&] { s = openScreen<screens::ListScreen>(&screens::StartMenu::listRequested, nav); });
         const Sample floor = timed([&] {
             Floor f(g_dbPath);
             f.count();
@@ -222,7 +224,8 @@ void listGroup(app::Navigator &nav)
         Series series;
         for (int i = 0; i < g_runs; ++i) {
             const Sample step = click(o.button);
-            const Sample f = timed([&] { floor.readRows(floor.rowids(orderedRowidsSql(o.field, o.descending)), visible); });
+            const Sample f =
+                timed([&] { floor.readRows(floor.rowids(orderedRowidsSql(o.field, o.descending)), visible); });
             series.add(step, f);
         }
         series.print(o.name);
@@ -264,9 +267,9 @@ void listGroup(app::Navigator &nav)
         for (int j = 0; j <= jumps; ++j) {
             const int v = int(qint64(bar->maximum()) * j / jumps);
             ms.push_back(timed([&] {
-                bar->setValue(v);
-                s->fg->viewport()->grab();
-            }).wallMs);
+                             bar->setValue(v);
+                             s->fg->viewport()->grab();
+                         }).wallMs);
         }
         info("browse_jump_ms", median(ms));
         info("rss_after_browse_mb", statusMB("VmRSS"));
@@ -295,12 +298,26 @@ void listGroup(app::Navigator &nav)
         std::string bound;
     };
     const Source sources[] = {
-        {"store_number_asc", RecordSource::sorted(Field::Number, Direction::Ascending), orderedRowidsSql("蔵書番号", false), {}},
-        {"store_search_title", RecordSource::search(Field::Title, QStringLiteral("*の*")), searchRowidsSql("書名"), "%の%"},
-        {"store_search_year", RecordSource::search(Field::Year, QStringLiteral("*19*")), searchRowidsSql("出版年"), "%19%"},
-        {"store_number_desc", RecordSource::sorted(Field::Number, Direction::Descending), orderedRowidsSql("蔵書番号", true), {}},
-        {"store_year_desc", RecordSource::sorted(Field::Year, Direction::Descending), orderedRowidsSql("出版年", true), {}},
-        {"store_year_asc", RecordSource::sorted(Field::Year, Direction::Ascending), orderedRowidsSql("出版年", false), {}},
+        {"store_number_asc",
+         RecordSource::sorted(Field::Number, Direction::Ascending),
+         orderedRowidsSql("蔵書番号", false),
+         {}},
+        {"store_search_title", RecordSource::search(Field::Title, QStringLiteral("*の*")), searchRowidsSql("書名"),
+         "%の%"},
+        {"store_search_year", RecordSource::search(Field::Year, QStringLiteral("*19*")), searchRowidsSql("出版年"),
+         "%19%"},
+        {"store_number_desc",
+         RecordSource::sorted(Field::Number, Direction::Descending),
+         orderedRowidsSql("蔵書番号", true),
+         {}},
+        {"store_year_desc",
+         RecordSource::sorted(Field::Year, Direction::Descending),
+         orderedRowidsSql("出版年", true),
+         {}},
+        {"store_year_asc",
+         RecordSource::sorted(Field::Year, Direction::Ascending),
+         orderedRowidsSql("出版年", false),
+         {}},
     };
     for (const Source &src : sources) {
         Series series;
@@ -345,7 +362,8 @@ void registrationGroup(app::Navigator &nav)
     {
         Series first;
         screens::RegistrationScreen *s = nullptr;
-        const Sample step = timed([&] { s = openScreen<screens::RegistrationScreen>(&screens::StartMenu::registrationRequested, nav); });
+        const Sample step = timed(
+            [&] { s = openScreen<screens::RegistrationScreen>(&screens::StartMenu::registrationRequested, nav); });
         first.add(step, floorOpen());
         first.print("registration_open_first");
         // A first save, not timed: whatever a first change of the day does
@@ -375,7 +393,8 @@ void registrationGroup(app::Navigator &nav)
     Series open, save;
     for (int i = 1; i <= g_runs; ++i) {
         screens::RegistrationScreen *s = nullptr;
-        const Sample opened = timed([&] { s = openScreen<screens::RegistrationScreen>(&screens::StartMenu::registrationRequested, nav); });
+        const Sample opened = timed(
+            [&] { s = openScreen<screens::RegistrationScreen>(&screens::StartMenu::registrationRequested, nav); });
         open.add(opened, floorOpen());
         // The save looks for a book with the same title and author first:
         // at the least one look-up of the title in an index.
@@ -456,7 +475,8 @@ void editGroup(app::Navigator &nav)
     {
         Series first;
         screens::EditScreen *s = nullptr;
-        const Sample step = timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
+        const Sample step =
+            timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
         first.add(step, floorEditOpen());
         first.print("edit_open_first");
         // A first correction, not timed (see the registration group).
@@ -468,7 +488,8 @@ void editGroup(app::Navigator &nav)
     Series open, fix, del;
     for (int i = 0; i < g_runs; ++i) {
         screens::EditScreen *s = nullptr;
-        const Sample opened = timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
+        const Sample opened =
+            timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
         open.add(opened, floorEditOpen());
         s->panel->TitleBox->setText(QStringLiteral("修正した書名 %1").arg(i));
         const Sample step = timed([&] {
@@ -487,7 +508,8 @@ void editGroup(app::Navigator &nav)
         Series reopen;
         for (int i = 0; i < g_runs; ++i) {
             screens::EditScreen *s = nullptr;
-            const Sample opened = timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
+            const Sample opened =
+                timed([&] { s = openScreen<screens::EditScreen>(&screens::StartMenu::editRequested, nav); });
             reopen.add(opened, floorEditOpen());
             leave(s);
         }

@@ -17,7 +17,10 @@ void touchRow(sqlite3_stmt *st)
         case SQLITE_INTEGER: (void)sqlite3_column_int64(st, c); break;
         case SQLITE_FLOAT: (void)sqlite3_column_double(st, c); break;
         case SQLITE_NULL: break;
-        default: (void)sqlite3_column_text(st, c); (void)sqlite3_column_bytes(st, c); break;
+        default:
+            (void)sqlite3_column_text(st, c);
+            (void)sqlite3_column_bytes(st, c);
+            break;
         }
     }
 }
@@ -124,8 +127,9 @@ std::int64_t Floor::readAll(const std::string &sql)
 void Floor::insertBook(const std::string &title)
 {
     exec("BEGIN IMMEDIATE");
-    sqlite3_stmt *st = prepare("INSERT INTO tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード) "
-                               "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    sqlite3_stmt *st =
+        prepare("INSERT INTO tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
     const char *texts[] = {"999999999", title.c_str(), "床 太郎", "基準社", "2024", "9 文学", "書斎", "可", "基準"};
     for (int i = 0; i < 9; ++i)
         sqlite3_bind_text(st, i + 1, texts[i], -1, SQLITE_STATIC);

@@ -21,7 +21,8 @@ struct Sink : store::AccessStreamParser::Handler {
     void row(const std::vector<store::AccessValue> &values) override
     {
         for (const auto &v : values)
-            seen += size_t(v.kind) + size_t(v.integer & 1) + size_t(v.bytes.size()) + (v.bytes.isEmpty() ? 0 : size_t(uint8_t(v.bytes.back())));
+            seen += size_t(v.kind) + size_t(v.integer & 1) + size_t(v.bytes.size())
+                    + (v.bytes.isEmpty() ? 0 : size_t(uint8_t(v.bytes.back())));
     }
 };
 

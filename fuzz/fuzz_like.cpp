@@ -9,8 +9,8 @@
 // holds UTF-16 instead (lone surrogates included): the second byte says how
 // many of the code units after it are the pattern, the rest is the text.
 
-#include "store/like_reference.h"
 #include "store/like.h"
+#include "store/like_reference.h"
 
 #include <QString>
 
@@ -18,9 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sqlite3.h>
 #include <string>
 #include <string_view>
-#include <sqlite3.h>
 
 namespace {
 
@@ -30,7 +30,8 @@ QString sqliteUtf16(const char *bytes, int size)
     static sqlite3_stmt *select = [] {
         sqlite3 *db = nullptr;
         sqlite3_stmt *st = nullptr;
-        if (sqlite3_open(":memory:", &db) != SQLITE_OK || sqlite3_prepare_v2(db, "SELECT ?1", -1, &st, nullptr) != SQLITE_OK)
+        if (sqlite3_open(":memory:", &db) != SQLITE_OK
+            || sqlite3_prepare_v2(db, "SELECT ?1", -1, &st, nullptr) != SQLITE_OK)
             std::abort();
         return st;
     }();

@@ -77,9 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     while (i < size) {
         const int what = data[i++] % 5;
         switch (what) {
-        case 0:
-            append();
-            break;
+        case 0: append(); break;
         case 1:
         case 2: {
             std::size_t units = i < size ? data[i++] : 0;
@@ -98,8 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             row.push_back(exporting::Cell::fromNumber(v));
             break;
         }
-        default:
-            row.push_back(exporting::Cell::empty());
+        default: row.push_back(exporting::Cell::empty());
         }
     }
     if (!row.empty())

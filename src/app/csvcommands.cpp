@@ -31,8 +31,7 @@ void problem(QTextStream &err, const QString &message)
 
 // The file and the options after it; nullopt (and the usage printed) when
 // they are not understood.
-std::optional<Options> parse(const QStringList &arguments, bool forceAllowed, const QString &usage,
-                             QTextStream &err)
+std::optional<Options> parse(const QStringList &arguments, bool forceAllowed, const QString &usage, QTextStream &err)
 {
     Options o;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -62,14 +61,15 @@ std::optional<Options> parse(const QStringList &arguments, bool forceAllowed, co
 
 int exportCsvCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    const auto o = parse(arguments, true,
-                         QStringLiteral("bukurea --export-csv FILE [--encoding utf-8|cp932] [--force]"), err);
+    const auto o =
+        parse(arguments, true, QStringLiteral("bukurea --export-csv FILE [--encoding utf-8|cp932] [--force]"), err);
     if (!o)
         return 2;
     const QString path = QFileInfo(o->file).absoluteFilePath();
     if (QFileInfo(path).isDir()) {
         problem(err, store::fileError(QStringLiteral("CSV ファイルを書き出せませんでした。"), path,
-                                      store::systemReason(EISDIR)).message());
+                                      store::systemReason(EISDIR))
+                         .message());
         return 1;
     }
     if (QFileInfo::exists(path) && !o->force) {
@@ -81,7 +81,8 @@ int exportCsvCommand(const QStringList &arguments, QTextStream &out, QTextStream
         store::BusyWait operation;
         store::RecordSet rows(store::Connection::open(store::databasePath()),
                               store::RecordSource::sorted(store::Field::Number, store::Direction::Ascending));
-        const exporting::ExportOutcome outcome = exporting::exportCsv(rows, path, o->encoding.value_or(exporting::Encoding::Utf8));
+        const exporting::ExportOutcome outcome =
+            exporting::exportCsv(rows, path, o->encoding.value_or(exporting::Encoding::Utf8));
         if (outcome.status != exporting::ExportOutcome::Status::Written) {
             problem(err, outcome.message);
             if (outcome.status == exporting::ExportOutcome::Status::Unencodable)
@@ -111,7 +112,9 @@ int importCsvCommand(const QStringList &arguments, QTextStream &out, QTextStream
             for (const exporting::Problem &p : check.problems)
                 problem(err, path + QStringLiteral(": ") + exporting::describe(p));
             if (check.problemCount > check.problems.size())
-                problem(err, QStringLiteral("ほかに %1 行の問題があります。").arg(check.problemCount - check.problems.size()));
+                problem(
+                    err,
+                    QStringLiteral("ほかに %1 行の問題があります。").arg(check.problemCount - check.problems.size()));
             problem(err, QStringLiteral("何も取り込んでいません。"));
             return 1;
         }

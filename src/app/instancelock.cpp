@@ -42,8 +42,8 @@ bool goOnBesideOtherInstance(const InstanceLock &lock, const QString &folder, QW
                        "このまま続けますか？（両方で同じ本を変えたときは、後から書き込む方が断られます。）")
             .arg(QDir::toNativeSeparators(folder));
     return screens::showMessage({parent, QMessageBox::Warning, QStringLiteral("ブクレア"), text,
-                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes})
-        == QMessageBox::Yes;
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes})
+           == QMessageBox::Yes;
 }
 
 } // namespace app

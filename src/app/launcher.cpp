@@ -46,6 +46,7 @@ int main(int argc, char *argv[])
             return entry(argc, argv);
         reasons += std::string(reasons.empty() ? "" : "; ") + ::dlerror();
     }
-    std::fprintf(stderr, "bukurea: ウィンドウを表示できません。プログラムのファイルを読み込めません（%s）\n", reasons.c_str());
+    std::fprintf(stderr, "bukurea: ウィンドウを表示できません。プログラムのファイルを読み込めません（%s）\n",
+                 reasons.c_str());
     return 1;
 }

@@ -40,7 +40,8 @@ bool collectionReadable()
 Navigator::Navigator() : m_menu(std::make_unique<screens::StartMenu>())
 {
     screens::showWaitCursorWhileBusy();
-    connect(m_menu.get(), &screens::StartMenu::registrationRequested, this, &Navigator::open<screens::RegistrationScreen>);
+    connect(m_menu.get(), &screens::StartMenu::registrationRequested, this,
+            &Navigator::open<screens::RegistrationScreen>);
     connect(m_menu.get(), &screens::StartMenu::editRequested, this, &Navigator::open<screens::EditScreen>);
     connect(m_menu.get(), &screens::StartMenu::listRequested, this, &Navigator::open<screens::ListScreen>);
     connect(m_menu.get(), &screens::Form::unloaded, this, &Navigator::ended);

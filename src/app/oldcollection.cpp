@@ -13,15 +13,14 @@ bool convertOldCollection(const QString &path)
 {
     const QString title = QStringLiteral("ブクレア");
     const QString kept = QFileInfo(store::keptOriginalPath(path)).fileName();
-    const QString question =
-        QStringLiteral("データベース ファイル「%1」は古い Access 形式です。\r\n"
-                       "現在の形式に変換してから開きます。\r\n"
-                       "元のファイルは変更せずに、\r\n"
-                       "同じフォルダーに「%2」という名前で残します。\r\n\r\n"
-                       "変換しますか？")
-            .arg(QFileInfo(path).fileName(), kept);
-    if (screens::showMessage({nullptr, QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
-                             QMessageBox::Yes})
+    const QString question = QStringLiteral("データベース ファイル「%1」は古い Access 形式です。\r\n"
+                                            "現在の形式に変換してから開きます。\r\n"
+                                            "元のファイルは変更せずに、\r\n"
+                                            "同じフォルダーに「%2」という名前で残します。\r\n\r\n"
+                                            "変換しますか？")
+                                 .arg(QFileInfo(path).fileName(), kept);
+    if (screens::showMessage(
+            {nullptr, QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes})
         != QMessageBox::Yes)
         return false;
     // The conversion is a change like any other: the day's backup comes first.

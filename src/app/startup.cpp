@@ -22,7 +22,7 @@ bool showStartMenu(Navigator &navigator)
         const QString notice = prepareFirstStart();
         if (!notice.isEmpty())
             screens::showMessage({&navigator.menu(), QMessageBox::Information, QStringLiteral("ブクレア"), notice,
-                                 QMessageBox::Ok, QMessageBox::Ok});
+                                  QMessageBox::Ok, QMessageBox::Ok});
     } catch (const store::Error &e) {
         screens::reportError(&navigator.menu(), e);
     }

@@ -44,7 +44,7 @@ enum RecordType : quint16 {
 
 constexpr int MaxRecordData = 8224;
 constexpr int RowsPerBlock = 32;
-constexpr quint16 CellXf = 15;        // the default cell format: General, font 0
+constexpr quint16 CellXf = 15; // the default cell format: General, font 0
 constexpr int RowRecordSize = 4 + 16;
 constexpr qsizetype BodyBufferSize = 4 << 20;
 constexpr int LabelSstSize = 4 + 10;
@@ -56,14 +56,14 @@ constexpr quint16 RowHeight = 270;
 // "MS PGothic", the usual Japanese default font of Excel 97-2003.
 const QString FontName = QStringLiteral(u"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF");
 
-void put16(char* p, quint16 v) { qToLittleEndian(v, p); }
-void put32(char* p, quint32 v) { qToLittleEndian(v, p); }
+void put16(char *p, quint16 v) { qToLittleEndian(v, p); }
+void put32(char *p, quint32 v) { qToLittleEndian(v, p); }
 
 // Appends one record to a buffer; the length field is filled in when the
 // builder goes out of scope. For records that certainly stay within 8224 bytes.
 class Record {
 public:
-    Record(QByteArray& out, quint16 type) : m_out(out), m_start(out.size())
+    Record(QByteArray &out, quint16 type) : m_out(out), m_start(out.size())
     {
         u16(type);
         u16(0);
@@ -73,30 +73,46 @@ public:
         Q_ASSERT(m_out.size() - m_start - 4 <= MaxRecordData);
         put16(m_out.data() + m_start + 2, quint16(m_out.size() - m_start - 4));
     }
-    Record& u8(quint8 v) { m_out.append(char(v)); return *this; }
-    Record& u16(quint16 v) { char b[2]; put16(b, v); m_out.append(b, 2); return *this; }
-    Record& u32(quint32 v) { char b[4]; put32(b, v); m_out.append(b, 4); return *this; }
+    Record &u8(quint8 v)
+    {
+        m_out.append(char(v));
+        return *this;
+    }
+    Record &u16(quint16 v)
+    {
+        char b[2];
+        put16(b, v);
+        m_out.append(b, 2);
+        return *this;
+    }
+    Record &u32(quint32 v)
+    {
+        char b[4];
+        put32(b, v);
+        m_out.append(b, 4);
+        return *this;
+    }
     // A short string (at most 255 units) with 8-bit length, stored as UTF-16.
-    Record& shortString(const QString& s)
+    Record &shortString(const QString &s)
     {
         u8(quint8(s.size()));
-        u8(0x01);                 // option flags: uncompressed UTF-16
+        u8(0x01); // option flags: uncompressed UTF-16
         for (QChar c : s)
             u16(c.unicode());
         return *this;
     }
 
 private:
-    QByteArray& m_out;
+    QByteArray &m_out;
     qsizetype m_start;
 };
 
-void appendEof(QByteArray& out) { Record r(out, RecEof); }
+void appendEof(QByteArray &out) { Record r(out, RecEof); }
 
 // BOF: starts a substream. BIFF8 (0x0600); type 0x0005 workbook globals,
 // 0x0010 worksheet; build and year of the writing application as Excel 97
 // would put them; no history flags; lowest BIFF version that may read: 8.
-void appendBof(QByteArray& out, quint16 substreamType)
+void appendBof(QByteArray &out, quint16 substreamType)
 {
     Record(out, RecBof).u16(0x0600).u16(substreamType).u16(0x0DBB).u16(0x07CC).u32(0).u32(6);
 }
@@ -104,19 +120,19 @@ void appendBof(QByteArray& out, quint16 substreamType)
 // XF: a cell or style format. Everything refers to number format 0
 // (General), the given font, bottom aligned, no borders, no fill (pattern
 // colours 64/65: the system's window colours).
-void appendXf(QByteArray& out, quint16 font, bool style, quint8 usedAttributes)
+void appendXf(QByteArray &out, quint16 font, bool style, quint8 usedAttributes)
 {
     Record(out, RecXf)
         .u16(font)
-        .u16(0)                                   // number format: General
-        .u16(style ? 0xFFF5 : 0x0001)             // locked; style XF with no parent, or cell XF of style 0
-        .u8(0x20)                                 // horizontal general, vertical bottom
-        .u8(0)                                    // no rotation
-        .u8(0)                                    // no indent, no shrink
+        .u16(0)                       // number format: General
+        .u16(style ? 0xFFF5 : 0x0001) // locked; style XF with no parent, or cell XF of style 0
+        .u8(0x20)                     // horizontal general, vertical bottom
+        .u8(0)                        // no rotation
+        .u8(0)                        // no indent, no shrink
         .u8(usedAttributes)
-        .u32(0)                                   // no borders
+        .u32(0) // no borders
         .u32(0)
-        .u16(0x20C0);                             // fill colours 0x40 and 0x41
+        .u16(0x20C0); // fill colours 0x40 and 0x41
 }
 
 // Rows are collected in blocks of RowsPerBlock; all rows of a block have
@@ -136,16 +152,15 @@ int blockOf(int row) { return row / RowsPerBlock; }
 // bucket positions.
 class SstWriter {
 public:
-    SstWriter(const std::vector<char16_t>& pool, const std::vector<quint32>& starts,
-              quint32 references, quint32 bucketSize)
+    SstWriter(const std::vector<char16_t> &pool, const std::vector<quint32> &starts, quint32 references,
+              quint32 bucketSize)
         : m_pool(pool), m_starts(starts), m_references(references), m_bucketSize(bucketSize)
-    {
-    }
+    {}
 
     // Writes (or, with out == nullptr, measures) the whole table. Bucket
     // positions are relative to the table's start; the in-record offsets
     // count the record header. Returns false on write failure.
-    bool run(CompoundFileWriter* out)
+    bool run(CompoundFileWriter *out)
     {
         m_out = out;
         m_size = 0;
@@ -153,11 +168,11 @@ public:
         m_type = RecSst;
         m_len = 0;
         const quint32 count = quint32(m_starts.size() - 1);
-        put32(m_rec + 4, m_references);   // total LABELSST records in the workbook
-        put32(m_rec + 8, count);          // distinct strings
+        put32(m_rec + 4, m_references); // total LABELSST records in the workbook
+        put32(m_rec + 8, count);        // distinct strings
         m_len = 8;
         for (quint32 i = 0; i < count; ++i) {
-            const char16_t* s = m_pool.data() + m_starts[i];
+            const char16_t *s = m_pool.data() + m_starts[i];
             const quint32 n = m_starts[i + 1] - m_starts[i];
             const int firstChar = n == 0 ? 0 : (n > 1 && QChar::isHighSurrogate(s[0]) ? 4 : 2);
             if (m_len + 3 + firstChar > MaxRecordData && !nextRecord())
@@ -165,16 +180,16 @@ public:
             if (i % m_bucketSize == 0)
                 m_buckets.push_back({m_size + 4 + quint32(m_len), quint16(4 + m_len)});
             put16(m_rec + 4 + m_len, quint16(n));
-            m_rec[4 + m_len + 2] = 0x01;  // option flags: uncompressed UTF-16, no rich text
+            m_rec[4 + m_len + 2] = 0x01; // option flags: uncompressed UTF-16, no rich text
             m_len += 3;
             for (quint32 pos = 0; pos < n;) {
                 quint32 take = std::min<quint32>(n - pos, quint32(MaxRecordData - m_len) / 2);
                 if (take < n - pos && take > 0 && QChar::isHighSurrogate(s[pos + take - 1]))
-                    --take;               // keep the surrogate pair together
+                    --take; // keep the surrogate pair together
                 if (take == 0) {
                     if (!nextRecord())
                         return false;
-                    m_rec[4] = 0x01;      // flags again: the characters go on as UTF-16
+                    m_rec[4] = 0x01; // flags again: the characters go on as UTF-16
                     m_len = 1;
                     continue;
                 }
@@ -187,8 +202,11 @@ public:
     }
 
     quint32 size() const { return m_size; }
-    struct Bucket { quint32 streamOffset; quint16 recordOffset; };
-    const std::vector<Bucket>& buckets() const { return m_buckets; }
+    struct Bucket {
+        quint32 streamOffset;
+        quint16 recordOffset;
+    };
+    const std::vector<Bucket> &buckets() const { return m_buckets; }
 
 private:
     bool closeRecord()
@@ -209,10 +227,10 @@ private:
         return true;
     }
 
-    const std::vector<char16_t>& m_pool;
-    const std::vector<quint32>& m_starts;
+    const std::vector<char16_t> &m_pool;
+    const std::vector<quint32> &m_starts;
     quint32 m_references, m_bucketSize;
-    CompoundFileWriter* m_out = nullptr;
+    CompoundFileWriter *m_out = nullptr;
     char m_rec[4 + MaxRecordData];
     quint16 m_type = RecSst;
     int m_len = 0;
@@ -246,7 +264,7 @@ std::optional<quint32> rkValue(double number)
 {
     if (!std::isfinite(number))
         return std::nullopt;
-    constexpr double Limit = 1 << 29;   // the 30-bit signed range is [-2^29, 2^29)
+    constexpr double Limit = 1 << 29; // the 30-bit signed range is [-2^29, 2^29)
     constexpr quint64 Low34 = (quint64(1) << 34) - 1;
     if (number >= -Limit && number < Limit) {
         const qint32 n = qint32(number);
@@ -268,10 +286,7 @@ std::optional<quint32> rkValue(double number)
     return std::nullopt;
 }
 
-Biff8Writer::Biff8Writer()
-{
-    addSheet();
-}
+Biff8Writer::Biff8Writer() { addSheet(); }
 
 void Biff8Writer::addSheet()
 {
@@ -281,7 +296,7 @@ void Biff8Writer::addSheet()
 
 Biff8Writer::~Biff8Writer() = default;
 
-bool Biff8Writer::fail(const QString& message)
+bool Biff8Writer::fail(const QString &message)
 {
     m_error = message;
     return false;
@@ -290,14 +305,14 @@ bool Biff8Writer::fail(const QString& message)
 // Returns the shared string table index of `text`, adding it if new.
 quint32 Biff8Writer::internString(QStringView text)
 {
-    const char16_t* units = text.utf16();
+    const char16_t *units = text.utf16();
     const size_t n = size_t(text.size());
     const quint32 hash = TextIndex<char16_t>::hash(units, n);
     const qint64 found = m_strings.find(units, n, hash);
     return found >= 0 ? quint32(found) : m_strings.add(units, n, hash);
 }
 
-Biff8Writer::TextCell Biff8Writer::resolve(const CellView& cell, size_t column)
+Biff8Writer::TextCell Biff8Writer::resolve(const CellView &cell, size_t column)
 {
     TextCell t;
     if (cell.kind != Cell::Kind::Text)
@@ -312,7 +327,7 @@ Biff8Writer::TextCell Biff8Writer::resolve(const CellView& cell, size_t column)
         t.string = m_utf8String[size_t(known)];
         return t;
     }
-    std::vector<char16_t>& buffer = m_decoded[column];
+    std::vector<char16_t> &buffer = m_decoded[column];
     if (buffer.size() < bytes)
         buffer.resize(bytes);
     const qsizetype units = decodeUtf8(cell.utf8, buffer.data());
@@ -328,12 +343,12 @@ Biff8Writer::TextCell Biff8Writer::resolve(const CellView& cell, size_t column)
 
 // The string of a text of well-formed UTF-8 whose bytes resolve() did not
 // find: the same bytes earlier in this row, or a new string.
-quint32 Biff8Writer::internUtf8(const CellView* cells, size_t column)
+quint32 Biff8Writer::internUtf8(const CellView *cells, size_t column)
 {
-    TextCell& t = m_textCells[column];
+    TextCell &t = m_textCells[column];
     const QByteArrayView bytes = cells[column].utf8;
     for (size_t c = 0; c < column; ++c) {
-        const TextCell& earlier = m_textCells[c];
+        const TextCell &earlier = m_textCells[c];
         if (earlier.remember && earlier.string < 0 && earlier.utf8Hash == t.utf8Hash && cells[c].utf8 == bytes)
             return t.added = earlier.added;
     }
@@ -352,7 +367,7 @@ quint32 Biff8Writer::internUtf8(const CellView* cells, size_t column)
     return t.added;
 }
 
-bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
+bool Biff8Writer::appendRow(const std::vector<Cell> &cells)
 {
     m_views.resize(cells.size());
     for (size_t col = 0; col < cells.size(); ++col)
@@ -360,38 +375,44 @@ bool Biff8Writer::appendRow(const std::vector<Cell>& cells)
     return appendRow(m_views.data(), m_views.size());
 }
 
-bool Biff8Writer::appendRow(const CellView* cells, size_t count)
+bool Biff8Writer::appendRow(const CellView *cells, size_t count)
 {
-    Sheet& sheet = m_sheets.back();
+    Sheet &sheet = m_sheets.back();
     const int row = sheet.rowCount;
     if (row >= MaxRows)
         return fail(QStringLiteral("Row %1: a worksheet holds at most %2 rows").arg(row).arg(MaxRows));
     if (count > size_t(MaxColumns))
         return fail(QStringLiteral("Row %1: %2 cells, but a worksheet holds at most %3 columns")
-                        .arg(row).arg(count).arg(MaxColumns));
+                        .arg(row)
+                        .arg(count)
+                        .arg(MaxColumns));
     bool hasCells = false;
     quint64 textUnits = 0;
     m_textCells.resize(count);
     m_decoded.resize(std::max(m_decoded.size(), count));
     m_decodedLeniently.resize(std::max(m_decodedLeniently.size(), count));
     for (size_t col = 0; col < count; ++col) {
-        const CellView& c = cells[col];
-        const TextCell& t = m_textCells[col] = resolve(c, col);
+        const CellView &c = cells[col];
+        const TextCell &t = m_textCells[col] = resolve(c, col);
         const qsizetype units = t.string >= 0 ? qsizetype(m_strings.length(quint32(t.string))) : t.text.size();
         textUnits += quint64(units);
         if (c.kind == Cell::Kind::Text && units > MaxTextLength)
             return fail(QStringLiteral("Row %1, column %2: the text has %3 characters, a cell holds at most %4")
-                            .arg(row).arg(col).arg(units).arg(MaxTextLength));
+                            .arg(row)
+                            .arg(col)
+                            .arg(units)
+                            .arg(MaxTextLength));
         if (c.kind == Cell::Kind::Number && !std::isfinite(c.number))
             return fail(QStringLiteral("Row %1, column %2: the number %3 cannot be stored in a workbook")
-                            .arg(row).arg(col).arg(c.number));
+                            .arg(row)
+                            .arg(col)
+                            .arg(c.number));
         hasCells |= (c.kind == Cell::Kind::Text && units > 0) || c.kind == Cell::Kind::Number;
     }
     // The texts alone (two bytes a character) would exceed what the file can
     // address; refusing here also keeps the string table's 32-bit offsets safe.
     if (m_strings.pool().size() + textUnits > CompoundFileWriter::MaxStreamSize / 2)
-        return fail(QStringLiteral("Row %1: the workbook would exceed the 2 GiB the file format can hold")
-                        .arg(row));
+        return fail(QStringLiteral("Row %1: the workbook would exceed the 2 GiB the file format can hold").arg(row));
     ++sheet.rowCount;
     if (!hasCells)
         return true;
@@ -403,12 +424,12 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
     int first = -1, last = -1;
     // The row's records are written in place: room for the largest they
     // can take (a NUMBER record a cell), cut to what they took at the end.
-    QByteArray& bytes = sheet.blockCells;
+    QByteArray &bytes = sheet.blockCells;
     const qsizetype start = bytes.size();
     if (bytes.capacity() < start + qsizetype(count) * NumberSize)
         bytes.reserve(std::max(2 * bytes.capacity(), start + qsizetype(count) * NumberSize));
     bytes.resize(start + qsizetype(count) * NumberSize);
-    char* out = bytes.data() + start;
+    char *out = bytes.data() + start;
     auto cellHeader = [&](quint16 type, int length, size_t col) {
         put16(out, type);
         put16(out + 2, quint16(length - 4));
@@ -417,9 +438,9 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
         put16(out + 8, CellXf);
     };
     for (size_t col = 0; col < count; ++col) {
-        const CellView& c = cells[col];
+        const CellView &c = cells[col];
         const size_t startCol = col;
-        const TextCell& t = m_textCells[col];
+        const TextCell &t = m_textCells[col];
         if (c.kind == Cell::Kind::Text && (t.string >= 0 || !t.text.isEmpty())) {
             // LABELSST: row, column, XF, index into the shared string table.
             quint32 sst;
@@ -448,7 +469,7 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
             std::optional<quint32> next;
             if (col + 1 < count && cells[col + 1].kind == Cell::Kind::Number
                 && (next = rkValue(cells[col + 1].number))) {
-                char* const record = out;
+                char *const record = out;
                 cellHeader(RecMulRk, 0, col);
                 put32(out + 10, *rk);
                 out += 14;
@@ -492,12 +513,12 @@ bool Biff8Writer::appendRow(const CellView* cells, size_t count)
 
 // Appends the block being collected to `out`: its ROW records, then its
 // cells.
-void Biff8Writer::appendBlock(const Sheet& sheet, QByteArray& out)
+void Biff8Writer::appendBlock(const Sheet &sheet, QByteArray &out)
 {
     const qsizetype start = out.size();
     out.resize(start + qsizetype(sheet.blockRows.size()) * RowRecordSize);
-    char* p = out.data() + start;
-    for (const RowInfo& r : sheet.blockRows) {
+    char *p = out.data() + start;
+    for (const RowInfo &r : sheet.blockRows) {
         // ROW: row, first column, last column + 1, height, two reserved
         // words, flags (0x100 is always set; 0x0F0000 is XF 15, ignored
         // because the row has no format of its own).
@@ -514,7 +535,7 @@ void Biff8Writer::appendBlock(const Sheet& sheet, QByteArray& out)
     out.append(sheet.blockCells);
 }
 
-void Biff8Writer::flushBlock(Sheet& sheet)
+void Biff8Writer::flushBlock(Sheet &sheet)
 {
     const qsizetype size = qsizetype(sheet.blockRows.size()) * RowRecordSize + sheet.blockCells.size();
     if (sheet.body.empty() || sheet.body.back().capacity() - sheet.body.back().size() < size) {
@@ -524,52 +545,81 @@ void Biff8Writer::flushBlock(Sheet& sheet)
     appendBlock(sheet, sheet.body.back());
     sheet.bodySize += quint64(size);
     sheet.blockRows.clear();
-    sheet.blockCells.resize(0);   // keeps its room for the next block
+    sheet.blockCells.resize(0); // keeps its room for the next block
 }
 
 // BOF, DEFCOLWIDTH, DIMENSIONS, then the cell blocks (the finished ones in
 // sheet.body, the one being collected in pending), WINDOW2, EOF. No INDEX
 // and DBCELL records: they only speed up finding a row, readers do without
 // them, and they would make the file larger by 2 bytes a row.
-Biff8Writer::SheetStream Biff8Writer::sheetStream(const Sheet& sheet, bool selected)
+Biff8Writer::SheetStream Biff8Writer::sheetStream(const Sheet &sheet, bool selected)
 {
     SheetStream out;
     appendBlock(sheet, out.pending);
     const bool empty = sheet.firstRow < 0;
     appendBof(out.head, 0x0010);
-    Record(out.head, RecDefColWidth).u16(8);          // 8 characters, Excel's default
+    Record(out.head, RecDefColWidth).u16(8); // 8 characters, Excel's default
     // DIMENSIONS: used range, first row / last row + 1 (32 bit), first
     // column / last column + 1; all zero for an empty sheet.
-    Record(out.head, RecDimensions).u32(empty ? 0 : sheet.firstRow).u32(empty ? 0 : sheet.lastRow + 1)
-        .u16(empty ? 0 : sheet.firstCol).u16(empty ? 0 : sheet.lastCol + 1).u16(0);
+    Record(out.head, RecDimensions)
+        .u32(empty ? 0 : sheet.firstRow)
+        .u32(empty ? 0 : sheet.lastRow + 1)
+        .u16(empty ? 0 : sheet.firstCol)
+        .u16(empty ? 0 : sheet.lastCol + 1)
+        .u16(0);
     // WINDOW2: show grid lines, row and column headings and zeros, default
     // grid colour, outline symbols; top-left A1. The selected sheet (0x0200)
     // is the one shown (0x0400) when the workbook opens.
-    Record(out.tail, RecWindow2).u16(selected ? 0x06B6 : 0x00B6).u16(0).u16(0).u16(0x40).u16(0)
-        .u16(0).u16(0).u16(0).u16(0);
+    Record(out.tail, RecWindow2)
+        .u16(selected ? 0x06B6 : 0x00B6)
+        .u16(0)
+        .u16(0)
+        .u16(0x40)
+        .u16(0)
+        .u16(0)
+        .u16(0)
+        .u16(0)
+        .u16(0);
     appendEof(out.tail);
     return out;
 }
 
-bool Biff8Writer::write(QIODevice& out)
+bool Biff8Writer::write(QIODevice &out)
 {
     m_error.clear();
 
     // --- Workbook globals, up to the shared string table.
     QByteArray globals;
     appendBof(globals, 0x0005);
-    Record(globals, RecCodePage).u16(1200);           // texts are UTF-16
+    Record(globals, RecCodePage).u16(1200); // texts are UTF-16
     // WINDOW1: position and size of the workbook window (twips), flags
     // 0x38 (horizontal and vertical scroll bars, sheet tabs shown), first
     // sheet active and selected, tab bar width ratio 600/1000.
-    Record(globals, RecWindow1).u16(0x01E0).u16(0x005A).u16(0x3FCF).u16(0x2A4E)
-        .u16(0x0038).u16(0).u16(0).u16(1).u16(0x0258);
+    Record(globals, RecWindow1)
+        .u16(0x01E0)
+        .u16(0x005A)
+        .u16(0x3FCF)
+        .u16(0x2A4E)
+        .u16(0x0038)
+        .u16(0)
+        .u16(0)
+        .u16(1)
+        .u16(0x0258);
     // FONT: five records, because readers skip index 4 (fonts are numbered
     // 0, 1, 2, 3, 5, ...). Height 220 twips (11 points), no attributes,
     // automatic colour, normal weight, family "modern", Shift-JIS charset.
     for (int i = 0; i < 5; ++i) {
-        Record(globals, RecFont).u16(220).u16(0).u16(0x7FFF).u16(400).u16(0)
-            .u8(0).u8(3).u8(128).u8(0).shortString(FontName);
+        Record(globals, RecFont)
+            .u16(220)
+            .u16(0)
+            .u16(0x7FFF)
+            .u16(400)
+            .u16(0)
+            .u8(0)
+            .u8(3)
+            .u8(128)
+            .u8(0)
+            .shortString(FontName);
     }
     // XF: the 16 formats every Excel 97 workbook begins with: 0 is the
     // style "Normal", 1-14 are the outline styles (only their font counts),
@@ -584,7 +634,7 @@ bool Biff8Writer::write(QIODevice& out)
     // BOUNDSHEET, one per worksheet in their order: stream offset of the
     // sheet's BOF (filled in below), visible, worksheet, name.
     std::vector<qsizetype> boundSheetOffsets;
-    for (const Sheet& sheet : m_sheets) {
+    for (const Sheet &sheet : m_sheets) {
         Record rec(globals, RecBoundSheet);
         boundSheetOffsets.push_back(globals.size());
         rec.u32(0).u8(0).u8(0).shortString(sheet.name);
@@ -601,7 +651,7 @@ bool Biff8Writer::write(QIODevice& out)
     {
         Record rec(extSst, RecExtSst);
         rec.u16(quint16(bucketSize));
-        for (const SstWriter::Bucket& b : sst.buckets())
+        for (const SstWriter::Bucket &b : sst.buckets())
             rec.u32(sstStart + b.streamOffset).u16(b.recordOffset).u16(0);
     }
     appendEof(extSst);
@@ -618,10 +668,11 @@ bool Biff8Writer::write(QIODevice& out)
     }
     if (total > CompoundFileWriter::MaxStreamSize)
         return fail(QStringLiteral("The workbook is too large for the file format (%1 bytes, at most %2)")
-                        .arg(total).arg(CompoundFileWriter::MaxStreamSize));
+                        .arg(total)
+                        .arg(CompoundFileWriter::MaxStreamSize));
 
     CompoundFileWriter cfb(out);
-    auto put = [&](const QByteArray& bytes) {
+    auto put = [&](const QByteArray &bytes) {
         for (qsizetype pos = 0; pos < bytes.size(); pos += 1 << 20) {
             if (!cfb.writeStream(bytes.constData() + pos, std::min<qsizetype>(1 << 20, bytes.size() - pos)))
                 return false;
@@ -631,14 +682,14 @@ bool Biff8Writer::write(QIODevice& out)
     bool written = cfb.begin(QStringLiteral("Workbook"), total) && put(globals) && sst.run(&cfb) && put(extSst);
     for (size_t i = 0; written && i < m_sheets.size(); ++i) {
         written = put(sheets[i].head);
-        for (const QByteArray& part : m_sheets[i].body)
+        for (const QByteArray &part : m_sheets[i].body)
             written = written && put(part);
         written = written && put(sheets[i].pending) && put(sheets[i].tail);
     }
     if (!written || !cfb.finish())
         return fail(cfb.error());
     // Files buffer writes; a full disk may only show when the buffer is flushed.
-    if (auto* file = qobject_cast<QFileDevice*>(&out); file && !file->flush())
+    if (auto *file = qobject_cast<QFileDevice *>(&out); file && !file->flush())
         return fail(QStringLiteral("Cannot write the workbook file: %1").arg(file->errorString()));
     return true;
 }

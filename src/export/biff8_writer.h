@@ -19,8 +19,8 @@
 
 #include "export/textindex.h"
 
-#include <QString>
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <optional>
@@ -38,8 +38,20 @@ struct Cell {
     double number = 0;
 
     static Cell empty() { return {}; }
-    static Cell fromText(const QString& t) { Cell c; c.kind = Kind::Text; c.text = t; return c; }
-    static Cell fromNumber(double n) { Cell c; c.kind = Kind::Number; c.number = n; return c; }
+    static Cell fromText(const QString &t)
+    {
+        Cell c;
+        c.kind = Kind::Text;
+        c.text = t;
+        return c;
+    }
+    static Cell fromNumber(double n)
+    {
+        Cell c;
+        c.kind = Kind::Number;
+        c.number = n;
+        return c;
+    }
 };
 
 // The same as a view: the text stays in the caller's buffer, which must
@@ -70,8 +82,8 @@ public:
     // A workbook with one empty worksheet, "Sheet1".
     Biff8Writer();
     ~Biff8Writer();
-    Biff8Writer(const Biff8Writer&) = delete;
-    Biff8Writer& operator=(const Biff8Writer&) = delete;
+    Biff8Writer(const Biff8Writer &) = delete;
+    Biff8Writer &operator=(const Biff8Writer &) = delete;
 
     // Starts the next worksheet, named "Sheet" and its number (counted from
     // 1); the rows appended from now on go there, from its row 0.
@@ -91,22 +103,22 @@ public:
     // surrogates (not valid text) are stored as U+FFFD. A number goes in
     // the short RK form when that holds it exactly (see rkValue()), side by
     // side neighbours in one MULRK record; any other as an 8-byte double.
-    bool appendRow(const std::vector<Cell>& cells);
+    bool appendRow(const std::vector<Cell> &cells);
     // The same for cells given as views.
-    bool appendRow(const CellView* cells, size_t count);
+    bool appendRow(const CellView *cells, size_t count);
 
     // Writes the whole compound file to `out`, which must be open for
     // writing. Returns false with error() on I/O failure or when the
     // workbook exceeds the 2 GiB the format can address. May be called
     // again, also after more rows were appended.
-    bool write(QIODevice& out);
+    bool write(QIODevice &out);
 
     QString error() const { return m_error; }
     // Rows appended to the last worksheet.
     int rowCount() const { return m_sheets.back().rowCount; }
 
 private:
-    struct RowInfo {           // a row of the block being collected
+    struct RowInfo { // a row of the block being collected
         quint16 row, firstCol, lastColPlus1;
     };
 
@@ -122,7 +134,7 @@ private:
         int rowCount = 0;
         std::vector<QByteArray> body;
         quint64 bodySize = 0;
-        std::vector<RowInfo> blockRows;   // the block being collected
+        std::vector<RowInfo> blockRows; // the block being collected
         QByteArray blockCells;
         // Used range: rows and columns that hold at least one cell.
         int firstRow = -1, lastRow = -1, firstCol = -1, lastCol = -1;
@@ -131,14 +143,13 @@ private:
     // the cell blocks, the block not yet finished, the records after.
     struct SheetStream {
         QByteArray head, pending, tail;
-        quint64 size(const Sheet& sheet) const
+        quint64 size(const Sheet &sheet) const
         {
-            return quint64(head.size()) + sheet.bodySize + quint64(pending.size())
-                + quint64(tail.size());
+            return quint64(head.size()) + sheet.bodySize + quint64(pending.size()) + quint64(tail.size());
         }
     };
 
-    bool fail(const QString& message);
+    bool fail(const QString &message);
     quint32 internString(QStringView text);
     // A text cell of the row being appended, before anything is kept: its
     // string if the text is known, else the text to add.
@@ -146,15 +157,15 @@ private:
         qint64 string = -1;
         QStringView text;
         quint32 utf8Hash = 0;
-        bool remember = false;   // well-formed UTF-8, to be found again by its bytes
-        quint32 added = 0;       // the string a remembered text was given
+        bool remember = false; // well-formed UTF-8, to be found again by its bytes
+        quint32 added = 0;     // the string a remembered text was given
     };
-    TextCell resolve(const CellView& cell, size_t column);
-    quint32 internUtf8(const CellView* cells, size_t column);
-    static void flushBlock(Sheet& sheet);
-    static void appendBlock(const Sheet& sheet, QByteArray& out);
+    TextCell resolve(const CellView &cell, size_t column);
+    quint32 internUtf8(const CellView *cells, size_t column);
+    static void flushBlock(Sheet &sheet);
+    static void appendBlock(const Sheet &sheet, QByteArray &out);
     // The substream of a worksheet.
-    static SheetStream sheetStream(const Sheet& sheet, bool selected);
+    static SheetStream sheetStream(const Sheet &sheet, bool selected);
 
     QString m_error;
     std::vector<Sheet> m_sheets;
@@ -168,12 +179,12 @@ private:
     // True while every string in the table came from well-formed UTF-8;
     // meanwhile the table is found by its UTF-8 bytes alone (internUtf8()).
     bool m_stringsFromUtf8Only = true;
-    quint32 m_sstReferences = 0;          // LABELSST records written, all worksheets
+    quint32 m_sstReferences = 0; // LABELSST records written, all worksheets
     // For the row being appended: its text cells, and texts decoded from UTF-8.
     std::vector<TextCell> m_textCells;
     std::vector<std::vector<char16_t>> m_decoded;
     std::vector<QString> m_decodedLeniently;
-    std::vector<CellView> m_views;        // appendRow(vector) hands its cells on as views
+    std::vector<CellView> m_views; // appendRow(vector) hands its cells on as views
 };
 
 } // namespace exporting

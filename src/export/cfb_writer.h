@@ -37,29 +37,29 @@ public:
     // Streams shorter than this are padded up to it (no mini stream needed).
     static constexpr quint64 MiniStreamCutoff = 4096;
 
-    explicit CompoundFileWriter(QIODevice& out);
+    explicit CompoundFileWriter(QIODevice &out);
 
     // Writes the header, the allocation tables and the directory for one
     // stream of exactly `streamSize` bytes named `streamName` (at most 31
     // UTF-16 units). Returns false with error() on failure.
-    bool begin(const QString& streamName, quint64 streamSize);
+    bool begin(const QString &streamName, quint64 streamSize);
     // Appends stream data. All calls together must supply exactly the size
     // given to begin().
-    bool writeStream(const char* data, qint64 size);
+    bool writeStream(const char *data, qint64 size);
     // Pads the stream to its recorded size and the last sector to its end.
     bool finish();
 
     QString error() const { return m_error; }
 
 private:
-    bool put(const char* data, qint64 size);
-    bool fail(const QString& message);
+    bool put(const char *data, qint64 size);
+    bool fail(const QString &message);
 
-    QIODevice& m_out;
+    QIODevice &m_out;
     QString m_error;
-    quint64 m_streamSize = 0;   // bytes the caller promised
+    quint64 m_streamSize = 0;    // bytes the caller promised
     quint64 m_streamWritten = 0; // bytes the caller supplied so far
-    quint64 m_paddedSize = 0;   // size recorded in the directory (>= 4096)
+    quint64 m_paddedSize = 0;    // size recorded in the directory (>= 4096)
     bool m_begun = false;
 };
 

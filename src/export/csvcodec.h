@@ -56,7 +56,6 @@ public:
 private:
     Encoding m_encoding;
     std::optional<QStringDecoder> m_cp932; // in place, as Cp932Encoder's
-
 };
 
 } // namespace exporting

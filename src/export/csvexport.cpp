@@ -99,8 +99,7 @@ QString codePoints(const QString &text)
 
 } // namespace
 
-ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encoding encoding,
-                        const Progress &progress)
+ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encoding encoding, const Progress &progress)
 {
     ExportOutcome outcome;
     const QString what = QStringLiteral("CSV ファイルを書き出せませんでした。");
@@ -114,8 +113,9 @@ ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encod
     const QFileInfo target(path);
     if (target.exists() && !target.isFile()) {
         outcome.status = ExportOutcome::Status::Failed;
-        outcome.message = store::fileError(what, path, target.isDir() ? store::systemReason(EISDIR)
-                                                                      : QStringLiteral("通常のファイルではありません"))
+        outcome.message = store::fileError(what, path,
+                                           target.isDir() ? store::systemReason(EISDIR)
+                                                          : QStringLiteral("通常のファイルではありません"))
                               .message();
         return outcome;
     }
@@ -137,9 +137,7 @@ ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encod
         rows.readAll([&](const store::FieldReader &row) {
             for (int i = 0; i < store::FieldCount; ++i) {
                 switch (row.type(i)) {
-                case store::FieldReader::Type::Null:
-                    out += i > 0 ? ",\"\"" : "\"\"";
-                    break;
+                case store::FieldReader::Type::Null: out += i > 0 ? ",\"\"" : "\"\""; break;
                 case store::FieldReader::Type::Integer:
                     number.setNum(row.integer(i));
                     writer.field(i, number);
@@ -150,13 +148,15 @@ ExportOutcome exportCsv(const store::RecordSet &rows, const QString &path, Encod
                     break;
                 case store::FieldReader::Type::Text:
                     if (!writer.field(i, row.utf8(i))) {
-                        const QString number = row.type(0) == store::FieldReader::Type::Null
-                            ? QStringLiteral("（なし）")
-                            : exporting::decodeUtf8Lenient(row.type(0) == store::FieldReader::Type::Text
-                                                         ? row.utf8(0)
-                                                         : QByteArray::number(row.integer(0)));
+                        const QString number =
+                            row.type(0) == store::FieldReader::Type::Null
+                                ? QStringLiteral("（なし）")
+                                : exporting::decodeUtf8Lenient(row.type(0) == store::FieldReader::Type::Text
+                                                                   ? row.utf8(0)
+                                                                   : QByteArray::number(row.integer(0)));
                         outcome.message =
-                            QStringLiteral("蔵書番号 %1 の本（%2 冊目）の「%3」にある文字「%4」（%5）は %6 で書けません。")
+                            QStringLiteral(
+                                "蔵書番号 %1 の本（%2 冊目）の「%3」にある文字「%4」（%5）は %6 で書けません。")
                                 .arg(number)
                                 .arg(outcome.books + 1)
                                 .arg(store::fieldNames()[i], writer.unencodable(), codePoints(writer.unencodable()),

@@ -1,7 +1,7 @@
 #include "export/csvimport.h"
 
-#include "store/utf8.h"
 #include "store/error.h"
+#include "store/utf8.h"
 
 #include <QFileInfo>
 
@@ -121,8 +121,7 @@ Encoding detectEncoding(const QString &path)
     }
 }
 
-BookSource::BookSource(const QString &path, Encoding encoding)
-    : m_path(path), m_encoding(encoding), m_decoder(encoding)
+BookSource::BookSource(const QString &path, Encoding encoding) : m_path(path), m_encoding(encoding), m_decoder(encoding)
 {
     openForReading(m_file, path);
     m_reader = std::make_unique<RecordReader>(m_file, encoding == Encoding::Utf8);
@@ -146,13 +145,12 @@ bool BookSource::read(Problem *problem)
             if (m_reader->blank())
                 continue;
             return true;
-        case RecordReader::Status::End:
-            m_ended = true;
-            return false;
+        case RecordReader::Status::End: m_ended = true; return false;
         case RecordReader::Status::Unterminated:
             m_ended = true;
             if (problem)
-                *problem = {m_reader->line(), QStringLiteral("引用符 (\") で始まる項目が閉じられないまま、ファイルが終わっています")};
+                *problem = {m_reader->line(),
+                            QStringLiteral("引用符 (\") で始まる項目が閉じられないまま、ファイルが終わっています")};
             return false;
         case RecordReader::Status::ReadError: throwReadFailure(m_path, m_file);
         }
@@ -214,9 +212,9 @@ std::optional<Problem> BookSource::decodeRecord(bool lenient)
         if (lenient) {
             m_cells[c] = lenientText(m_encoding, m_decoder, bytes);
         } else if (!m_decoder.decode(bytes, m_cells[c])) {
-            return Problem{m_reader->line(), QStringLiteral("%1 列目に %2 として読めない文字があります")
-                                                 .arg(c + 1)
-                                                 .arg(encodingName(m_encoding))};
+            return Problem{
+                m_reader->line(),
+                QStringLiteral("%1 列目に %2 として読めない文字があります").arg(c + 1).arg(encodingName(m_encoding))};
         }
     }
     return problem;
@@ -233,7 +231,9 @@ BookSource::Next BookSource::next(store::BookTexts &book, Problem &problem)
         return Next::Problem;
     }
     if (int(m_reader->fieldCount()) != m_layout.width) {
-        problem = {line, QStringLiteral("項目の数が %1 です（%2 のはずです）").arg(m_reader->fieldCount()).arg(m_layout.width)};
+        problem = {
+            line,
+            QStringLiteral("項目の数が %1 です（%2 のはずです）").arg(m_reader->fieldCount()).arg(m_layout.width)};
         return Next::Problem;
     }
     if (std::optional<Problem> bad = decodeRecord(false)) {
@@ -254,7 +254,9 @@ BookSource::Next BookSource::next(store::BookTexts &book, Problem &problem)
             }
             value = number.value_or(QString());
         } else if (i == 7 && value != QStringLiteral("可") && value != QStringLiteral("中")) {
-            problem = {line, QStringLiteral("%1「%2」は「可」「中」または空欄でなければなりません").arg(lendingField(), value)};
+            problem = {
+                line,
+                QStringLiteral("%1「%2」は「可」「中」または空欄でなければなりません").arg(lendingField(), value)};
             return Next::Problem;
         }
     }
@@ -321,8 +323,7 @@ Check checkFile(const QString &path, Encoding encoding, const ReadProgress &prog
     return check;
 }
 
-qint64 importFile(store::Connection &connection, const QString &path, Encoding encoding,
-                  const ReadProgress &progress)
+qint64 importFile(store::Connection &connection, const QString &path, Encoding encoding, const ReadProgress &progress)
 {
     BookSource source(path, encoding);
     auto refuse = [&](const Problem &p) {

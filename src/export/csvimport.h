@@ -100,7 +100,7 @@ private:
 
 struct Preview {
     Layout layout;
-    QList<store::BookTexts> books; // the first lines, unchecked
+    QList<store::BookTexts> books;  // the first lines, unchecked
     std::optional<Problem> problem; // the file holds nothing to import
 };
 // The layout and the first `maxBooks` books of the file. Throws store::Error.

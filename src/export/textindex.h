@@ -13,10 +13,10 @@
 namespace exporting {
 
 // A hash of `size` bytes, 8 at a time.
-inline quint32 hashBytes(const void* data, size_t size)
+inline quint32 hashBytes(const void *data, size_t size)
 {
     constexpr quint64 Mix = 0xFF51AFD7ED558CCDull;
-    const auto* p = static_cast<const unsigned char*>(data);
+    const auto *p = static_cast<const unsigned char *>(data);
     quint64 h = 0x9E3779B97F4A7C15ull ^ size;
     for (; size >= 8; p += 8, size -= 8) {
         quint64 word;
@@ -34,8 +34,7 @@ inline quint32 hashBytes(const void* data, size_t size)
     return quint32(h ^ (h >> 32));
 }
 
-template <typename Char>
-class TextIndex {
+template <typename Char> class TextIndex {
 public:
     TextIndex()
     {
@@ -43,10 +42,10 @@ public:
         m_slots.assign(1024, 0);
     }
 
-    static quint32 hash(const Char* text, size_t size) { return hashBytes(text, size * sizeof(Char)); }
+    static quint32 hash(const Char *text, size_t size) { return hashBytes(text, size * sizeof(Char)); }
 
     // The index of the text, or -1 when it is not held.
-    qint64 find(const Char* text, size_t size, quint32 hash) const
+    qint64 find(const Char *text, size_t size, quint32 hash) const
     {
         const size_t mask = m_slots.size() - 1;
         for (size_t slot = hash & mask; m_slots[slot] != 0; slot = (slot + 1) & mask) {
@@ -61,7 +60,7 @@ public:
     }
 
     // Adds a text that is not held yet; returns its index.
-    quint32 add(const Char* text, size_t size, quint32 hash)
+    quint32 add(const Char *text, size_t size, quint32 hash)
     {
         const quint32 index = count();
         m_pool.insert(m_pool.end(), text, text + size);
@@ -82,7 +81,7 @@ public:
     // Adds a text that its caller knows is not held, without making it
     // findable: find() knows only the texts added by add() until
     // indexAll() is called.
-    quint32 append(const Char* text, size_t size)
+    quint32 append(const Char *text, size_t size)
     {
         m_pool.insert(m_pool.end(), text, text + size);
         m_starts.push_back(quint32(m_pool.size()));
@@ -101,10 +100,10 @@ public:
 
     quint32 count() const { return quint32(m_starts.size() - 1); }
     size_t length(quint32 index) const { return m_starts[index + 1] - m_starts[index]; }
-    const Char* data(quint32 index) const { return m_pool.data() + m_starts[index]; }
+    const Char *data(quint32 index) const { return m_pool.data() + m_starts[index]; }
     // Every text one after another, and where each begins (count() + 1 entries).
-    const std::vector<Char>& pool() const { return m_pool; }
-    const std::vector<quint32>& starts() const { return m_starts; }
+    const std::vector<Char> &pool() const { return m_pool; }
+    const std::vector<quint32> &starts() const { return m_starts; }
 
 private:
     // A slot holds a text's hash (high half) beside its index + 1, so that
@@ -120,7 +119,7 @@ private:
 
     std::vector<Char> m_pool;
     std::vector<quint32> m_starts;
-    std::vector<quint64> m_slots;   // hash << 32 | (text index + 1); 0 is a free slot
+    std::vector<quint64> m_slots; // hash << 32 | (text index + 1); 0 is a free slot
 };
 
 } // namespace exporting

@@ -149,8 +149,9 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
             fresh->addSheet();
         if (!fresh->appendRow(cells.cells(), cells.count())) {
             // The check of each text's length leaves only the size of the whole file.
-            m_error = QStringLiteral("一覧が大きすぎて、1 つのワークブックに入りきりません（ファイル形式の上限は 2 GiB です）。\n"
-                                     "検索で件数を絞ってから書き出してください。");
+            m_error = QStringLiteral(
+                "一覧が大きすぎて、1 つのワークブックに入りきりません（ファイル形式の上限は 2 GiB です）。\n"
+                "検索で件数を絞ってから書き出してください。");
             return false;
         }
         ++done;
@@ -184,9 +185,11 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
         } catch (const store::Error &e) {
             // A row that cannot be read ends the export: a workbook with a
             // gap or an empty row in place of a book would look complete.
-            m_error = QStringLiteral("一覧の %1 件目のデータを読めないため、書き出しを中止しました。何も書き出していません。\n\n%2")
-                          .arg(i + 1)
-                          .arg(e.message());
+            m_error =
+                QStringLiteral(
+                    "一覧の %1 件目のデータを読めないため、書き出しを中止しました。何も書き出していません。\n\n%2")
+                    .arg(i + 1)
+                    .arg(e.message());
             return false;
         }
         if (!append([&](int column) { return rs.text(i, column); }))
@@ -200,19 +203,23 @@ bool Workbook::saveAs(const QString &path)
 {
     SafeFile file(path);
     if (!file.open()) {
-        m_error = store::fileError(QStringLiteral("ファイルを作れません。"), path, store::systemReason(file.systemError())).message();
+        m_error =
+            store::fileError(QStringLiteral("ファイルを作れません。"), path, store::systemReason(file.systemError()))
+                .message();
         return false;
     }
     if (!m_writer->write(file)) {
         // Without a system error the workbook itself was too large.
-        m_error = store::fileError(QStringLiteral("ファイルに書き込めません。"), path,
-                                   file.systemError() ? store::systemReason(file.systemError())
-                                                      : QStringLiteral("ワークブックがファイル形式の上限の 2 GiB を超えます"))
-                      .message();
+        m_error =
+            store::fileError(QStringLiteral("ファイルに書き込めません。"), path,
+                             file.systemError() ? store::systemReason(file.systemError())
+                                                : QStringLiteral("ワークブックがファイル形式の上限の 2 GiB を超えます"))
+                .message();
         return false;
     }
     if (!file.commit()) {
-        m_error = store::fileError(QStringLiteral("ファイルに書き込めません。"), path, store::systemReason(file.systemError()))
+        m_error = store::fileError(QStringLiteral("ファイルに書き込めません。"), path,
+                                   store::systemReason(file.systemError()))
                       .message();
         return false;
     }

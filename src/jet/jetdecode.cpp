@@ -180,8 +180,8 @@ std::optional<std::string> dateText(double days)
         return std::nullopt;
     char buf[40];
     const int secs = int(ms / 1000), milli = int(ms % 1000);
-    int len = std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d", int(y), m, d, secs / 3600,
-                            secs / 60 % 60, secs % 60);
+    int len = std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d", int(y), m, d, secs / 3600, secs / 60 % 60,
+                            secs % 60);
     if (milli)
         len += std::snprintf(buf + len, sizeof buf - size_t(len), ".%03d", milli);
     return std::string(buf, size_t(len));

@@ -112,7 +112,10 @@ private:
     size_t m_committed = 0;
 };
 
-uint32_t le32(const unsigned char *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t le32(const unsigned char *p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 // Checks the header before the library sees the file: the library opens a
 // file of zero bytes or of any content without complaint. Returns the
@@ -233,8 +236,8 @@ private:
     bool nextDataPage()
     {
         for (;;) {
-            const gint32 next = mdb_map_find_next(m_mdb, m_table->usage_map, unsigned(m_table->map_sz),
-                                                  m_table->cur_phys_pg);
+            const gint32 next =
+                mdb_map_find_next(m_mdb, m_table->usage_map, unsigned(m_table->map_sz), m_table->cur_phys_pg);
             if (next < 0) {
                 // The library says -1 both for a map it does not know and for
                 // a map page it cannot read.
@@ -310,7 +313,8 @@ private:
         const uint32_t pointer = le32(m_mdb->pg_buf + start);
         const guint32 here = m_table->cur_phys_pg;
         const unsigned page = pointer >> 8, row = pointer & 0xFF;
-        if (!readPage(page) || !isOurDataPage() || row >= unsigned(mdb_get_int16(m_mdb->pg_buf, m_mdb->fmt->row_count_offset)))
+        if (!readPage(page) || !isOurDataPage()
+            || row >= unsigned(mdb_get_int16(m_mdb->pg_buf, m_mdb->fmt->row_count_offset)))
             fail(Failure::Damaged, "a moved row points to page %u row %u", page, row);
         int movedStart = 0;
         size_t movedSize = 0;
@@ -414,17 +418,13 @@ private:
             m_out.value(Kind::Decimal, *s);
             return;
         }
-        case MDB_TEXT:
-            m_out.value(Kind::Text, text(p, size_t(f.siz), c));
-            return;
+        case MDB_TEXT: m_out.value(Kind::Text, text(p, size_t(f.siz), c)); return;
         case MDB_MEMO: {
             const std::string raw = longValue(f, c);
             m_out.value(Kind::Text, text(reinterpret_cast<const unsigned char *>(raw.data()), raw.size(), c));
             return;
         }
-        case MDB_OLE:
-            m_out.value(Kind::Blob, longValue(f, c));
-            return;
+        case MDB_OLE: m_out.value(Kind::Blob, longValue(f, c)); return;
         default:
             m_out.value(Kind::Blob, std::string(reinterpret_cast<const char *>(p), size_t(std::max(f.siz, 0))));
             return;
@@ -473,10 +473,8 @@ private:
             out.assign(static_cast<const char *>(buf) + start, length);
             return out;
         }
-        case 0:
-            break;
-        default:
-            fail(Failure::Damaged, "column %s: a long value of unknown kind", c->name);
+        case 0: break;
+        default: fail(Failure::Damaged, "column %s: a long value of unknown kind", c->name);
         }
         out.reserve(length);
         uint32_t pointer = le32(h + 4);

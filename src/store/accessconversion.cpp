@@ -23,14 +23,13 @@ namespace store {
 
 ConversionError::ConversionError(const QString &file, const QString &reason)
     : Error(QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n（%2）").arg(file, reason)),
-      m_file(file), m_reason(reason)
-{
-}
+      m_file(file),
+      m_reason(reason)
+{}
 
 ConversionCancelled::ConversionCancelled(const QString &file)
     : ConversionError(file, QStringLiteral("変換を取り消しました"))
-{
-}
+{}
 
 qint64 defaultTimeLimitMs(qint64 bytes) { return 120000 + std::max<qint64>(bytes, 0) / (1 << 20) * 10000; }
 
@@ -48,19 +47,13 @@ const QString &readerName()
 QString readerFailureReason(Failure f)
 {
     switch (f) {
-    case Failure::NotAccess:
-        return QStringLiteral("Access のデータベース ファイルではありません");
-    case Failure::Unreadable:
-        return QStringLiteral("ファイルを読めません");
-    case Failure::Damaged:
-        return QStringLiteral("ファイルが壊れています");
-    case Failure::NoTable:
-        return missingTableReason();
-    case Failure::TooLarge:
-        return QStringLiteral("大きすぎる値があります");
+    case Failure::NotAccess: return QStringLiteral("Access のデータベース ファイルではありません");
+    case Failure::Unreadable: return QStringLiteral("ファイルを読めません");
+    case Failure::Damaged: return QStringLiteral("ファイルが壊れています");
+    case Failure::NoTable: return missingTableReason();
+    case Failure::TooLarge: return QStringLiteral("大きすぎる値があります");
     case Failure::Usage:
-    case Failure::Internal:
-        break;
+    case Failure::Internal: break;
     }
     return QStringLiteral("読み取りプログラム %1 が失敗しました").arg(readerName());
 }
@@ -150,19 +143,15 @@ private:
         case access::JetBool:
         case access::JetByte:
         case access::JetInteger:
-        case access::JetLong:
-            return Affinity::Integer;
+        case access::JetLong: return Affinity::Integer;
         case access::JetSingle:
-        case access::JetDouble:
-            return Affinity::Real;
+        case access::JetDouble: return Affinity::Real;
         case access::JetCurrency:
         case access::JetDecimal:
         case access::JetText:
         case access::JetMemo:
-        case access::JetDateTime:
-            return Affinity::Text;
-        default:
-            return Affinity::Blob;
+        case access::JetDateTime: return Affinity::Text;
+        default: return Affinity::Blob;
         }
     }
 
@@ -174,12 +163,8 @@ private:
         const char *bytes = v.bytes.isEmpty() ? empty : v.bytes.data();
         int rc = SQLITE_OK;
         switch (v.kind) {
-        case Kind::Null:
-            rc = sqlite3_bind_null(m_insert, i);
-            break;
-        case Kind::Integer:
-            rc = sqlite3_bind_int64(m_insert, i, v.integer);
-            break;
+        case Kind::Null: rc = sqlite3_bind_null(m_insert, i); break;
+        case Kind::Integer: rc = sqlite3_bind_int64(m_insert, i, v.integer); break;
         case Kind::Real:
             // SQLite keeps no NaN, and a text column would round a double
             // to 15 digits: both get the shortest text that reads back as
@@ -194,12 +179,8 @@ private:
             break;
         case Kind::Decimal:
         case Kind::Text:
-        case Kind::Date:
-            rc = sqlite3_bind_text(m_insert, i, bytes, int(v.bytes.size()), SQLITE_STATIC);
-            break;
-        case Kind::Blob:
-            rc = sqlite3_bind_blob(m_insert, i, bytes, int(v.bytes.size()), SQLITE_STATIC);
-            break;
+        case Kind::Date: rc = sqlite3_bind_text(m_insert, i, bytes, int(v.bytes.size()), SQLITE_STATIC); break;
+        case Kind::Blob: rc = sqlite3_bind_blob(m_insert, i, bytes, int(v.bytes.size()), SQLITE_STATIC); break;
         }
         if (rc != SQLITE_OK)
             failWrite();
@@ -286,8 +267,7 @@ Reader readerFor(const AccessConversionOptions &o)
 
 // Runs the reader on `source` and feeds its stream to the parser until the
 // stream is complete. Throws ConversionError.
-void runReader(const QString &source, AccessStreamParser &parser, TableWriter &writer,
-               const AccessConversionOptions &o)
+void runReader(const QString &source, AccessStreamParser &parser, TableWriter &writer, const AccessConversionOptions &o)
 {
     QProcess reader;
     const Reader command = readerFor(o);
@@ -329,8 +309,9 @@ void runReader(const QString &source, AccessStreamParser &parser, TableWriter &w
                                                   .arg((o.stallTimeoutMs + 999) / 1000));
             }
             if (sinceStart.elapsed() > limit)
-                throw ConversionError(source, QStringLiteral("読み取りが %1 秒以内に終わらなかったため中止しました")
-                                                  .arg((limit + 999) / 1000));
+                throw ConversionError(
+                    source,
+                    QStringLiteral("読み取りが %1 秒以内に終わらなかったため中止しました").arg((limit + 999) / 1000));
             writer.idle();
             if (o.cancelled && o.cancelled())
                 throw ConversionCancelled(source);
@@ -355,14 +336,12 @@ void requireAccessFile(const QString &source)
 {
     switch (detectFileFormat(source)) {
     case FileFormat::Jet3:
-    case FileFormat::Jet4:
-        return;
+    case FileFormat::Jet4: return;
     case FileFormat::Unreadable: {
         const int e = durable::openError(source);
         throw ConversionError(source, systemReason(e ? e : EISDIR));
     }
-    default:
-        throw ConversionError(source, readerFailureReason(Failure::NotAccess));
+    default: throw ConversionError(source, readerFailureReason(Failure::NotAccess));
     }
 }
 
@@ -441,10 +420,7 @@ QString keepOriginal(const QString &path)
 
 } // namespace
 
-void setDefaultReader(const QString &program, const QStringList &arguments)
-{
-    defaultReader() = {program, arguments};
-}
+void setDefaultReader(const QString &program, const QStringList &arguments) { defaultReader() = {program, arguments}; }
 
 QString keptOriginalPath(const QString &path)
 {

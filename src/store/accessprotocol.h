@@ -67,11 +67,11 @@ enum JetType : unsigned char {
 // Why the reader gave up (the failure record's code; also its exit status).
 enum class Failure : unsigned char {
     Usage = 1,
-    NotAccess = 2,   // no Access header, or shorter than its first pages
-    Unreadable = 3,  // cannot be opened or read
-    Damaged = 4,     // the file's structures do not hold together
-    NoTable = 5,     // the table asked for does not exist
-    TooLarge = 6,    // a value beyond the stream's limits
+    NotAccess = 2,  // no Access header, or shorter than its first pages
+    Unreadable = 3, // cannot be opened or read
+    Damaged = 4,    // the file's structures do not hold together
+    NoTable = 5,    // the table asked for does not exist
+    TooLarge = 6,   // a value beyond the stream's limits
     Internal = 7,
 };
 

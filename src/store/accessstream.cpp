@@ -138,8 +138,7 @@ bool AccessStreamParser::parseRecord()
             return false;
         if (code < quint8(Failure::Usage) || code > quint8(Failure::Internal))
             malformed("a failure of unknown kind");
-        throw AccessStreamError(AccessStreamError::Reason::ReaderFailed, Failure(code),
-                                QString::fromUtf8(detail));
+        throw AccessStreamError(AccessStreamError::Reason::ReaderFailed, Failure(code), QString::fromUtf8(detail));
     }
 
     if (m_state == State::Table) {
@@ -198,8 +197,7 @@ bool AccessStreamParser::parseRecord()
         v.kind = Kind(kind);
         v.bytes = {};
         switch (v.kind) {
-        case Kind::Null:
-            break;
+        case Kind::Null: break;
         case Kind::Integer: {
             quint64 bits;
             if (!c.read(bits))
@@ -232,8 +230,7 @@ bool AccessStreamParser::parseRecord()
                 malformed("a value that does not read as its kind");
             break;
         }
-        default:
-            malformed("a value of unknown kind");
+        default: malformed("a value of unknown kind");
         }
     }
     if (c.pos() - m_pos > qsizetype(MaxRowBytes))

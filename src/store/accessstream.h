@@ -33,8 +33,7 @@ public:
     enum class Reason { Malformed, ReaderFailed };
     AccessStreamError(Reason reason, access::Failure failure, const QString &detail)
         : std::runtime_error(detail.toStdString()), reason(reason), failure(failure), detail(detail)
-    {
-    }
+    {}
     Reason reason;
     access::Failure failure; // for ReaderFailed
     QString detail;          // for the log, not for the user

@@ -112,7 +112,8 @@ std::optional<SqliteFailure> copyDatabase(const QString &from, const QString &to
     sqlite3_extended_result_codes(dst, 1);
     // The copy is synced once it is complete; until it is renamed nobody
     // reads it, so it needs no journal of its own.
-    if (sqlite3_exec(dst, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_exec(dst, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF", nullptr, nullptr, nullptr)
+        != SQLITE_OK)
         return failure(dst, false);
     sqlite3_backup *backup = sqlite3_backup_init(dst, "main", src, "main");
     if (!backup)
@@ -139,7 +140,7 @@ std::optional<SqliteFailure> copyDatabase(const QString &from, const QString &to
         sqlite3_stmt *mode = nullptr;
         sqlite3_prepare_v2(dst, "PRAGMA journal_mode", -1, &mode, nullptr);
         const bool wal = sqlite3_step(mode) == SQLITE_ROW
-            && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(mode, 0)), "wal") == 0;
+                         && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(mode, 0)), "wal") == 0;
         sqlite3_finalize(mode);
         if (wal && sqlite3_exec(dst, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr) != SQLITE_OK)
             return failure(dst, false);
@@ -147,7 +148,7 @@ std::optional<SqliteFailure> copyDatabase(const QString &from, const QString &to
     }
     const int primary = rc & 0xff;
     const bool atSource = primary == SQLITE_BUSY || primary == SQLITE_LOCKED || primary == SQLITE_NOTADB
-        || primary == SQLITE_CORRUPT || rc == SQLITE_IOERR_READ || rc == SQLITE_IOERR_SHORT_READ;
+                          || primary == SQLITE_CORRUPT || rc == SQLITE_IOERR_READ || rc == SQLITE_IOERR_SHORT_READ;
     return SqliteFailure{rc, sqlite3_system_errno(atSource ? src : dst), atSource};
 }
 
@@ -160,7 +161,7 @@ bool headerMatchesSize(const QByteArray &head, qint64 size)
         return false;
     const auto u32 = [&](int at) {
         return quint32(uchar(head[at])) << 24 | quint32(uchar(head[at + 1])) << 16 | quint32(uchar(head[at + 2])) << 8
-            | quint32(uchar(head[at + 3]));
+               | quint32(uchar(head[at + 3]));
     };
     const quint32 rawPageSize = quint32(uchar(head[16])) << 8 | quint32(uchar(head[17]));
     const qint64 pageSize = rawPageSize == 1 ? 65536 : rawPageSize;
@@ -339,7 +340,7 @@ QString Backups::folder() const { return QFileInfo(m_databasePath).absolutePath(
 QString Backups::nameFor(const QDateTime &time) const
 {
     return QFileInfo(m_databasePath).completeBaseName() + u'-' + time.toString(QStringLiteral("yyyyMMdd-HHmmss"))
-        + QStringLiteral(".mdb");
+           + QStringLiteral(".mdb");
 }
 
 QStringList Backups::files() const
@@ -385,9 +386,9 @@ QString Backups::makeSparing(const QString &spared)
         fail(backupFailed(), dir, QStringLiteral("フォルダーが別の場所へのシンボリック リンクなので使えません"));
     if (!QFileInfo(dir).isDir()) {
         if (const int e = durable::makeFolder(dir)) {
-            fail(backupFailed(), dir, e == EEXIST || e == ENOTDIR
-                                          ? QStringLiteral("同じ名前のファイルがあってフォルダーを作れません")
-                                          : systemReason(e));
+            fail(backupFailed(), dir,
+                 e == EEXIST || e == ENOTDIR ? QStringLiteral("同じ名前のファイルがあってフォルダーを作れません")
+                                             : systemReason(e));
         }
     }
     durable::removeStaleTemporaries(dir);
@@ -462,7 +463,8 @@ void Backups::prune(const QString &made, const QString &spared) const
     others.removeAll(made);
     // The spared file may be named through another path (a link, "..").
     const QString sparedFile = spared.isEmpty() ? QString() : QFileInfo(spared).canonicalFilePath();
-    others.removeIf([&](const QString &f) { return !sparedFile.isEmpty() && QFileInfo(f).canonicalFilePath() == sparedFile; });
+    others.removeIf(
+        [&](const QString &f) { return !sparedFile.isEmpty() && QFileInfo(f).canonicalFilePath() == sparedFile; });
     // A backup that cannot be removed stays; the new one is complete anyway.
     for (qsizetype i = 0; i < others.size() + 1 - m_options.kept; ++i)
         durable::remove(others[i]);

@@ -15,8 +15,8 @@ qint64 appendBooks(Connection &connection, const std::function<bool(BookTexts &)
         columns << u'[' + fieldNames()[i] + u']';
         marks << QStringLiteral("?%1").arg(i + 1);
     }
-    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                            .arg(tableName(), columns.join(u','), marks.join(u','));
+    const QString sql =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(tableName(), columns.join(u','), marks.join(u','));
     qint64 added = 0;
     connection.writeTransaction(what, [&] {
         Prepared insert(connection.prepare(sql));
@@ -36,9 +36,9 @@ qint64 appendBooks(Connection &connection, const std::function<bool(BookTexts &)
                 }
                 const std::optional<FieldValue> v = fieldValue(text, affinity);
                 if (!v) {
-                    throw fileError(what, connection.path(),
-                                    QStringLiteral("「%1」は項目「%2」に正確に入れられない数値です")
-                                        .arg(text, fieldNames()[i]));
+                    throw fileError(
+                        what, connection.path(),
+                        QStringLiteral("「%1」は項目「%2」に正確に入れられない数値です").arg(text, fieldNames()[i]));
                 }
                 switch (v->kind) {
                 case FieldValue::Kind::Integer: sqlite3_bind_int64(st, i + 1, v->integer); break;

@@ -11,9 +11,9 @@ const QString &tableName()
 const QStringList &fieldNames()
 {
     static const QStringList names = {
-        QStringLiteral("蔵書番号"), QStringLiteral("書名"),     QStringLiteral("著者名"),
-        QStringLiteral("出版社"),   QStringLiteral("出版年"),   QStringLiteral("分類"),
-        QStringLiteral("保管場所"), QStringLiteral("貸出"),     QStringLiteral("キーワード"),
+        QStringLiteral("蔵書番号"), QStringLiteral("書名"),   QStringLiteral("著者名"),
+        QStringLiteral("出版社"),   QStringLiteral("出版年"), QStringLiteral("分類"),
+        QStringLiteral("保管場所"), QStringLiteral("貸出"),   QStringLiteral("キーワード"),
     };
     return names;
 }

@@ -44,8 +44,7 @@ QString valueText(sqlite3_value *v)
 // on either side never matches; numbers match as their decimal text. Two
 // entry points, UTF-8 and UTF-16: SQLite calls the one in its database's
 // own text encoding, so values reach the matcher without being converted.
-template <bool Utf8>
-void likeFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+template <bool Utf8> void likeFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
@@ -239,19 +238,23 @@ std::shared_ptr<Connection> Connection::open(const QString &path)
 
     sqlite3 *db = nullptr;
     // Without SQLITE_OPEN_CREATE: the store never makes a database file.
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc =
+        sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     std::shared_ptr<Connection> c(new Connection(db, path));
     sqlite3_extended_result_codes(db, 1);
     if (rc != SQLITE_OK)
         c->fail(what);
     sqlite3_busy_handler(db, busyHandler, nullptr);
-    if (sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                   likeFunction<true>, nullptr, nullptr, nullptr) != SQLITE_OK
-        || sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
-                                      likeFunction<false>, nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeFunction<true>,
+                                   nullptr, nullptr, nullptr)
+            != SQLITE_OK
+        || sqlite3_create_function_v2(db, "like", 2, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr, likeFunction<false>,
+                                      nullptr, nullptr, nullptr)
+               != SQLITE_OK)
         c->fail(what);
     if (sqlite3_create_function_v2(db, "rows_in_order", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr,
-                                   inOrderStep, inOrderFinal, nullptr) != SQLITE_OK)
+                                   inOrderStep, inOrderFinal, nullptr)
+        != SQLITE_OK)
         c->fail(what);
     c->readSchema();
     c->m_sameBook = SameBookIndex::install(*c);
@@ -326,8 +329,9 @@ void Connection::readSchema()
         }
     }
     if (m_rowid.isEmpty())
-        throw fileError(cannot, m_path,
-                        QStringLiteral("蔵書の表に rowid、_rowid_、oid という名前の項目がすべてあり、行を区別できません"));
+        throw fileError(
+            cannot, m_path,
+            QStringLiteral("蔵書の表に rowid、_rowid_、oid という名前の項目がすべてあり、行を区別できません"));
 }
 
 Connection::~Connection() { sqlite3_close_v2(m_db); }
@@ -354,10 +358,7 @@ void Connection::exec(const char *sql, const QString &what) const
         fail(what);
 }
 
-void Connection::rollback() const noexcept
-{
-    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-}
+void Connection::rollback() const noexcept { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
 
 ReadTransaction::ReadTransaction(const Connection &connection, const QString &what)
     : m_connection(connection), m_what(what), m_open(sqlite3_get_autocommit(connection.handle()) != 0)
@@ -423,10 +424,7 @@ void Connection::writeEnded() const noexcept
         m_sameBook->writeEnded();
 }
 
-bool Connection::countStillRight(const QString &what) const
-{
-    return m_count && dataVersion(what) == m_countVersion;
-}
+bool Connection::countStillRight(const QString &what) const { return m_count && dataVersion(what) == m_countVersion; }
 
 std::optional<qint64> Connection::knownCount() const
 {

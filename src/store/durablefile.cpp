@@ -76,8 +76,7 @@ std::atomic<bool> g_kernelCopy{true};
 // kernel); the copy then goes through a buffer. ENOTSUP is EOPNOTSUPP here.
 bool kernelDeclines(int e)
 {
-    return e == EXDEV || e == EINVAL || e == ENOSYS || e == EOPNOTSUPP || e == EBADF || e == EPERM
-        || e == ETXTBSY;
+    return e == EXDEV || e == EINVAL || e == ENOSYS || e == EOPNOTSUPP || e == EBADF || e == EPERM || e == ETXTBSY;
 }
 
 bool processAlive(qint64 pid)
@@ -92,8 +91,8 @@ bool processAlive(qint64 pid)
 TempFile::TempFile(const QString &target) : m_target(QFileInfo(target).absoluteFilePath())
 {
     const QFileInfo info(m_target);
-    const QString stem = info.absolutePath() + QStringLiteral("/.") + info.fileName() + marker()
-        + QString::number(::getpid()) + u'-';
+    const QString stem =
+        info.absolutePath() + QStringLiteral("/.") + info.fileName() + marker() + QString::number(::getpid()) + u'-';
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString candidate = stem + randomTag() + QStringLiteral(".tmp");
         // Readable too, so that a copy can be checked before it is committed.
@@ -155,14 +154,15 @@ int TempFile::copyFrom(int source, qint64 size, bool &atSource)
         // A clone shares the whole file's blocks: only for a whole file into
         // this one while it is still empty.
         struct stat in, out;
-        if (::fstat(source, &in) == 0 && in.st_size == size && size > 0 && ::fstat(m_fd, &out) == 0
-            && out.st_size == 0 && ::ioctl(m_fd, FICLONE, source) == 0) {
+        if (::fstat(source, &in) == 0 && in.st_size == size && size > 0 && ::fstat(m_fd, &out) == 0 && out.st_size == 0
+            && ::ioctl(m_fd, FICLONE, source) == 0) {
             const off_t end = ::lseek(m_fd, 0, SEEK_END);
             return end == size ? 0 : end < 0 ? errno : EIO;
         }
         loff_t from = 0;
         while (done < size) {
-            const ssize_t n = ::copy_file_range(source, &from, m_fd, nullptr, size_t(std::min<qint64>(size - done, 1 << 30)), 0);
+            const ssize_t n =
+                ::copy_file_range(source, &from, m_fd, nullptr, size_t(std::min<qint64>(size - done, 1 << 30)), 0);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && !(done == 0 && kernelDeclines(errno)))
@@ -176,7 +176,8 @@ int TempFile::copyFrom(int source, qint64 size, bool &atSource)
     }
     std::vector<char> buffer(size_t(std::min<qint64>(size - done, 1 << 20)));
     while (done < size) {
-        const ssize_t n = ::pread(source, buffer.data(), size_t(std::min<qint64>(qint64(buffer.size()), size - done)), done);
+        const ssize_t n =
+            ::pread(source, buffer.data(), size_t(std::min<qint64>(qint64(buffer.size()), size - done)), done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -320,7 +321,7 @@ bool isDescriptorOf(int fd, const QString &path)
 {
     struct stat open, named;
     return fd >= 0 && ::fstat(fd, &open) == 0 && ::stat(encoded(path).constData(), &named) == 0
-        && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+           && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 void setKernelCopy(bool allowed) { g_kernelCopy = allowed; }

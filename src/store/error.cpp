@@ -7,7 +7,10 @@ namespace store {
 
 QString missingTableReason() { return QStringLiteral("蔵書の表がありません"); }
 
-QString missingFieldReason(const QString &field) { return QStringLiteral("蔵書の表に項目「%1」がありません").arg(field); }
+QString missingFieldReason(const QString &field)
+{
+    return QStringLiteral("蔵書の表に項目「%1」がありません").arg(field);
+}
 
 QString damagedReason() { return QStringLiteral("ファイルが壊れています"); }
 
@@ -57,11 +60,11 @@ QString engineReason(int extendedCode, int systemError, const QString &engineMes
     case SQLITE_CORRUPT: return damagedReason();
     case SQLITE_NOTADB: return QStringLiteral("データベース ファイルではありません");
     case SQLITE_FULL: return systemReason(ENOSPC);
-    case SQLITE_READONLY: return systemError == EROFS ? systemReason(EROFS) : QStringLiteral("ファイルに書き込む許可がありません");
+    case SQLITE_READONLY:
+        return systemError == EROFS ? systemReason(EROFS) : QStringLiteral("ファイルに書き込む許可がありません");
     case SQLITE_PERM:
     case SQLITE_AUTH: return systemReason(EACCES);
-    case SQLITE_CANTOPEN:
-        return systemError ? systemReason(systemError) : QStringLiteral("ファイルを開けません");
+    case SQLITE_CANTOPEN: return systemError ? systemReason(systemError) : QStringLiteral("ファイルを開けません");
     case SQLITE_IOERR:
         return systemError ? systemReason(systemError) : QStringLiteral("ディスクの読み書きでエラーが起きました");
     case SQLITE_NOMEM: return systemReason(ENOMEM);
@@ -80,8 +83,7 @@ QString engineReason(int extendedCode, int systemError, const QString &engineMes
         if (engineMessage.startsWith(QLatin1String("no such column")))
             return QStringLiteral("蔵書の表の項目が足りません。他のプログラムが変えた可能性があります");
         return QStringLiteral("データベースの処理に失敗しました");
-    default:
-        return QStringLiteral("データベースのエラーです（コード %1）").arg(extendedCode);
+    default: return QStringLiteral("データベースのエラーです（コード %1）").arg(extendedCode);
     }
 }
 

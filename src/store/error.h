@@ -13,7 +13,8 @@ namespace store {
 class Error : public std::runtime_error {
 public:
     explicit Error(const QString &message, const QString &reason = QString())
-        : std::runtime_error(message.toStdString()), m_message(message), m_reason(reason) {}
+        : std::runtime_error(message.toStdString()), m_message(message), m_reason(reason)
+    {}
     const QString &message() const { return m_message; }
     // The cause alone (without what failed and the file), where the message
     // has one; empty otherwise.
@@ -29,10 +30,10 @@ private:
 class AccessFormatError : public Error {
 public:
     AccessFormatError(const QString &path, FileFormat format)
-        : Error(QStringLiteral("データベース ファイルは古い Access 形式です。\n%1").arg(path)), m_path(path),
+        : Error(QStringLiteral("データベース ファイルは古い Access 形式です。\n%1").arg(path)),
+          m_path(path),
           m_format(format)
-    {
-    }
+    {}
     const QString &path() const { return m_path; }
     FileFormat format() const { return m_format; }
 

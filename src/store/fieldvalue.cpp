@@ -109,8 +109,7 @@ std::optional<double> toDouble(const Decimal &d)
     // shown with.
     char shortest[64];
     const auto written = std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific);
-    const std::optional<Decimal> back
-        = parseDecimal(QString::fromLatin1(shortest, written.ptr - shortest));
+    const std::optional<Decimal> back = parseDecimal(QString::fromLatin1(shortest, written.ptr - shortest));
     if (!back || !(*back == d))
         return std::nullopt;
     return value;

@@ -24,7 +24,8 @@ bool readHead(const QString &path, qsizetype size, QByteArray &head)
         return false;
     // The full name, links followed, as SQLite gives it to its layer.
     QByteArray full(vfs->mxPathname + 1, '\0');
-    if ((vfs->xFullPathname(vfs, QFile::encodeName(path).constData(), int(full.size()), full.data()) & 0xff) != SQLITE_OK)
+    if ((vfs->xFullPathname(vfs, QFile::encodeName(path).constData(), int(full.size()), full.data()) & 0xff)
+        != SQLITE_OK)
         return false;
     const char *name = sqlite3_create_filename(full.constData(), "", "", 0, nullptr);
     if (!name)

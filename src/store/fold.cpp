@@ -29,8 +29,8 @@ bool isHaHang(char32_t c) { return c >= 0x30CF && c <= 0x30DB && (c - 0x30CF) % 
 // The voiced form of a full-width katakana, or 0 when it has none.
 char32_t voiced(char32_t c)
 {
-    if ((c >= 0x30AB && c <= 0x30C1 && (c - 0x30AB) % 2 == 0)
-        || (c >= 0x30C4 && c <= 0x30C8 && (c - 0x30C4) % 2 == 0) || isHaHang(c))
+    if ((c >= 0x30AB && c <= 0x30C1 && (c - 0x30AB) % 2 == 0) || (c >= 0x30C4 && c <= 0x30C8 && (c - 0x30C4) % 2 == 0)
+        || isHaHang(c))
         return c + 1;
     switch (c) {
     case 0x30A6: return 0x30F4; // ウ -> ヴ
@@ -49,8 +49,8 @@ char32_t voiced(char32_t c)
 char32_t foldVariant(char32_t c)
 {
     switch (c) {
-    case 0x301C: return u'~'; // 〜 as ～
-    case 0x2212: return u'-'; // − as －
+    case 0x301C: return u'~';   // 〜 as ～
+    case 0x2212: return u'-';   // − as －
     case 0x2225: return 0x2016; // ∥ as ‖
     case 0x2015: return 0x2014; // ― as —
     default: return c;

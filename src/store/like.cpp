@@ -53,10 +53,10 @@ struct LikePattern::Position {
 struct LikePattern::Segment {
     enum Kind : std::uint8_t { Plain, AnyOnly, Mixed };
     Kind kind = Plain;
-    std::uint32_t first = 0, length = 0;        // its characters in m_positions
-    std::uint32_t failure = 0;                  // Plain: its table in m_failure
-    std::uint32_t firstBlock = 0, blocks = 0;   // Mixed: its blocks in m_blockSteps
-    std::uint32_t utf8First = 0, utf8Size = 0;  // Plain: its bytes in m_utf8
+    std::uint32_t first = 0, length = 0;       // its characters in m_positions
+    std::uint32_t failure = 0;                 // Plain: its table in m_failure
+    std::uint32_t firstBlock = 0, blocks = 0;  // Mixed: its blocks in m_blockSteps
+    std::uint32_t utf8First = 0, utf8Size = 0; // Plain: its bytes in m_utf8
 };
 
 LikePattern::LikePattern(QStringView pattern)
@@ -251,8 +251,7 @@ void LikePattern::buildBlocks(Segment &seg)
                 break;
             }
         }
-        std::sort(toggles.begin(), toggles.end(),
-                  [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::sort(toggles.begin(), toggles.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
         m_blockSteps.push_back(std::uint32_t(m_stepFrom.size()));
         m_stepFrom.push_back(0);
         m_stepMask.push_back(0);
@@ -466,8 +465,7 @@ bool LikePattern::matchFolded(const char32_t *s, std::size_t n) const
     if (!m_hasStar)
         return n == first.length && matchesAt(first, s);
     const Segment &last = m_segments.back();
-    if (n < std::size_t(first.length) + last.length || !matchesAt(first, s)
-        || !matchesAt(last, s + n - last.length))
+    if (n < std::size_t(first.length) + last.length || !matchesAt(first, s) || !matchesAt(last, s + n - last.length))
         return false;
     std::size_t pos = first.length;
     const std::size_t end = n - last.length;

@@ -56,8 +56,9 @@ QString documentsFolder(const QProcessEnvironment &env, const QString &home)
     QString named;
     QFile dirs(config + QStringLiteral("/user-dirs.dirs"));
     if (dirs.open(QIODevice::ReadOnly)) {
-        static const QRegularExpression line(QStringLiteral(R"re(^\s*XDG_DOCUMENTS_DIR\s*=\s*"((?:[^"\\]|\\.)*)"\s*$)re"),
-                                             QRegularExpression::MultilineOption);
+        static const QRegularExpression line(
+            QStringLiteral(R"re(^\s*XDG_DOCUMENTS_DIR\s*=\s*"((?:[^"\\]|\\.)*)"\s*$)re"),
+            QRegularExpression::MultilineOption);
         const QRegularExpressionMatch m = line.match(QString::fromUtf8(dirs.readAll()));
         if (m.hasMatch()) {
             static const QRegularExpression escape(QStringLiteral(R"(\\(.))"));
@@ -98,12 +99,13 @@ Places decidePlaces(const QString &programDirectory, bool holdsCollection, const
 void createEmptyCollection(const QString &path)
 {
     sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    int rc =
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, createTableStatement().toUtf8().constData(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        const QString reason = engineReason(sqlite3_extended_errcode(db), sqlite3_system_errno(db),
-                                            QString::fromUtf8(sqlite3_errmsg(db)));
+        const QString reason =
+            engineReason(sqlite3_extended_errcode(db), sqlite3_system_errno(db), QString::fromUtf8(sqlite3_errmsg(db)));
         sqlite3_close(db);
         throw fileError(QStringLiteral("データベース ファイルを作れません。"), path, reason);
     }

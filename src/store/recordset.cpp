@@ -31,10 +31,10 @@ QString selectRows(const RecordSource &source, const QString &rowid, const QStri
     if (source.order) {
         // Ties keep the table's own order, so the same source always lists
         // the same rows the same way.
-        sql += QStringLiteral(" ORDER BY %1 %2, %3")
-                   .arg(checkedField(*source.order),
-                        source.direction == Direction::Descending ? QStringLiteral("DESC") : QStringLiteral("ASC"),
-                        rowid);
+        sql +=
+            QStringLiteral(" ORDER BY %1 %2, %3")
+                .arg(checkedField(*source.order),
+                     source.direction == Direction::Descending ? QStringLiteral("DESC") : QStringLiteral("ASC"), rowid);
     } else if (ordered) {
         sql += QStringLiteral(" ORDER BY %1").arg(rowid);
     }
@@ -54,9 +54,10 @@ void bindField(sqlite3_stmt *st, int index, const QString &text, int field, cons
     const std::optional<FieldValue> v = fieldValue(text, connection.affinity(field));
     if (!v) {
         const QString shown = text.size() > 40 ? text.left(40) + u'…' : text;
-        throw fileError(what, connection.path(),
-                        QStringLiteral("「%1」は項目「%2」に正確に入れられない数値です。範囲を超えているか、桁が多すぎます")
-                            .arg(shown, fieldNames()[field]));
+        throw fileError(
+            what, connection.path(),
+            QStringLiteral("「%1」は項目「%2」に正確に入れられない数値です。範囲を超えているか、桁が多すぎます")
+                .arg(shown, fieldNames()[field]));
     }
     switch (v->kind) {
     case FieldValue::Kind::Integer: sqlite3_bind_int64(st, index, v->integer); break;
@@ -113,7 +114,8 @@ StoredValue storedValue(sqlite3_stmt *st, int column)
                              sqlite3_column_bytes(st, column));
         break;
     case SQLITE_BLOB:
-        v.bytes = QByteArray(static_cast<const char *>(sqlite3_column_blob(st, column)), sqlite3_column_bytes(st, column));
+        v.bytes =
+            QByteArray(static_cast<const char *>(sqlite3_column_blob(st, column)), sqlite3_column_bytes(st, column));
         break;
     default: break;
     }
@@ -227,7 +229,7 @@ void RecordSet::list(const std::function<void()> &onceReadable) const
             bindText(q.get(), 1, m_source.pattern);
         m_rowids.read(*m_connection, q.get(), QStringLiteral("データベースを読めません。"), RowidList::Order::Any,
                       expected, onceReadable);
-                // Read again after a release: the current row keeps its position
+        // Read again after a release: the current row keeps its position
         // where the list still reaches it.
         if (m_current >= int(m_rowids.size()))
             m_current = int(m_rowids.size()) - 1;
@@ -235,9 +237,9 @@ void RecordSet::list(const std::function<void()> &onceReadable) const
     }
     const qint64 current = m_current >= 0 ? currentRowid() : 0;
     Prepared q(m_connection->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(id, tableName())));
-    m_rowids.read(*m_connection, q.get(), QStringLiteral("データを読めません。"), RowidList::Order::Ascending,
-                  expected, onceReadable);
-        m_count.reset();
+    m_rowids.read(*m_connection, q.get(), QStringLiteral("データを読めません。"), RowidList::Order::Ascending, expected,
+                  onceReadable);
+    m_count.reset();
     m_currentRow.reset();
     if (m_current >= 0) {
         // The current row keeps its place; gone meanwhile, the next one
@@ -370,10 +372,12 @@ qint64 RecordSet::requireUnchanged(const QString &what) const
     const std::optional<StoredRow> now = m_fetch->stored(m_seen->rowid);
     if (now == m_seen->fields)
         return m_seen->rowid;
-    const QString reason = now
-        ? QStringLiteral("このデータは、表示した後で他のプログラムによって変更されています。何も書き込んでいません。"
-                         "今のデータを表示します")
-        : QStringLiteral("このデータは、表示した後で他のプログラムによって削除されています。何も書き込んでいません");
+    const QString reason =
+        now ? QStringLiteral(
+            "このデータは、表示した後で他のプログラムによって変更されています。何も書き込んでいません。"
+            "今のデータを表示します")
+            : QStringLiteral(
+                "このデータは、表示した後で他のプログラムによって削除されています。何も書き込んでいません");
     throw RowChangedError(fileError(what, m_connection->path(), reason).message());
 }
 
@@ -501,17 +505,22 @@ void RecordSet::update(const QHash<QString, QString> &values)
             cols << quotedField(fields[i]);
             marks << QStringLiteral("?%1").arg(i + 1);
         }
-        const QString sql = fields.isEmpty()
-            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(tableName())
-            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(tableName(), cols.join(u','), marks.join(u','));
+        const QString sql =
+            fields.isEmpty()
+                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(tableName())
+                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(tableName(), cols.join(u','), marks.join(u','));
         const QString what = QStringLiteral("データを登録できませんでした。");
-        m_connection->writeTransaction(what, [&] {
-            Prepared q(m_connection->prepare(sql));
-            for (int i = 0; i < fields.size(); ++i)
-                bindField(q.get(), i + 1, values.value(fields[i]), fieldNames().indexOf(fields[i]), *m_connection, what);
-            if (sqlite3_step(q.get()) != SQLITE_DONE)
-                m_connection->fail(what);
-        }, +1);
+        m_connection->writeTransaction(
+            what,
+            [&] {
+                Prepared q(m_connection->prepare(sql));
+                for (int i = 0; i < fields.size(); ++i)
+                    bindField(q.get(), i + 1, values.value(fields[i]), fieldNames().indexOf(fields[i]), *m_connection,
+                              what);
+                if (sqlite3_step(q.get()) != SQLITE_DONE)
+                    m_connection->fail(what);
+            },
+            +1);
         // Like a dynaset, the new row joins the end of the open rows (rows
         // not in memory are read afresh, the new one included if it belongs).
         if (lazy()) {
@@ -565,15 +574,18 @@ void RecordSet::deleteCurrent()
         readCurrent();
     const QString what = QStringLiteral("データを削除できませんでした。");
     qint64 rowid = 0;
-    m_connection->writeTransaction(what, [&] {
-        rowid = requireUnchanged(what);
-        Prepared q(m_connection->prepare(
-            QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(tableName(), m_connection->rowid())));
-        sqlite3_bind_int64(q.get(), 1, rowid);
-        if (sqlite3_step(q.get()) != SQLITE_DONE)
-            m_connection->fail(what);
-        checkOneRowChanged(what);
-    }, -1);
+    m_connection->writeTransaction(
+        what,
+        [&] {
+            rowid = requireUnchanged(what);
+            Prepared q(m_connection->prepare(
+                QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(tableName(), m_connection->rowid())));
+            sqlite3_bind_int64(q.get(), 1, rowid);
+            if (sqlite3_step(q.get()) != SQLITE_DONE)
+                m_connection->fail(what);
+            checkOneRowChanged(what);
+        },
+        -1);
     if (lazy()) {
         if (m_count)
             --*m_count;

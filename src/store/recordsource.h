@@ -24,7 +24,10 @@ struct RecordSource {
     // The whole table in its own order (the order of its row numbers).
     static RecordSource wholeTable() { return {}; }
     // The books whose `field` matches `pattern`, in the table's own order.
-    static RecordSource search(Field field, const QString &pattern) { return {field, pattern, std::nullopt, Direction::Ascending}; }
+    static RecordSource search(Field field, const QString &pattern)
+    {
+        return {field, pattern, std::nullopt, Direction::Ascending};
+    }
     // Every book, ordered by `field`; ties keep the table's own order.
     static RecordSource sorted(Field field, Direction direction) { return {std::nullopt, {}, field, direction}; }
     // This source's books ordered by `field`.

@@ -6,7 +6,9 @@
 
 namespace store {
 
-RowCache::RowCache(int blockRows, std::size_t maxBlocks) : m_blockRows(std::max(1, blockRows)), m_maxBlocks(std::max<std::size_t>(1, maxBlocks)) {}
+RowCache::RowCache(int blockRows, std::size_t maxBlocks)
+    : m_blockRows(std::max(1, blockRows)), m_maxBlocks(std::max<std::size_t>(1, maxBlocks))
+{}
 
 const Row &RowCache::row(RowReader &reader, std::span<const qint64> rowids, int position)
 {

@@ -28,7 +28,8 @@ void sameBookFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
                 auto fresh = std::make_unique<std::u32string>(
                     foldWithoutBlanks(QStringView(text, text ? sqlite3_value_bytes16(argv[2 + k]) / 2 : 0)));
                 keys[k] = fresh.get();
-                sqlite3_set_auxdata(ctx, 2 + k, fresh.release(), [](void *d) { delete static_cast<std::u32string *>(d); });
+                sqlite3_set_auxdata(ctx, 2 + k, fresh.release(),
+                                    [](void *d) { delete static_cast<std::u32string *>(d); });
                 // SQLite may drop the kept value at once; it is read again then.
                 keys[k] = static_cast<std::u32string *>(sqlite3_get_auxdata(ctx, 2 + k));
                 if (!keys[k]) {

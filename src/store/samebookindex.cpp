@@ -73,8 +73,8 @@ Inspection inspect(const Connection &connection)
     const QString what = QStringLiteral("データベースを読めません。");
     bool present = false;
     {
-        Prepared st(connection.prepare(
-            QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'bukurea_samebook_state'")));
+        Prepared st(connection.prepare(QStringLiteral(
+            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'bukurea_samebook_state'")));
         if (sqlite3_step(st.get()) != SQLITE_ROW)
             connection.fail(what);
         present = sqlite3_column_int(st.get(), 0) > 0;
@@ -175,7 +175,7 @@ std::shared_ptr<SameBookIndex> SameBookIndex::install(const Connection &connecti
             != SQLITE_OK
         || sqlite3_create_function_v2(db, "bukurea_samebook_key", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                       keyFunction, nullptr, nullptr, nullptr)
-            != SQLITE_OK)
+               != SQLITE_OK)
         return nullptr;
     // Temporary triggers: kept by this connection only, never written to
     // the file, so other programs need nothing of ours to write the table.
@@ -267,7 +267,8 @@ void SameBookIndex::writeCommitting(const Connection &connection) noexcept
         return;
     try {
         Prepared remove(connection.prepare(QStringLiteral("DELETE FROM bukurea_samebook WHERE key = ?1 AND rid = ?2")));
-        Prepared add(connection.prepare(QStringLiteral("INSERT OR IGNORE INTO bukurea_samebook (key, rid) VALUES (?1, ?2)")));
+        Prepared add(
+            connection.prepare(QStringLiteral("INSERT OR IGNORE INTO bukurea_samebook (key, rid) VALUES (?1, ?2)")));
         const auto step = [&](sqlite3_stmt *st, qint64 key, qint64 rid) {
             sqlite3_bind_int64(st, 1, key);
             sqlite3_bind_int64(st, 2, rid);
@@ -283,7 +284,8 @@ void SameBookIndex::writeCommitting(const Connection &connection) noexcept
         }
         // The commit raises the counter by one from where it stood when
         // the transaction began: the index is current at that number.
-        Prepared state(connection.prepare(QStringLiteral("UPDATE bukurea_samebook_state SET format = ?1, counter = ?2")));
+        Prepared state(
+            connection.prepare(QStringLiteral("UPDATE bukurea_samebook_state SET format = ?1, counter = ?2")));
         sqlite3_bind_int(state.get(), 1, kFormat);
         sqlite3_bind_int64(state.get(), 2, qint64(quint32(m_counter + 1)));
         if (sqlite3_step(state.get()) != SQLITE_DONE)
@@ -355,8 +357,10 @@ void SameBookIndex::rebuild(const Connection &connection)
                 gone.push_back(e);
         });
         missing.insert(missing.end(), next, wanted.cend());
-        for (const auto &[sql, entries] : {std::pair{QStringLiteral("DELETE FROM bukurea_samebook WHERE key = ?1 AND rid = ?2"), &gone},
-                                           std::pair{QStringLiteral("INSERT OR IGNORE INTO bukurea_samebook (key, rid) VALUES (?1, ?2)"), &missing}}) {
+        for (const auto &[sql, entries] :
+             {std::pair{QStringLiteral("DELETE FROM bukurea_samebook WHERE key = ?1 AND rid = ?2"), &gone},
+              std::pair{QStringLiteral("INSERT OR IGNORE INTO bukurea_samebook (key, rid) VALUES (?1, ?2)"),
+                        &missing}}) {
             Prepared st(connection.prepare(sql));
             for (const Entry &e : *entries) {
                 sqlite3_bind_int64(st.get(), 1, e.first);

@@ -88,8 +88,8 @@ private:
         bool hadOld, hasNew;
     };
     Mode m_mode = Mode::Idle;
-    quint32 m_counter = 0; // the file's counter when the transaction began
-    bool m_provable = false; // the counter could be read, and the file keeps it up to date
+    quint32 m_counter = 0;     // the file's counter when the transaction began
+    bool m_provable = false;   // the counter could be read, and the file keeps it up to date
     bool m_sameFormat = false; // the file's index has this program's format: it can be brought up to date
     std::vector<Change> m_changes;
     // The connection's count of changed rows when the transaction began,

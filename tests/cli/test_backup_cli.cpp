@@ -98,14 +98,15 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("said"); // the one line on standard error, in part
         QTest::newRow("backup") << QStringList{"--backup"} << "" << 0 << "";
-        QTest::newRow("backup without a collection") << QStringList{"--backup"} << "nocollection" << 1
-                                                     << "バックアップを作成できませんでした。 ";
+        QTest::newRow("backup without a collection")
+            << QStringList{"--backup"} << "nocollection" << 1 << "バックアップを作成できませんでした。 ";
         QTest::newRow("restore") << QStringList{"--restore", "old.mdb"} << "" << 0 << "";
-        QTest::newRow("restore of a damaged file") << QStringList{"--restore", "old.mdb"} << "damaged" << 1
-                                                   << "このファイルからは復元できません。 ";
-        QTest::newRow("restore of a missing file") << QStringList{"--restore", "nothere.mdb"} << "" << 1
-                                                   << "（ファイルまたはフォルダーが見つかりません）";
-        QTest::newRow("restore without a file") << QStringList{"--restore"} << "" << 2 << "usage: bukurea --restore FILE";
+        QTest::newRow("restore of a damaged file")
+            << QStringList{"--restore", "old.mdb"} << "damaged" << 1 << "このファイルからは復元できません。 ";
+        QTest::newRow("restore of a missing file")
+            << QStringList{"--restore", "nothere.mdb"} << "" << 1 << "（ファイルまたはフォルダーが見つかりません）";
+        QTest::newRow("restore without a file")
+            << QStringList{"--restore"} << "" << 2 << "usage: bukurea --restore FILE";
         QTest::newRow("backup with a file") << QStringList{"--backup", "x"} << "" << 2 << "usage: bukurea --backup";
     }
     void commands()
@@ -121,7 +122,8 @@ private slots:
         dir.insert(before);
         QTemporaryDir work; // the working directory, where FILE is named
         execOn(work.filePath(QStringLiteral("old.mdb")), store::createTableStatement());
-        execOn(work.filePath(QStringLiteral("old.mdb")), QStringLiteral("INSERT INTO tabel (蔵書番号, 書名) VALUES (7, '三四郎')"));
+        execOn(work.filePath(QStringLiteral("old.mdb")),
+               QStringLiteral("INSERT INTO tabel (蔵書番号, 書名) VALUES (7, '三四郎')"));
         if (setup == QLatin1String("nocollection"))
             QFile::remove(dir.dbPath());
         if (setup == QLatin1String("damaged")) {
@@ -138,7 +140,8 @@ private slots:
             QCOMPARE(r.err, QStringList());
             // One line: the path of the backup made, which holds the collection as it was.
             QCOMPARE(r.out.size(), 1);
-            QVERIFY2(QFileInfo(r.out[0]).absolutePath() == dir.path() + QStringLiteral("/backup"), qPrintable(r.out[0]));
+            QVERIFY2(QFileInfo(r.out[0]).absolutePath() == dir.path() + QStringLiteral("/backup"),
+                     qPrintable(r.out[0]));
             QCOMPARE(rowsOf(r.out[0]), before);
             QCOMPARE(dir.rows(), arguments[0] == QLatin1String("--restore") ? old : before);
         } else {
@@ -146,7 +149,8 @@ private slots:
             QCOMPARE(r.err.size(), 1);
             QVERIFY2(r.err[0].contains(said), qPrintable(r.err[0]));
             QCOMPARE(digest(dir.dbPath()), collection);
-            QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/backup")) || QDir(dir.path() + QStringLiteral("/backup")).isEmpty());
+            QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/backup"))
+                    || QDir(dir.path() + QStringLiteral("/backup")).isEmpty());
         }
     }
 
@@ -156,10 +160,11 @@ private slots:
     {
         AppDir dir;
         const int books = 300000;
-        dir.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                                "INSERT INTO tabel SELECT i, '書名' || hex(randomblob(40)), '著者' || i, '出版社', 1990, "
-                                "'9 文学', '棚', '可', hex(randomblob(20)) FROM n")
-                     .arg(books));
+        dir.exec(
+            QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                           "INSERT INTO tabel SELECT i, '書名' || hex(randomblob(40)), '著者' || i, '出版社', 1990, "
+                           "'9 文学', '棚', '可', hex(randomblob(20)) FROM n")
+                .arg(books));
         const QString program = installProgram(dir);
         const QString folder = dir.path() + QStringLiteral("/backup");
 
@@ -189,7 +194,8 @@ private slots:
                 QVERIFY2(fault.isEmpty(), qPrintable(fault));
             }
         }
-        qInfo("a whole backup took %lld ms; %d of 8 kills left an unfinished copy under a temporary name", whole, int(unfinished.size()));
+        qInfo("a whole backup took %lld ms; %d of 8 kills left an unfinished copy under a temporary name", whole,
+              int(unfinished.size()));
         // The next backup clears what the killed ones left.
         QCOMPARE(run(program, {QStringLiteral("--backup")}, dir.path()).exitCode, 0);
         QCOMPARE(QDir(folder).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden), QStringList());
@@ -225,7 +231,8 @@ private slots:
         const Run r = run(program, {}, dir.path());
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, QStringList());
-        QVERIFY2(r.err.value(0).startsWith(QStringLiteral("bukurea: ウィンドウを表示できません。")), qPrintable(r.err.join(u'\n')));
+        QVERIFY2(r.err.value(0).startsWith(QStringLiteral("bukurea: ウィンドウを表示できません。")),
+                 qPrintable(r.err.join(u'\n')));
     }
 
     // In a folder whose name is not UTF-8 the commands say so in one line
@@ -253,7 +260,8 @@ private slots:
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.out, QStringList());
         QCOMPARE(r.err.size(), 1);
-        QVERIFY2(r.err[0].contains(QStringLiteral("アプリケーションのフォルダーの名前を読めません。")), qPrintable(r.err[0]));
+        QVERIFY2(r.err[0].contains(QStringLiteral("アプリケーションのフォルダーの名前を読めません。")),
+                 qPrintable(r.err[0]));
     }
 };
 

@@ -105,18 +105,21 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("said"); // each line of standard error, in part
         const QByteArray heading = u("蔵書番号,書名,貸出\r\n").toUtf8();
-        QTest::newRow("export over a file") << QStringList{"--export-csv", "in.csv"} << QByteArray("old") << 1
-                                            << QStringList{u("は既にあります。置き換えるには --force を付けてください。")};
+        QTest::newRow("export over a file")
+            << QStringList{"--export-csv", "in.csv"} << QByteArray("old") << 1
+            << QStringList{u("は既にあります。置き換えるには --force を付けてください。")};
         QTest::newRow("export to a folder") << QStringList{"--export-csv", "."} << QByteArray("(none)") << 1
                                             << QStringList{u("CSV ファイルを書き出せませんでした。")};
-        QTest::newRow("export unencodable") << QStringList{"--export-csv", "new.csv", "--encoding", "cp932"}
-                                            << QByteArray("(none)") << 1
-                                            << QStringList{u("蔵書番号 3 の本（3 冊目）の「書名」にある文字「𠮷」"),
-                                                           u("--encoding utf-8 なら書き出せます。")};
-        QTest::newRow("unknown encoding") << QStringList{"--export-csv", "x.csv", "--encoding", "latin1"}
-                                          << QByteArray("(none)") << 2 << QStringList{"usage: bukurea --export-csv FILE"};
-        QTest::newRow("import --force") << QStringList{"--import-csv", "in.csv", "--force"} << QByteArray("1,a,b,c,1,d,e,,f")
-                                        << 2 << QStringList{"usage: bukurea --import-csv FILE"};
+        QTest::newRow("export unencodable")
+            << QStringList{"--export-csv", "new.csv", "--encoding", "cp932"} << QByteArray("(none)") << 1
+            << QStringList{u("蔵書番号 3 の本（3 冊目）の「書名」にある文字「𠮷」"),
+                           u("--encoding utf-8 なら書き出せます。")};
+        QTest::newRow("unknown encoding")
+            << QStringList{"--export-csv", "x.csv", "--encoding", "latin1"} << QByteArray("(none)") << 2
+            << QStringList{"usage: bukurea --export-csv FILE"};
+        QTest::newRow("import --force") << QStringList{"--import-csv", "in.csv", "--force"}
+                                        << QByteArray("1,a,b,c,1,d,e,,f") << 2
+                                        << QStringList{"usage: bukurea --import-csv FILE"};
         QTest::newRow("import without a file") << QStringList{"--import-csv"} << QByteArray("(none)") << 2
                                                << QStringList{"usage: bukurea --import-csv FILE"};
         QTest::newRow("import of a missing file") << QStringList{"--import-csv", "in.csv"} << QByteArray("(none)") << 1
@@ -127,10 +130,12 @@ private slots:
             << QStringList{"--import-csv", "in.csv"} << heading + u("x,a,\r\n1,b,貸\r\n2,\"c\r\n").toUtf8() << 1
             << QStringList{u("in.csv: 2 行目: 蔵書番号「x」が整数ではありません"),
                            u("in.csv: 3 行目: 貸出「貸」は「可」「中」または空欄でなければなりません"),
-                           u("in.csv: 4 行目: 引用符 (\") で始まる項目が閉じられないまま"), u("何も取り込んでいません。")};
+                           u("in.csv: 4 行目: 引用符 (\") で始まる項目が閉じられないまま"),
+                           u("何も取り込んでいません。")};
         QTest::newRow("import as UTF-8 of Shift_JIS")
             << QStringList{"--import-csv", "in.csv", "--encoding", "utf-8"} << heading + QByteArray("1,\x96\x7B,\r\n")
-            << 1 << QStringList{u("2 行目: 2 列目に UTF-8 として読めない文字があります"), u("何も取り込んでいません。")};
+            << 1
+            << QStringList{u("2 行目: 2 列目に UTF-8 として読めない文字があります"), u("何も取り込んでいません。")};
     }
     void refusals()
     {
@@ -144,7 +149,8 @@ private slots:
             QFile f(run.file("in.csv"));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
         }
-        const QStringList before = QDir(run.work.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        const QStringList before =
+            QDir(run.work.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         run(arguments);
         QCOMPARE(run.status, status);
         QCOMPARE(run.out, QStringList());

@@ -25,7 +25,7 @@ Q_DECLARE_METATYPE(std::vector<Rows>)
 
 namespace {
 
-exporting::Cell T(const QString& s) { return exporting::Cell::fromText(s); }
+exporting::Cell T(const QString &s) { return exporting::Cell::fromText(s); }
 exporting::Cell N(double d) { return exporting::Cell::fromNumber(d); }
 
 // A text of exactly n UTF-16 units (n >= digits of seed + 1), distinct per seed.
@@ -33,17 +33,17 @@ QString text(int n, int seed)
 {
     QString s = QString::number(seed) + QLatin1Char('|');
     while (s.size() < n)
-        s += QChar(char16_t(0x3042 + (s.size() * 7 + seed) % 80));  // hiragana
+        s += QChar(char16_t(0x3042 + (s.size() * 7 + seed) % 80)); // hiragana
     return s;
 }
 
 // What a reader must see: empty cells and empty texts read as empty.
-SheetCells expected(const Rows& rows)
+SheetCells expected(const Rows &rows)
 {
     SheetCells g;
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         g.emplace_back();
-        for (const exporting::Cell& c : row) {
+        for (const exporting::Cell &c : row) {
             if (c.kind == exporting::Cell::Kind::Number)
                 g.back().push_back(c.number);
             else if (c.kind == exporting::Cell::Kind::Text && !c.text.isEmpty())
@@ -56,12 +56,12 @@ SheetCells expected(const Rows& rows)
 }
 
 // The distinct texts in the order they first occur: the string table.
-QStringList distinctTexts(const Rows& rows)
+QStringList distinctTexts(const Rows &rows)
 {
     QStringList list;
     QSet<QString> seen;
-    for (const Row& row : rows) {
-        for (const exporting::Cell& c : row) {
+    for (const Row &row : rows) {
+        for (const exporting::Cell &c : row) {
             if (c.kind == exporting::Cell::Kind::Text && !c.text.isEmpty() && !seen.contains(c.text)) {
                 seen.insert(c.text);
                 list.append(c.text);
@@ -74,19 +74,19 @@ QStringList distinctTexts(const Rows& rows)
 // FreeXL 1.0 misreads a string that goes on over more than one record
 // boundary (possible from about 4,100 characters on) and may then fail
 // altogether; such workbooks are read by xlrd and our own parser only.
-bool freeXlCanRead(const Rows& rows)
+bool freeXlCanRead(const Rows &rows)
 {
-    for (const Row& row : rows)
-        for (const exporting::Cell& c : row)
+    for (const Row &row : rows)
+        for (const exporting::Cell &c : row)
             if (c.text.size() > 4000)
                 return false;
     return true;
 }
 
 // The first differing cell, trailing empty cells and rows not counting.
-QString difference(const SheetCells& want, const SheetCells& got)
+QString difference(const SheetCells &want, const SheetCells &got)
 {
-    auto at = [](const SheetCells& g, size_t r, size_t c) {
+    auto at = [](const SheetCells &g, size_t r, size_t c) {
         return r < g.size() && c < g[r].size() ? g[r][c] : QVariant();
     };
     for (size_t r = 0; r < std::max(want.size(), got.size()); ++r) {
@@ -95,13 +95,15 @@ QString difference(const SheetCells& want, const SheetCells& got)
             const QVariant a = at(want, r, c), b = at(got, r, c);
             if (a.metaType() != b.metaType() || a != b)
                 return QStringLiteral("row %1, column %2: expected %3, read %4")
-                    .arg(r).arg(c).arg(a.toString().left(40), b.toString().left(40));
+                    .arg(r)
+                    .arg(c)
+                    .arg(a.toString().left(40), b.toString().left(40));
         }
     }
     return {};
 }
 
-QString writeFile(exporting::Biff8Writer& w, const QString& path)
+QString writeFile(exporting::Biff8Writer &w, const QString &path)
 {
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
@@ -112,7 +114,7 @@ QString writeFile(exporting::Biff8Writer& w, const QString& path)
 }
 
 // What our own parser finds wrong with the file at `path` (empty: nothing).
-QString structureFault(const QString& path, RawWorkbook& raw)
+QString structureFault(const QString &path, RawWorkbook &raw)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? checkStructure(f.readAll(), raw) : f.errorString();
@@ -151,14 +153,15 @@ void TestBiff8::roundTrip_data()
 
     QTest::newRow("no rows") << Rows{} << "";
     QTest::newRow("one row") << Rows{{T("書名"), N(1)}} << "";
-    QTest::newRow("texts and numbers") << Rows{
-        {T("007"), T("夏目漱石"), T(" 前後に空白 "), T("改行\nあり"), T("𠮷野家"), T("0")},
-        {N(0), N(-1.5), N(1e308), N(4.9e-324), N(9007199254740993.0), N(1905)}} << "";
+    QTest::newRow("texts and numbers") << Rows{{T("007"), T("夏目漱石"), T(" 前後に空白 "), T("改行\nあり"),
+                                                T("𠮷野家"), T("0")},
+                                               {N(0), N(-1.5), N(1e308), N(4.9e-324), N(9007199254740993.0), N(1905)}}
+                                       << "";
     QTest::newRow("texts of 10000 and 32767 characters")
         << Rows{{T(text(10000, 1)), T(text(32767, 2))}, {T(text(32767, 2))}} << "text";
 
     Rows gaps{{T("a"), exporting::Cell::empty(), T(QString()), N(4)}, {}, Row(3)};
-    gaps.resize(80);                           // rows 3-79 empty: blocks without cells
+    gaps.resize(80); // rows 3-79 empty: blocks without cells
     gaps.push_back(Row(256, N(7)));
     Row lastColumn(256);
     lastColumn[255] = T("IV");
@@ -167,14 +170,13 @@ void TestBiff8::roundTrip_data()
 
     // The SST record holds 8224 bytes: 8 for its counts, then 3 + 2 x length
     // per string. 8 + 8003 + 213 = 8224: the record is exactly full.
-    QTest::newRow("record full after a string")
-        << Rows{{T(text(4000, 1)), T(text(105, 2)), T(text(5, 3))}} << "header";
+    QTest::newRow("record full after a string") << Rows{{T(text(4000, 1)), T(text(105, 2)), T(text(5, 3))}} << "header";
     // 8 + 8003 + 209 = 8220: the next header fits, its first character not.
     QTest::newRow("header fits, first character not")
         << Rows{{T(text(4000, 1)), T(text(103, 2)), T(text(5, 3))}} << "header";
     // 8 + 8003 + 203 + 9 = 8223: one byte left.
-    QTest::newRow("one byte left")
-        << Rows{{T(text(4000, 1)), T(text(100, 2)), T(text(3, 3)), T(text(5, 4))}} << "header";
+    QTest::newRow("one byte left") << Rows{{T(text(4000, 1)), T(text(100, 2)), T(text(3, 3)), T(text(5, 4))}}
+                                   << "header";
     // 8 + 203 + 3 + 2 x 4004 = 8222: a surrogate pair would straddle.
     QTest::newRow("surrogate pair at the record end")
         << Rows{{T(text(100, 1)), T(text(4004, 2) + QString::fromUtf8("𠮷end"))}} << "text";
@@ -204,7 +206,7 @@ void TestBiff8::roundTrip()
     QFETCH(Rows, rows);
     QFETCH(QString, split);
     exporting::Biff8Writer w;
-    for (const Row& row : rows)
+    for (const Row &row : rows)
         QVERIFY2(w.appendRow(row), qPrintable(w.error()));
     QCOMPARE(writeFile(w, path()), QString());
 
@@ -262,12 +264,12 @@ void TestBiff8::sheetsFollowInOrder()
     QFETCH(std::vector<Rows>, sheets);
     exporting::Biff8Writer w;
     QStringList names;
-    for (const Rows& rows : sheets) {
+    for (const Rows &rows : sheets) {
         if (!names.isEmpty())
             w.addSheet();
         names << QStringLiteral("Sheet%1").arg(names.size() + 1);
         QCOMPARE(w.rowCount(), 0);
-        for (const Row& row : rows)
+        for (const Row &row : rows)
             QVERIFY2(w.appendRow(row), qPrintable(w.error()));
     }
     QCOMPARE(w.sheetCount(), int(sheets.size()));
@@ -278,7 +280,7 @@ void TestBiff8::sheetsFollowInOrder()
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
     QCOMPARE(raw.sheetNames, names);
     Rows all;
-    for (const Rows& rows : sheets)
+    for (const Rows &rows : sheets)
         all.insert(all.end(), rows.begin(), rows.end());
     QVERIFY(raw.strings == distinctTexts(all));
 
@@ -288,7 +290,7 @@ void TestBiff8::sheetsFollowInOrder()
     QVERIFY2(readWithFreeXl(path(), byFreeXl, error), qPrintable(error));
     const bool xlrd = readWithXlrd(path(), byXlrd, error, unavailable);
     QVERIFY2(xlrd || unavailable, qPrintable(error));
-    for (const SheetsRead* read : {&byFreeXl, xlrd ? &byXlrd : nullptr}) {
+    for (const SheetsRead *read : {&byFreeXl, xlrd ? &byXlrd : nullptr}) {
         if (!read)
             continue;
         QCOMPARE(read->names, names);
@@ -307,9 +309,10 @@ void TestBiff8::refusesWhatDoesNotFit_data()
     QTest::addColumn<int>("rowsBefore");
     QTest::addColumn<Row>("row");
     QTest::addColumn<QString>("error");
-    QTest::newRow("32768 characters")
-        << 2 << Row{T("a"), N(1), exporting::Cell::empty(), T(QString(32768, QLatin1Char('x')))}
-        << "Row 2, column 3:";
+    QTest::newRow("32768 characters") << 2
+                                      << Row{T("a"), N(1), exporting::Cell::empty(),
+                                             T(QString(32768, QLatin1Char('x')))}
+                                      << "Row 2, column 3:";
     QTest::newRow("257 cells") << 0 << Row(257, N(1)) << "Row 0:";
     QTest::newRow("not a number") << 1 << Row{T("a"), N(std::nan(""))} << "Row 1, column 1:";
     QTest::newRow("infinity") << 1 << Row{N(-std::numeric_limits<double>::infinity())} << "Row 1, column 0:";
@@ -358,26 +361,26 @@ void TestBiff8::numbersKeepEveryBit_data()
 {
     QTest::addColumn<double>("number");
     QTest::addColumn<bool>("rk");
-    constexpr double Top = 1 << 29;   // the 30-bit signed integers end below 2^29
+    constexpr double Top = 1 << 29; // the 30-bit signed integers end below 2^29
     QTest::newRow("0") << 0.0 << true;
-    QTest::newRow("-0") << -0.0 << true;         // top bits of the double, the rest zero
+    QTest::newRow("-0") << -0.0 << true; // top bits of the double, the rest zero
     QTest::newRow("1") << 1.0 << true;
     QTest::newRow("-1") << -1.0 << true;
     QTest::newRow("2^29 - 1") << Top - 1 << true;
     QTest::newRow("-2^29") << -Top << true;
-    QTest::newRow("2^29") << Top << true;        // a double with 34 low zero bits
+    QTest::newRow("2^29") << Top << true; // a double with 34 low zero bits
     QTest::newRow("-2^29 - 1") << -Top - 1 << false;
     QTest::newRow("2^29 + 1") << Top + 1 << false;
     QTest::newRow("2^53 - 1") << 9007199254740991.0 << false;
     QTest::newRow("1.5") << 1.5 << true;
     QTest::newRow("-1.5") << -1.5 << true;
-    QTest::newRow("0.1") << 0.1 << true;         // 10 / 100
+    QTest::newRow("0.1") << 0.1 << true; // 10 / 100
     QTest::newRow("0.01") << 0.01 << true;
     QTest::newRow("0.07") << 0.07 << true;
     QTest::newRow("1234.56") << 1234.56 << true;
     QTest::newRow("-1234.56") << -1234.56 << true;
-    QTest::newRow("5368709.11") << 5368709.11 << true;     // (2^29 - 1) / 100
-    QTest::newRow("5368709.12") << 5368709.12 << true;     // 2^29 / 100: a hundredth of a short double
+    QTest::newRow("5368709.11") << 5368709.11 << true; // (2^29 - 1) / 100
+    QTest::newRow("5368709.12") << 5368709.12 << true; // 2^29 / 100: a hundredth of a short double
     QTest::newRow("5368709.13") << 5368709.13 << false;
     QTest::newRow("-5368709.12") << -5368709.12 << true;
     QTest::newRow("0.001") << 0.001 << false;
@@ -390,7 +393,7 @@ void TestBiff8::numbersKeepEveryBit_data()
     QTest::newRow("2^100") << std::ldexp(1.0, 100) << true;
     QTest::newRow("-2^-100") << -std::ldexp(1.0, -100) << true;
     QTest::newRow("2^1023") << std::ldexp(1.0, 1023) << true;
-    QTest::newRow("9007199254740993 as double") << 9007199254740993.0 << true;  // 2^53
+    QTest::newRow("9007199254740993 as double") << 9007199254740993.0 << true; // 2^53
     // Hundredths, which a double holds only approximately: short while a
     // hundred times the number is a 30-bit integer.
     for (int k : {1, 3, 10, 29, 57, 99, 101, 12345, 1234567, 536870911, -536870912, -536870913, 536870913})
@@ -410,14 +413,14 @@ void TestBiff8::numbersKeepEveryBit()
                     {N(0.001), N(number), N(1.0 / 3), N(number), N(2), N(number)},
                     {T("a"), N(number), exporting::Cell::empty(), N(number), N(7)}};
     exporting::Biff8Writer w;
-    for (const Row& row : rows)
+    for (const Row &row : rows)
         QVERIFY2(w.appendRow(row), qPrintable(w.error()));
     QCOMPARE(writeFile(w, path()), QString());
     RawWorkbook raw;
     const QString fault = structureFault(path(), raw);
     QVERIFY2(fault.isEmpty(), qPrintable(fault));
 
-    auto sameBits = [&](const SheetCells& got, const char* reader) {
+    auto sameBits = [&](const SheetCells &got, const char *reader) {
         for (size_t r = 0; r < rows.size(); ++r) {
             for (size_t c = 0; c < rows[r].size(); ++c) {
                 if (rows[r][c].kind != exporting::Cell::Kind::Number)
@@ -426,8 +429,11 @@ void TestBiff8::numbersKeepEveryBit()
                 if (v.typeId() != QMetaType::Double
                     || std::bit_cast<quint64>(v.toDouble()) != std::bit_cast<quint64>(rows[r][c].number))
                     return QStringLiteral("%1, row %2, column %3: wrote %4, read %5")
-                        .arg(QLatin1String(reader)).arg(r).arg(c)
-                        .arg(rows[r][c].number, 0, 'g', 17).arg(v.toDouble(), 0, 'g', 17);
+                        .arg(QLatin1String(reader))
+                        .arg(r)
+                        .arg(c)
+                        .arg(rows[r][c].number, 0, 'g', 17)
+                        .arg(v.toDouble(), 0, 'g', 17);
             }
         }
         return QString();
@@ -458,8 +464,8 @@ void TestBiff8::textsInUtf8_data()
     // Each cell: 'u' and the UTF-8 handed over, or 't' and UTF-8 that the
     // test turns into a UTF-16 text first.
     QTest::addColumn<ByteRows>("rows");
-    QTest::addColumn<QStringList>("strings");   // the string table
-    QTest::addColumn<int>("refusedRow");        // -1: none
+    QTest::addColumn<QStringList>("strings"); // the string table
+    QTest::addColumn<int>("refusedRow");      // -1: none
     QTest::newRow("same text both ways") << ByteRows{{"u棚 1", "t棚 1", "u棚 1"}, {"t棚 1", "u棚 2"}}
                                          << QStringList{"棚 1", "棚 2"} << -1;
     QTest::newRow("same bytes twice in a new row") << ByteRows{{"u新", "u新", "u新"}} << QStringList{"新"} << -1;
@@ -479,17 +485,23 @@ void TestBiff8::textsInUtf8_data()
             many.append(QList<QByteArray>{"u本 " + QByteArray::number(i), "t本 " + QByteArray::number(4999 - i)});
         QTest::newRow("thousands of texts, each met again") << many << all << -1;
     }
-    QTest::newRow("malformed bytes and their replacement")
-        << ByteRows{{"ua\xFF" "b", "ta\xEF\xBF\xBD" "b", "ua\xFE" "b"}} << QStringList{QStringLiteral(u"a\uFFFDb")} << -1;
-    QTest::newRow("leading U+FEFF") << ByteRows{{"u\xEF\xBB\xBF" "x", "ux"}}
+    QTest::newRow("malformed bytes and their replacement") << ByteRows{{"ua\xFF"
+                                                                        "b",
+                                                                        "ta\xEF\xBF\xBD"
+                                                                        "b",
+                                                                        "ua\xFE"
+                                                                        "b"}}
+                                                           << QStringList{QStringLiteral(u"a\uFFFDb")} << -1;
+    QTest::newRow("leading U+FEFF") << ByteRows{{"u\xEF\xBB\xBF"
+                                                 "x",
+                                                 "ux"}}
                                     << QStringList{QStringLiteral(u"\uFEFFx"), "x"} << -1;
     QTest::newRow("empty UTF-8 is an empty cell") << ByteRows{{"u", "ua"}} << QStringList{"a"} << -1;
     // 16,384 three-byte characters: 49,152 bytes, but 16,384 units.
     QTest::newRow("long in bytes, short in units")
         << ByteRows{{"u" + QString(16384, u'字').toUtf8()}} << QStringList{QString(16384, u'字')} << -1;
     // 32,768 units refuse the row, and nothing of it is kept.
-    QTest::newRow("32768 units") << ByteRows{{"u前"}, {"u後", "u" + QByteArray(32768, 'x')}}
-                                 << QStringList{"前"} << 1;
+    QTest::newRow("32768 units") << ByteRows{{"u前"}, {"u後", "u" + QByteArray(32768, 'x')}} << QStringList{"前"} << 1;
 }
 
 void TestBiff8::textsInUtf8()
@@ -502,10 +514,11 @@ void TestBiff8::textsInUtf8()
         std::vector<exporting::CellView> cells(rows[r].size());
         std::vector<QString> texts(cells.size());
         for (size_t c = 0; c < cells.size(); ++c) {
-            const QByteArray& given = rows[r][int(c)];
+            const QByteArray &given = rows[r][int(c)];
             texts[c] = QString::fromUtf8(given.mid(1));
-            cells[c] = given.startsWith('u') ? exporting::CellView{exporting::Cell::Kind::Text, {}, 0, QByteArrayView(given).sliced(1)}
-                                             : exporting::CellView{exporting::Cell::Kind::Text, texts[c], 0, {}};
+            cells[c] = given.startsWith('u')
+                           ? exporting::CellView{exporting::Cell::Kind::Text, {}, 0, QByteArrayView(given).sliced(1)}
+                           : exporting::CellView{exporting::Cell::Kind::Text, texts[c], 0, {}};
         }
         const bool appended = w.appendRow(cells.data(), cells.size());
         QCOMPARE(appended, r != refusedRow);

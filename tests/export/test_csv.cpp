@@ -1,10 +1,10 @@
+#include "csvtestfiles.h"
 #include "export/csvcodec.h"
 #include "export/csvexport.h"
 #include "export/csvimport.h"
 #include "export/csvreader.h"
 #include "store/connection.h"
 #include "store/recordset.h"
-#include "csvtestfiles.h"
 #include "support/appdir.h"
 
 #include <QBuffer>
@@ -19,7 +19,6 @@ using namespace testsupport;
 using namespace csvtest;
 
 namespace {
-
 
 // The records of `bytes` as the reader finds them: fields joined by "|",
 // each record prefixed by its line; the status that ended the reading last.
@@ -53,7 +52,8 @@ exporting::ExportOutcome exportAll(const AppDir &dir, const QString &path, expor
     return exporting::exportCsv(rows, path, encoding);
 }
 
-const QByteArray Heading = "\"蔵書番号\",\"書名\",\"著者名\",\"出版社\",\"出版年\",\"分類\",\"保管場所\",\"貸出\",\"キーワード\"\r\n";
+const QByteArray Heading =
+    "\"蔵書番号\",\"書名\",\"著者名\",\"出版社\",\"出版年\",\"分類\",\"保管場所\",\"貸出\",\"キーワード\"\r\n";
 
 // The heading as Japanese Excel saves a sheet "CSV (コンマ区切り)": code page
 // 932, no quotes where none are needed.
@@ -171,8 +171,7 @@ void TestCsv::reader_data()
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("empty") << QByteArray() << QStringList{"end"};
     QTest::newRow("byte order mark only") << QByteArray("\xEF\xBB\xBF") << QStringList{"end"};
-    QTest::newRow("CR LF, last line ended")
-        << QByteArray("a,b\r\nc,d\r\n") << QStringList{"1:a|b", "2:c|d", "end"};
+    QTest::newRow("CR LF, last line ended") << QByteArray("a,b\r\nc,d\r\n") << QStringList{"1:a|b", "2:c|d", "end"};
     QTest::newRow("LF, last line unended") << QByteArray("a,b\nc,d") << QStringList{"1:a|b", "2:c|d", "end"};
     QTest::newRow("lone CR") << QByteArray("a\rb") << QStringList{"1:a", "2:b", "end"};
     QTest::newRow("trailing empty line") << QByteArray("a\r\n\r\n") << QStringList{"1:a", "2:", "end"};
@@ -255,7 +254,8 @@ void TestCsv::headings_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("columns"); // the column of each field, -1 for none
     QTest::addColumn<QStringList>("ignored");
-    QTest::newRow("blanks and order") << u(" 書名 ,\"蔵書番号\"　,貸出\r\n") << u("1 0 -1 -1 -1 -1 -1 2 -1") << QStringList{};
+    QTest::newRow("blanks and order") << u(" 書名 ,\"蔵書番号\"　,貸出\r\n") << u("1 0 -1 -1 -1 -1 -1 2 -1")
+                                      << QStringList{};
     QTest::newRow("half-width kana") << u("ｷｰﾜｰﾄﾞ,蔵書番号\r\n") << u("1 -1 -1 -1 -1 -1 -1 -1 0") << QStringList{};
     QTest::newRow("unknown, empty and repeated")
         << u("メモ,書名,,書名\r\n") << u("-1 1 -1 -1 -1 -1 -1 -1 -1")
@@ -347,19 +347,22 @@ void TestCsv::problems_data()
     QTest::addColumn<qint64>("count");
     const int utf8 = int(exporting::Encoding::Utf8), sjis = int(exporting::Encoding::Cp932);
     const QByteArray head = u("蔵書番号,書名,貸出\r\n").toUtf8();
-    QTest::newRow("empty file") << QByteArray() << utf8 << QStringList{u("ファイルが空です。取り込む本がありません")} << qint64(1);
+    QTest::newRow("empty file") << QByteArray() << utf8 << QStringList{u("ファイルが空です。取り込む本がありません")}
+                                << qint64(1);
     QTest::newRow("blank lines only") << QByteArray("\xEF\xBB\xBF\r\n\r\n") << utf8
                                       << QStringList{u("ファイルが空です。取り込む本がありません")} << qint64(1);
     QTest::newRow("heading only") << head << utf8
-                                  << QStringList{u("見出しの行のほかに本の行がありません。取り込む本がありません")} << qint64(1);
+                                  << QStringList{u("見出しの行のほかに本の行がありません。取り込む本がありません")}
+                                  << qint64(1);
     QTest::newRow("bad numbers and lending")
         << head + u("1,a,可\r\nabc,b,\r\n1.5,c,\r\n3,d,貸出中\r\n４,e,中\r\n").toUtf8() << utf8
-        << QStringList{u("3 行目: 蔵書番号「abc」が整数ではありません"), u("4 行目: 蔵書番号「1.5」が整数ではありません"),
+        << QStringList{u("3 行目: 蔵書番号「abc」が整数ではありません"),
+                       u("4 行目: 蔵書番号「1.5」が整数ではありません"),
                        u("5 行目: 貸出「貸出中」は「可」「中」または空欄でなければなりません")}
         << qint64(3);
     QTest::newRow("empty rows as spreadsheets write them are skipped")
-        << head + QByteArray(",,,,\r\n\r\n1,a,\r\n,\r\n") + "x,a,\r\n" << utf8
-        << QStringList{u("6 行目: 蔵書番号「x」が整数ではありません")} << qint64(1);
+        << head + QByteArray(",,,,\r\n\r\n1,a,\r\n,\r\n") + "x,a,\r\n"
+        << utf8 << QStringList{u("6 行目: 蔵書番号「x」が整数ではありません")} << qint64(1);
     QTest::newRow("ragged rows") << head + QByteArray("1,a\r\n2,b,,x\r\n3,c,\r\n") << utf8
                                  << QStringList{u("2 行目: 項目の数が 2 です（3 のはずです）"),
                                                 u("3 行目: 項目の数が 4 です（3 のはずです）")}
@@ -367,19 +370,21 @@ void TestCsv::problems_data()
     QTest::newRow("line numbers after a line break in a field")
         << head + QByteArray("1,\"two\nlines\",\r\nx,b,\r\n") << utf8
         << QStringList{u("4 行目: 蔵書番号「x」が整数ではありません")} << qint64(1);
-    QTest::newRow("unterminated quote") << head + QByteArray("1,\"open,\r\n2,b,\r\n") << utf8
-                                        << QStringList{u("2 行目: 引用符 (\") で始まる項目が閉じられないまま、ファイルが終わっています")}
-                                        << qint64(1);
-    QTest::newRow("text after a closing quote") << head + QByteArray("1,\"a\"b,\r\n") << utf8
-                                                << QStringList{u("2 行目: 引用符 (\") で囲んだ項目の後ろに余分な文字があります")}
-                                                << qint64(1);
+    QTest::newRow("unterminated quote")
+        << head + QByteArray("1,\"open,\r\n2,b,\r\n") << utf8
+        << QStringList{u("2 行目: 引用符 (\") で始まる項目が閉じられないまま、ファイルが終わっています")} << qint64(1);
+    QTest::newRow("text after a closing quote")
+        << head + QByteArray("1,\"a\"b,\r\n") << utf8
+        << QStringList{u("2 行目: 引用符 (\") で囲んだ項目の後ろに余分な文字があります")} << qint64(1);
     QTest::newRow("not UTF-8") << head + QByteArray("1,\x96\x7B,\r\n") << utf8
                                << QStringList{u("2 行目: 2 列目に UTF-8 として読めない文字があります")} << qint64(1);
     QTest::newRow("not Shift_JIS") << QByteArray("1,a,b,c,1990,d,e,\x85\x40,f\r\n") << sjis
                                    << QStringList{u("1 行目: 8 列目に Shift_JIS (CP932) として読めない文字があります")}
                                    << qint64(1);
-    QTest::newRow("no heading and too few columns") << QByteArray("1,a,b\r\n") << utf8
-        << QStringList{u("1 行目: 見出しの行がなく、項目が 3 つしかありません（9 つの項目を順に並べてください）")} << qint64(1);
+    QTest::newRow("no heading and too few columns")
+        << QByteArray("1,a,b\r\n") << utf8
+        << QStringList{u("1 行目: 見出しの行がなく、項目が 3 つしかありません（9 つの項目を順に並べてください）")}
+        << qint64(1);
     QByteArray many = head;
     for (int i = 0; i < 150; ++i)
         many += "x,a,\r\n";
@@ -452,8 +457,7 @@ void TestCsv::unreadableFiles()
 void TestCsv::exportBytes()
 {
     AppDir dir;
-    dir.insert({book({"2", "say \"hi\", ok", "〜‖−", nullptr, "1990", nullptr, "棚\r\n2", "中", "①㈱"}),
-                book({"10"})});
+    dir.insert({book({"2", "say \"hi\", ok", "〜‖−", nullptr, "1990", nullptr, "棚\r\n2", "中", "①㈱"}), book({"10"})});
     dir.exec(QStringLiteral("INSERT INTO tabel (蔵書番号, 出版年) VALUES (1, 1989.5)"));
     const QString path = dir.path() + QStringLiteral("/out.csv");
     const QString rows = u("\"1\",\"\",\"\",\"\",\"1989.5\",\"\",\"\",\"\",\"\"\r\n"
@@ -481,11 +485,13 @@ void TestCsv::unencodableStopsExport()
     writeFile(path, "old");
     const exporting::ExportOutcome outcome = exportAll(dir, path, exporting::Encoding::Cp932);
     QCOMPARE(int(outcome.status), int(exporting::ExportOutcome::Status::Unencodable));
-    QCOMPARE(outcome.message, u("蔵書番号 7 の本（2 冊目）の「著者名」にある文字「𠮷」（U+20BB7）は Shift_JIS (CP932) で書けません。"));
+    QCOMPARE(outcome.message,
+             u("蔵書番号 7 の本（2 冊目）の「著者名」にある文字「𠮷」（U+20BB7）は Shift_JIS (CP932) で書けません。"));
     QCOMPARE(readFile(path), QByteArray("old"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("out.csv")),
              QStringList{QStringLiteral("out.csv")});
-    QCOMPARE(int(exportAll(dir, path, exporting::Encoding::Utf8).status), int(exporting::ExportOutcome::Status::Written));
+    QCOMPARE(int(exportAll(dir, path, exporting::Encoding::Utf8).status),
+             int(exporting::ExportOutcome::Status::Written));
 }
 
 // A folder that is full or read-only, a folder or pipe as the file, a cancel: the
@@ -507,8 +513,9 @@ void TestCsv::failedExportKeepsFile()
         faulty.seal();
         const exporting::ExportOutcome outcome = exportAll(dir, path, exporting::Encoding::Utf8);
         QCOMPARE(int(outcome.status), int(exporting::ExportOutcome::Status::Failed));
-        QVERIFY2(outcome.message.startsWith(u("CSV ファイルを書き出せませんでした。\n") + path + QStringLiteral("\n（")),
-                 qPrintable(outcome.message));
+        QVERIFY2(
+            outcome.message.startsWith(u("CSV ファイルを書き出せませんでした。\n") + path + QStringLiteral("\n（")),
+            qPrintable(outcome.message));
         QCOMPARE(readFile(path), QByteArray("old"));
     }
     // A folder or a pipe given as the file: refused, left as they are.
@@ -529,7 +536,8 @@ void TestCsv::failedExportKeepsFile()
         exporting::exportCsv(rows, path, exporting::Encoding::Cp932, [](qint64 done) { return done < 2048; });
     QCOMPARE(int(cancelled.status), int(exporting::ExportOutcome::Status::Cancelled));
     QCOMPARE(readFile(path), QByteArray("old"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("kept")), QStringList{"kept.csv"});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("kept")),
+             QStringList{"kept.csv"});
 }
 
 // A failure in the middle of the write (here a lock by another program)
@@ -553,9 +561,8 @@ void TestCsv::failedImportWritesNothing()
     QCOMPARE(dir.count(), 1);
     // A cancel halfway through.
     int calls = 0;
-    QVERIFY_THROWS_EXCEPTION(exporting::Cancelled, exporting::importFile(*connection, path, exporting::Encoding::Utf8, [&](qint64) {
-        return ++calls < 3;
-    }));
+    QVERIFY_THROWS_EXCEPTION(exporting::Cancelled, exporting::importFile(*connection, path, exporting::Encoding::Utf8,
+                                                                         [&](qint64) { return ++calls < 3; }));
     QCOMPARE(dir.count(), 1);
     QCOMPARE(exporting::importFile(*connection, path, exporting::Encoding::Utf8), qint64(5000));
     QCOMPARE(dir.count(), 5001);

@@ -1,7 +1,7 @@
 #include "export/workbook.h"
-#include "screens/list/listscreen.h"
-#include "screens/list/grid.h"
 #include "screens/common/datacontrol.h"
+#include "screens/list/grid.h"
+#include "screens/list/listscreen.h"
 #include "support/testsupport.h"
 #include "support/unavailable.h"
 #include "xls_readback.h"
@@ -298,25 +298,24 @@ private slots:
         QTest::addColumn<RecordSource>("source");
         QTest::newRow("sorted") << RecordSource::sorted(Field::Number, Direction::Ascending);
         QTest::newRow("table order") << RecordSource::wholeTable();
-        QTest::newRow("search") << RecordSource::search(Field::Title, QStringLiteral("*a*"))
-                                       .orderedBy(Field::Number, Direction::Ascending);
+        QTest::newRow("search")
+            << RecordSource::search(Field::Title, QStringLiteral("*a*")).orderedBy(Field::Number, Direction::Ascending);
     }
     void writesValuesAsTheListReadsThem()
     {
         QFETCH(store::RecordSource, source);
         ListOpen o({});
         // Columns: number, title, year (numbers stay numbers), keyword (numbers become texts).
-        o.dir.exec(QStringLiteral(
-            "INSERT INTO tabel (蔵書番号, 書名, 出版年, キーワード) VALUES "
-            "(7, '', -9007199254740992, 'ｱｲｳ𠮷'),"
-            "(1, 'abc', 0.1, CAST(X'61FF62' AS TEXT)),"
-            "(2, CAST(X'EFBBBF616263' AS TEXT), 1e300, 'abc'),"
-            "(3, '9007199254740993a', 9007199254740993, X'E38182'),"
-            "(4, 'abc', 9e999, CAST(X'E38178' AS TEXT)),"
-            "(5, 'xa', 9007199254740991, 'xa'),"
-            "(6, 'abc', 1234.56, NULL),"
-            "(8, 'a', -9e999, 9007199254740993),"
-            "(9, 'a', 536870912, 0.07)"));
+        o.dir.exec(QStringLiteral("INSERT INTO tabel (蔵書番号, 書名, 出版年, キーワード) VALUES "
+                                  "(7, '', -9007199254740992, 'ｱｲｳ𠮷'),"
+                                  "(1, 'abc', 0.1, CAST(X'61FF62' AS TEXT)),"
+                                  "(2, CAST(X'EFBBBF616263' AS TEXT), 1e300, 'abc'),"
+                                  "(3, '9007199254740993a', 9007199254740993, X'E38182'),"
+                                  "(4, 'abc', 9e999, CAST(X'E38178' AS TEXT)),"
+                                  "(5, 'xa', 9007199254740991, 'xa'),"
+                                  "(6, 'abc', 1234.56, NULL),"
+                                  "(8, 'a', -9e999, 9007199254740993),"
+                                  "(9, 'a', 536870912, 0.07)"));
         store::RecordSet rs(store::Connection::open(o.dir.dbPath()), source);
         QVERIFY(rs.recordCount() > 0);
         exporting::Workbook book;
@@ -328,10 +327,11 @@ private slots:
             std::vector<QVariant> row;
             for (const QVariant &v : rs.row(i)) {
                 const bool exact = v.typeId() == QMetaType::LongLong
-                    ? std::abs(v.toLongLong()) < (1LL << 53)
-                    : v.typeId() == QMetaType::Double && std::isfinite(v.toDouble());
-                row.push_back(exact ? QVariant(v.toDouble())
-                              : v.isNull() || v.toString().isEmpty() ? QVariant() : QVariant(v.toString()));
+                                       ? std::abs(v.toLongLong()) < (1LL << 53)
+                                       : v.typeId() == QMetaType::Double && std::isfinite(v.toDouble());
+                row.push_back(exact                                  ? QVariant(v.toDouble())
+                              : v.isNull() || v.toString().isEmpty() ? QVariant()
+                                                                     : QVariant(v.toString()));
             }
             want.push_back(row);
         }
@@ -373,7 +373,8 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &before);
         std::signal(SIGXFSZ, previous);
         QVERIFY(!saved);
-        QVERIFY2(book.error().contains(exporting::exportPath()) && book.error().contains(QStringLiteral("ファイルが大きすぎます")),
+        QVERIFY2(book.error().contains(exporting::exportPath())
+                     && book.error().contains(QStringLiteral("ファイルが大きすぎます")),
                  qPrintable(book.error()));
         QCOMPARE(contents(exporting::exportPath()), QByteArray("kept"));
         QCOMPARE(QDir(o.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"BR.mdb", "ブクレア.xls"}));
@@ -388,7 +389,8 @@ private slots:
         QCOMPARE(o.messages.shown.size(), 2);
         QCOMPARE(o.messages.shown[1].icon, QMessageBox::Critical);
         QVERIFY2(o.messages.shown[1].text.contains(exporting::exportPath()), qPrintable(o.messages.shown[1].text));
-        QVERIFY2(o.messages.shown[1].text.contains(QStringLiteral("ファイルではなくフォルダーです")), qPrintable(o.messages.shown[1].text));
+        QVERIFY2(o.messages.shown[1].text.contains(QStringLiteral("ファイルではなくフォルダーです")),
+                 qPrintable(o.messages.shown[1].text));
         QVERIFY(QFileInfo(exporting::exportPath()).isDir());
         QCOMPARE(QDir(o.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"BR.mdb"}));
         QVERIFY(o.screen->isVisible()); // still usable

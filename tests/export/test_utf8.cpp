@@ -13,12 +13,12 @@
 namespace {
 
 // The fast decoding, or the lenient one where it refuses.
-QString decoded(QByteArrayView bytes, bool& fast)
+QString decoded(QByteArrayView bytes, bool &fast)
 {
     std::vector<char16_t> buffer(size_t(bytes.size()) + 1);
     const qsizetype units = exporting::decodeUtf8(bytes, buffer.data());
     fast = units >= 0;
-    return fast ? QString(reinterpret_cast<const QChar*>(buffer.data()), units) : exporting::decodeUtf8Lenient(bytes);
+    return fast ? QString(reinterpret_cast<const QChar *>(buffer.data()), units) : exporting::decodeUtf8Lenient(bytes);
 }
 
 } // namespace
@@ -43,9 +43,13 @@ void TestUtf8::decodesAsTheStore_data()
     QTest::newRow("two-byte") << QByteArray("\xC2\x80\xDF\xBF") << true << QStringLiteral(u"\u0080\u07FF");
     QTest::newRow("three-byte ends") << QByteArray("\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF") << true
                                      << QStringLiteral(u"\u0800\uD7FF\uE000\uFFFF");
-    QTest::newRow("leading U+FEFF kept") << QByteArray("\xEF\xBB\xBF" "abc") << true << QStringLiteral(u"\uFEFFabc");
+    QTest::newRow("leading U+FEFF kept") << QByteArray("\xEF\xBB\xBF"
+                                                       "abc")
+                                         << true << QStringLiteral(u"\uFEFFabc");
     QTest::newRow("four-byte") << QByteArray("𠮷\xF4\x8F\xBF\xBF") << true << QStringLiteral(u"𠮷\U0010FFFF");
-    QTest::newRow("stray continuation") << QByteArray("a\x80" "b") << false << QStringLiteral(u"a\uFFFDb");
+    QTest::newRow("stray continuation") << QByteArray("a\x80"
+                                                      "b")
+                                        << false << QStringLiteral(u"a\uFFFDb");
     QTest::newRow("overlong two-byte") << QByteArray("\xC0\x80") << false << QString();
     QTest::newRow("overlong three-byte") << QByteArray("\xE0\x80\x80") << false << QString();
     QTest::newRow("overlong four-byte") << QByteArray("\xF0\x80\x80\x80") << false << QString();
@@ -76,8 +80,9 @@ void TestUtf8::decodesAsTheStore()
 void TestUtf8::randomBytesDecodeAsTheStore()
 {
     QRandomGenerator random(20261207);
-    const QByteArray pieces[] = {"a", "\x7F", "\xC3\xA9", "\xE3\x81\x82", "\xF0\x9F\x98\x80", "\x80", "\xC3", "\xE3\x81",
-                                 "\xED\xB0\x80", "\xF8", "\xFF", "\xEF\xBB\xBF"};
+    const QByteArray pieces[] = {"a",    "\x7F",        "\xC3\xA9", "\xE3\x81\x82", "\xF0\x9F\x98\x80",
+                                 "\x80", "\xC3",        "\xE3\x81", "\xED\xB0\x80", "\xF8",
+                                 "\xFF", "\xEF\xBB\xBF"};
     int fastOnes = 0;
     for (int round = 0; round < 5000; ++round) {
         QByteArray bytes;

@@ -21,24 +21,25 @@
 namespace {
 
 // FreeXL's UTF-8, with a leading U+FEFF kept as the character it is.
-QString fromUtf8(const char* text)
+QString fromUtf8(const char *text)
 {
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(QByteArrayView(text));
 }
 
 } // namespace
 
-bool readWithFreeXl(const QString& path, SheetsRead& book, QString& error)
+bool readWithFreeXl(const QString &path, SheetsRead &book, QString &error)
 {
-    const void* h = nullptr;
+    const void *h = nullptr;
     int rc = freexl_open(QFile::encodeName(path).constData(), &h);
     unsigned int count = 0;
     if (rc == FREEXL_OK)
         rc = freexl_get_info(h, FREEXL_BIFF_SHEET_COUNT, &count);
     book = {};
     for (unsigned short sheet = 0; rc == FREEXL_OK && sheet < count; ++sheet) {
-        const char* name = nullptr;
+        const char *name = nullptr;
         unsigned int rows = 0;
         unsigned short cols = 0;
         rc = freexl_get_worksheet_name(h, sheet, &name);
@@ -47,7 +48,7 @@ bool readWithFreeXl(const QString& path, SheetsRead& book, QString& error)
         if (rc == FREEXL_OK)
             rc = freexl_worksheet_dimensions(h, &rows, &cols);
         book.names << QString::fromUtf8(name);
-        SheetCells& grid = book.sheets.emplace_back(rows, std::vector<QVariant>(cols));
+        SheetCells &grid = book.sheets.emplace_back(rows, std::vector<QVariant>(cols));
         for (unsigned r = 0; rc == FREEXL_OK && r < rows; ++r) {
             for (unsigned short c = 0; rc == FREEXL_OK && c < cols; ++c) {
                 FreeXL_CellValue v;
@@ -70,7 +71,7 @@ bool readWithFreeXl(const QString& path, SheetsRead& book, QString& error)
     return rc == FREEXL_OK;
 }
 
-bool readWithFreeXl(const QString& path, SheetCells& grid, QString& error)
+bool readWithFreeXl(const QString &path, SheetCells &grid, QString &error)
 {
     SheetsRead book;
     const bool ok = readWithFreeXl(path, book, error) && !book.sheets.empty();
@@ -78,7 +79,7 @@ bool readWithFreeXl(const QString& path, SheetCells& grid, QString& error)
     return ok;
 }
 
-bool readWithXlrd(const QString& path, SheetsRead& book, QString& error, bool& unavailable)
+bool readWithXlrd(const QString &path, SheetsRead &book, QString &error, bool &unavailable)
 {
     QProcess p;
     p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(XLRD_DUMP_SCRIPT), path});
@@ -89,24 +90,25 @@ bool readWithXlrd(const QString& path, SheetsRead& book, QString& error, bool& u
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || !doc.isObject())
         return false;
     book = {};
-    for (const QJsonValue& name : doc[QLatin1String("names")].toArray())
+    for (const QJsonValue &name : doc[QLatin1String("names")].toArray())
         book.names << name.toString();
-    for (const QJsonValue& sheet : doc[QLatin1String("sheets")].toArray()) {
-        SheetCells& grid = book.sheets.emplace_back();
-        for (const QJsonValue& row : sheet.toArray()) {
+    for (const QJsonValue &sheet : doc[QLatin1String("sheets")].toArray()) {
+        SheetCells &grid = book.sheets.emplace_back();
+        for (const QJsonValue &row : sheet.toArray()) {
             grid.emplace_back();
-            for (const QJsonValue& v : row.toArray()) {
+            for (const QJsonValue &v : row.toArray()) {
                 // Numbers come as hexadecimal floating point text: exact to the bit.
                 const QByteArray hex = v[QLatin1String("hex")].toString().toLatin1();
-                grid.back().push_back(v.isObject() ? QVariant(std::strtod(hex.constData(), nullptr))
-                                      : v.isString() ? QVariant(v.toString()) : QVariant());
+                grid.back().push_back(v.isObject()   ? QVariant(std::strtod(hex.constData(), nullptr))
+                                      : v.isString() ? QVariant(v.toString())
+                                                     : QVariant());
             }
         }
     }
     return true;
 }
 
-bool readWithXlrd(const QString& path, SheetCells& grid, QString& error, bool& unavailable)
+bool readWithXlrd(const QString &path, SheetCells &grid, QString &error, bool &unavailable)
 {
     SheetsRead book;
     const bool ok = readWithXlrd(path, book, error, unavailable) && !book.sheets.empty();
@@ -118,7 +120,7 @@ namespace {
 
 // RFC 4180 CSV as LibreOffice writes it: fields in double quotes where
 // needed, quotes doubled inside them, line breaks allowed inside.
-SheetCells parseCsv(const QString& text)
+SheetCells parseCsv(const QString &text)
 {
     SheetCells grid;
     std::vector<QVariant> row;
@@ -159,7 +161,7 @@ SheetCells parseCsv(const QString& text)
 
 } // namespace
 
-bool readWithLibreOffice(const QString& path, SheetsRead& book, QString& error, bool& unavailable)
+bool readWithLibreOffice(const QString &path, SheetsRead &book, QString &error, bool &unavailable)
 {
     const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
     unavailable = soffice.isEmpty();
@@ -169,7 +171,8 @@ bool readWithLibreOffice(const QString& path, SheetsRead& book, QString& error, 
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     // Comma, double quote, UTF-8, from line 1, ..., every sheet (-1) to a file of its own.
-    p.start(soffice, {QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(work.filePath(QStringLiteral("profile"))).toString(),
+    p.start(soffice, {QStringLiteral("-env:UserInstallation=")
+                          + QUrl::fromLocalFile(work.filePath(QStringLiteral("profile"))).toString(),
                       QStringLiteral("--headless"), QStringLiteral("--convert-to"),
                       QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1"),
                       QStringLiteral("--outdir"), work.path(), path});
@@ -181,13 +184,13 @@ bool readWithLibreOffice(const QString& path, SheetsRead& book, QString& error, 
     // One file per worksheet: <name of the workbook>-<name of the sheet>.csv
     const QString stem = QFileInfo(path).completeBaseName() + u'-';
     QMap<int, QString> files;
-    for (const QString& f : QDir(work.path()).entryList({QStringLiteral("*.csv")}, QDir::Files)) {
+    for (const QString &f : QDir(work.path()).entryList({QStringLiteral("*.csv")}, QDir::Files)) {
         const QString sheet = f.mid(stem.size()).chopped(4);
         if (f.startsWith(stem) && sheet.startsWith(QLatin1String("Sheet")))
             files.insert(sheet.mid(5).toInt(), sheet);
     }
     book = {};
-    for (const QString& sheet : files) {
+    for (const QString &sheet : files) {
         QFile f(work.filePath(stem + sheet + QStringLiteral(".csv")));
         if (!f.open(QIODevice::ReadOnly)) {
             error = f.errorString();
@@ -205,15 +208,15 @@ bool readWithLibreOffice(const QString& path, SheetsRead& book, QString& error, 
 
 namespace {
 
-quint16 u16(const QByteArray& b, qsizetype p) { return qFromLittleEndian<quint16>(b.constData() + p); }
-quint32 u32(const QByteArray& b, qsizetype p) { return qFromLittleEndian<quint32>(b.constData() + p); }
+quint16 u16(const QByteArray &b, qsizetype p) { return qFromLittleEndian<quint16>(b.constData() + p); }
+quint32 u32(const QByteArray &b, qsizetype p) { return qFromLittleEndian<quint32>(b.constData() + p); }
 
 // Records that hold cells: LABELSST, NUMBER, RK, MULRK.
 bool isCell(quint16 type) { return type == 0x00FD || type == 0x0203 || type == 0x027E || type == 0x00BD; }
 
 } // namespace
 
-QString readWorkbookStream(const QByteArray& f, QByteArray& stream, RawWorkbook& raw)
+QString readWorkbookStream(const QByteArray &f, QByteArray &stream, RawWorkbook &raw)
 {
     if (f.size() < 1024 || f.size() % 512 || !f.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
         return QStringLiteral("not a compound file of whole sectors");
@@ -238,7 +241,7 @@ QString readWorkbookStream(const QByteArray& f, QByteArray& stream, RawWorkbook&
         for (int i = 0; i < 128; ++i)
             fat.push_back(u32(f, at(s) + 4 * i));
     }
-    auto chain = [&](quint32 s, QByteArray& out) {
+    auto chain = [&](quint32 s, QByteArray &out) {
         for (quint32 n = 0; s != 0xFFFFFFFE; s = fat[s], ++n) {
             if (s >= sectors || s >= fat.size() || n > sectors)
                 return false;
@@ -249,9 +252,9 @@ QString readWorkbookStream(const QByteArray& f, QByteArray& stream, RawWorkbook&
     QByteArray dir;
     if (!chain(u32(f, 48), dir))
         return QStringLiteral("broken directory chain");
-    const quint32 child = u32(dir, 76);  // the root entry's child
+    const quint32 child = u32(dir, 76); // the root entry's child
     if (dir.size() < qsizetype(child + 1) * 128 || dir[child * 128 + 66] != 2
-        || QString::fromUtf16(reinterpret_cast<const char16_t*>(dir.constData() + child * 128))
+        || QString::fromUtf16(reinterpret_cast<const char16_t *>(dir.constData() + child * 128))
                != QLatin1String("Workbook"))
         return QStringLiteral("the root entry's child is no stream named Workbook");
     const quint32 size = u32(dir, child * 128 + 120);
@@ -261,7 +264,7 @@ QString readWorkbookStream(const QByteArray& f, QByteArray& stream, RawWorkbook&
     return {};
 }
 
-QString checkStructure(const QByteArray& file, RawWorkbook& raw)
+QString checkStructure(const QByteArray &file, RawWorkbook &raw)
 {
     QByteArray s;
     if (QString fault = readWorkbookStream(file, s, raw); !fault.isEmpty())
@@ -274,7 +277,7 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
     std::vector<qsizetype> sheets;
     std::map<qsizetype, quint16> window2; // sheet -> WINDOW2 flags
     bool inSst = false;
-    size_t next = 0;                      // the sheet to read after the next EOF
+    size_t next = 0; // the sheet to read after the next EOF
     for (qsizetype p = 0, start = 0; p + 4 <= s.size();) {
         const quint16 type = u16(s, p), len = u16(s, p + 2);
         if (len > 8224 || p + 4 + len > s.size())
@@ -283,12 +286,14 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
         const QByteArray data = s.mid(p + 4, len);
         if (type == 0x0085 && start == 0) {
             sheets.push_back(u32(data, 0));
-            raw.sheetNames << QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData() + 8), quint8(data[6]));
+            raw.sheetNames << QString::fromUtf16(reinterpret_cast<const char16_t *>(data.constData() + 8),
+                                                 quint8(data[6]));
         }
         if (type == 0x023E)
             window2[start] = u16(data, 0);
         // MULRK: row, first column, 6 bytes a cell (XF, RK value), last column.
-        if (type == 0x00BD && (len < 18 || (len - 6) % 6 != 0 || u16(data, len - 2) != u16(data, 2) + (len - 6) / 6 - 1))
+        if (type == 0x00BD
+            && (len < 18 || (len - 6) % 6 != 0 || u16(data, len - 2) != u16(data, 2) + (len - 6) / 6 - 1))
             return QStringLiteral("MULRK at %1: its length and last column disagree").arg(p);
         inSst = type == 0x00FC || (inSst && type == 0x003C);
         if (inSst)
@@ -296,7 +301,7 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
         else if (type == 0x00FF)
             extSst = data;
         p += 4 + len;
-        if (type == 0x000A) {              // EOF: globals or a sheet done, go to the next sheet
+        if (type == 0x000A) { // EOF: globals or a sheet done, go to the next sheet
             if (next == sheets.size() || sheets[next] <= 0 || sheets[next] > s.size() - 4)
                 break;
             p = start = sheets[next++];
@@ -321,7 +326,10 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
     std::vector<std::pair<quint32, quint16>> starts;
     size_t rec = 0;
     qsizetype pos = 8;
-    auto nextRecord = [&] { pos = 0; return ++rec < sstRecords.size(); };
+    auto nextRecord = [&] {
+        pos = 0;
+        return ++rec < sstRecords.size();
+    };
     const quint32 unique = u32(sstRecords[0].second, 4);
     for (quint32 i = 0; i < unique; ++i) {
         if (pos == sstRecords[rec].second.size()) {
@@ -329,7 +337,7 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
                 return QStringLiteral("SST ends before string %1").arg(i);
             ++raw.continuesAtStringStart;
         }
-        const QByteArray* d = &sstRecords[rec].second;
+        const QByteArray *d = &sstRecords[rec].second;
         if (pos + 3 > d->size() || ((*d)[pos + 2] != 1) || (u16(*d, pos) > 0 && pos + 5 > d->size()))
             return QStringLiteral("string %1: header or first character split, or not UTF-16").arg(i);
         starts.emplace_back(quint32(sstRecords[rec].first + 4 + pos), quint16(4 + pos));
@@ -346,7 +354,7 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
             const qsizetype take = std::min<qsizetype>(left, (d->size() - pos) / 2);
             if (take == 0 || (take < left && QChar::isHighSurrogate(u16(*d, pos + 2 * take - 2))))
                 return QStringLiteral("string %1: a character is split between records").arg(i);
-            raw.strings.back() += QStringView(reinterpret_cast<const char16_t*>(d->constData() + pos), take);
+            raw.strings.back() += QStringView(reinterpret_cast<const char16_t *>(d->constData() + pos), take);
             pos += 2 * take;
             left -= take;
         }
@@ -390,7 +398,9 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
                 if (described == block.end() || first < described->second.first || last >= described->second.second
                     || int(row) < lastCellRow || (int(row) == lastCellRow && int(first) <= lastCol))
                     return QStringLiteral("sheet %1, row %2, column %3: a cell outside its ROW record or out of order")
-                        .arg(k).arg(row).arg(first);
+                        .arg(k)
+                        .arg(row)
+                        .arg(first);
                 lastCellRow = row;
                 lastCol = last;
             }
@@ -398,13 +408,15 @@ QString checkStructure(const QByteArray& file, RawWorkbook& raw)
     }
     quint32 labels = 0;
     int rowRecords = 0;
-    for (const auto& [p, type] : records) {
+    for (const auto &[p, type] : records) {
         labels += (p > sheets.front() && type == 0x00FD);
         rowRecords += (type == 0x0208);
     }
     if (rowRecords != describedRows)
         return QStringLiteral("%1 ROW records, %2 of them in the worksheets").arg(rowRecords).arg(describedRows);
     if (labels != u32(sstRecords[0].second, 0))
-        return QStringLiteral("SST counts %1 references, the sheet has %2").arg(u32(sstRecords[0].second, 0)).arg(labels);
+        return QStringLiteral("SST counts %1 references, the sheet has %2")
+            .arg(u32(sstRecords[0].second, 0))
+            .arg(labels);
     return {};
 }

@@ -24,16 +24,16 @@ struct SheetsRead {
 };
 
 // The first worksheet, as a reader that opens only that one sees it.
-bool readWithFreeXl(const QString& path, SheetCells& grid, QString& error);
-bool readWithFreeXl(const QString& path, SheetsRead& book, QString& error);
+bool readWithFreeXl(const QString &path, SheetCells &grid, QString &error);
+bool readWithFreeXl(const QString &path, SheetsRead &book, QString &error);
 // Returns false with `error`; sets `unavailable` when xlrd is not installed.
-bool readWithXlrd(const QString& path, SheetCells& grid, QString& error, bool& unavailable);
-bool readWithXlrd(const QString& path, SheetsRead& book, QString& error, bool& unavailable);
+bool readWithXlrd(const QString &path, SheetCells &grid, QString &error, bool &unavailable);
+bool readWithXlrd(const QString &path, SheetsRead &book, QString &error, bool &unavailable);
 // LibreOffice converts every worksheet to a CSV file; the cells come back
 // as the texts it shows (numbers too), empty cells as invalid QVariants.
 // The sheets are in the order of their names' numbers ("Sheet1", "Sheet2"...).
 // Sets `unavailable` when soffice is not installed.
-bool readWithLibreOffice(const QString& path, SheetsRead& book, QString& error, bool& unavailable);
+bool readWithLibreOffice(const QString &path, SheetsRead &book, QString &error, bool &unavailable);
 
 struct RawWorkbook {
     QStringList sheetNames;         // as the BOUNDSHEET records give them
@@ -44,7 +44,7 @@ struct RawWorkbook {
 };
 // Finds the stream named Workbook through the compound file's header, DIFAT,
 // FAT and directory. Returns an empty string or what is wrong.
-QString readWorkbookStream(const QByteArray& file, QByteArray& stream, RawWorkbook& raw);
+QString readWorkbookStream(const QByteArray &file, QByteArray &stream, RawWorkbook &raw);
 // Returns an empty string when the file's structure is sound, otherwise
 // what is wrong.
-QString checkStructure(const QByteArray& file, RawWorkbook& raw);
+QString checkStructure(const QByteArray &file, RawWorkbook &raw);

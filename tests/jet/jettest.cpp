@@ -10,10 +10,7 @@
 
 namespace jettest {
 
-QString fixture(const QString &name)
-{
-    return QString::fromLocal8Bit(qgetenv("BUKUREA_JET_FIXTURES")) + u'/' + name;
-}
+QString fixture(const QString &name) { return QString::fromLocal8Bit(qgetenv("BUKUREA_JET_FIXTURES")) + u'/' + name; }
 
 QByteArray readFile(const QString &path)
 {
@@ -60,22 +57,17 @@ Table readDatabase(const QString &path)
         QList<QVariant> row;
         for (int i = 0; i < sqlite3_column_count(st); ++i) {
             switch (sqlite3_column_type(st, i)) {
-            case SQLITE_INTEGER:
-                row << QVariant(qlonglong(sqlite3_column_int64(st, i)));
-                break;
-            case SQLITE_FLOAT:
-                row << QVariant(sqlite3_column_double(st, i));
-                break;
+            case SQLITE_INTEGER: row << QVariant(qlonglong(sqlite3_column_int64(st, i))); break;
+            case SQLITE_FLOAT: row << QVariant(sqlite3_column_double(st, i)); break;
             case SQLITE_TEXT:
                 row << QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, i)),
                                                   sqlite3_column_bytes(st, i)));
                 break;
             case SQLITE_BLOB:
-                row << QVariant(QByteArray(static_cast<const char *>(sqlite3_column_blob(st, i)),
-                                           sqlite3_column_bytes(st, i)));
+                row << QVariant(
+                    QByteArray(static_cast<const char *>(sqlite3_column_blob(st, i)), sqlite3_column_bytes(st, i)));
                 break;
-            default:
-                row << QVariant();
+            default: row << QVariant();
             }
         }
         t.rows << row;
@@ -103,20 +95,11 @@ public:
         for (const auto &v : values) {
             kinds << v.kind;
             switch (v.kind) {
-            case Kind::Null:
-                row << QVariant();
-                break;
-            case Kind::Integer:
-                row << QVariant(qlonglong(v.integer));
-                break;
-            case Kind::Real:
-                row << QVariant(v.real);
-                break;
-            case Kind::Blob:
-                row << QVariant(v.bytes.toByteArray());
-                break;
-            default:
-                row << QVariant(QString::fromUtf8(v.bytes));
+            case Kind::Null: row << QVariant(); break;
+            case Kind::Integer: row << QVariant(qlonglong(v.integer)); break;
+            case Kind::Real: row << QVariant(v.real); break;
+            case Kind::Blob: row << QVariant(v.bytes.toByteArray()); break;
+            default: row << QVariant(QString::fromUtf8(v.bytes));
             }
         }
         m_t.rows << row;

@@ -26,7 +26,7 @@ QString program(const QString &name);
 // REAL double, TEXT QString, BLOB QByteArray, NULL invalid).
 struct Table {
     QStringList columns;
-    QStringList declaredTypes;       // SQLite only
+    QStringList declaredTypes; // SQLite only
     QList<QList<QVariant>> rows;
     QList<QList<store::access::Kind>> kinds; // the reader's stream only
 };

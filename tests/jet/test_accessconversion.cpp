@@ -135,19 +135,19 @@ private slots:
 
         const Table t = readDatabase(target);
         QCOMPARE(t.columns, store::fieldNames());
-        QCOMPARE(t.declaredTypes, (QStringList{numberType, "TEXT", "TEXT", "TEXT", numberType, "TEXT", "TEXT",
-                                               "TEXT", "TEXT"}));
+        QCOMPARE(t.declaredTypes,
+                 (QStringList{numberType, "TEXT", "TEXT", "TEXT", numberType, "TEXT", "TEXT", "TEXT", "TEXT"}));
         const QList<QJsonObject> rows = expectedRows(expected);
         QCOMPARE(t.rows.size(), rows.size());
         for (qsizetype r = 0; r < rows.size(); ++r) {
             for (qsizetype c = 0; c < t.columns.size(); ++c) {
                 const QJsonValue want = rows[r].value(t.columns[c]);
                 if (!sameCell(want, t.rows[r][c]))
-                    QFAIL(qPrintable(QStringLiteral("row %1 %2: %3 against %4")
-                                         .arg(r)
-                                         .arg(t.columns[c], t.rows[r][c].toString(),
-                                              QString::fromUtf8(QJsonDocument(QJsonArray{want}).toJson(
-                                                  QJsonDocument::Compact)))));
+                    QFAIL(qPrintable(
+                        QStringLiteral("row %1 %2: %3 against %4")
+                            .arg(r)
+                            .arg(t.columns[c], t.rows[r][c].toString(),
+                                 QString::fromUtf8(QJsonDocument(QJsonArray{want}).toJson(QJsonDocument::Compact)))));
             }
         }
         QVERIFY(isConvertedBookTable(target, int(rows.size())));
@@ -166,7 +166,8 @@ private slots:
         const QList<QJsonObject> rows = expectedRows(QStringLiteral("jet4_tabel.expected.jsonl"));
         QCOMPARE(t.rows.size(), rows.size());
         for (qsizetype r = 0; r < rows.size(); ++r)
-            QVERIFY2(sameCell(rows[r].value(QStringLiteral("書名")), t.rows[r][1]), qPrintable(t.rows[r][1].toString()));
+            QVERIFY2(sameCell(rows[r].value(QStringLiteral("書名")), t.rows[r][1]),
+                     qPrintable(t.rows[r][1].toString()));
     }
 
     // Tables of other names, read by the reader itself: Jet 3 text in code
@@ -176,18 +177,20 @@ private slots:
     {
         const Table jet3 = readAccess(fixture(QStringLiteral("jet3_cp932_9text.mdb")), QStringLiteral("Table1"));
         const QList<QJsonObject> want3 = expectedRows(QStringLiteral("jet3_cp932_9text.Table1.expected.jsonl"));
-        QCOMPARE(jet3.columns, (QStringList{"data1", "data3", "data4", "data5", "data6", "data7", "data8", "data9",
-                                            "data10"}));
+        QCOMPARE(jet3.columns,
+                 (QStringList{"data1", "data3", "data4", "data5", "data6", "data7", "data8", "data9", "data10"}));
         QCOMPARE(jet3.rows.size(), want3.size());
         for (qsizetype r = 0; r < want3.size(); ++r) {
             for (qsizetype c = 0; c < jet3.columns.size(); ++c)
                 QVERIFY2(sameCell(want3[r].value(jet3.columns[c]), jet3.rows[r][c]),
-                         qPrintable(QStringLiteral("row %1 %2: %3").arg(r).arg(jet3.columns[c], jet3.rows[r][c].toString())));
+                         qPrintable(
+                             QStringLiteral("row %1 %2: %3").arg(r).arg(jet3.columns[c], jet3.rows[r][c].toString())));
         }
 
         const Table types = readAccess(fixture(QStringLiteral("jet4_types.mdb")), QStringLiteral("types"));
         QCOMPARE(types.columns, (QStringList{"id", "memo", "dt", "flag", "price", "ratio"}));
-        const QList<QByteArray> lines = readFile(fixture(QStringLiteral("jet4_types.expected.jsonl"))).trimmed().split('\n');
+        const QList<QByteArray> lines =
+            readFile(fixture(QStringLiteral("jet4_types.expected.jsonl"))).trimmed().split('\n');
         QCOMPARE(types.rows.size(), lines.size());
         static const QRegularExpression price(QStringLiteral("\"price\": ([^,}]+)"));
         for (qsizetype r = 0; r < lines.size(); ++r) {
@@ -228,8 +231,10 @@ private slots:
         QTest::newRow("random bytes behind a header") << tabel.left(4096) + noise << QString() << damaged;
         QTest::newRow("no table tabel") << readFile(fixture(QStringLiteral("jet4_types.mdb"))) << QString()
                                         << "蔵書の表がありません";
-        QTest::newRow("tabel without 出版年") << withoutYearField() << QString() << "蔵書の表に項目「出版年」がありません";
-        QTest::newRow("reader hangs") << tabel << "exec sleep 30" << "読み取りが 1 秒間進まなかったため中止しました";
+        QTest::newRow("tabel without 出版年")
+            << withoutYearField() << QString() << "蔵書の表に項目「出版年」がありません";
+        QTest::newRow("reader hangs") << tabel << "exec sleep 30"
+                                      << "読み取りが 1 秒間進まなかったため中止しました";
         QTest::newRow("reader crashes mid-way")
             << tabel << quietReader() + QStringLiteral(" | head -c 700; kill -SEGV $$")
             << "読み取りプログラム bukurea-jet が異常終了しました";
@@ -268,8 +273,8 @@ private slots:
         const QString path = dir.filePath(brMdb);
         QFile::copy(fixture(QStringLiteral("jet4_tabel.mdb")), path);
         QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-        const auto readOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-                              | QFile::ReadOther | QFile::ExeOther;
+        const auto readOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                              | QFile::ExeOther;
         QFile::setPermissions(dir.path(), readOnly);
         QString reason;
         // Root writes anywhere: the conversion then runs as nobody.
@@ -405,7 +410,8 @@ private slots:
         writeFile(path, original);
         QFETCH(bool, cancel);
         QFETCH(QString, reason);
-        auto options = fakeReader(quietReader() + QStringLiteral(" | while dd bs=1 count=1 2>/dev/null; do sleep 0.05; done"));
+        auto options =
+            fakeReader(quietReader() + QStringLiteral(" | while dd bs=1 count=1 2>/dev/null; do sleep 0.05; done"));
         options.timeLimitMs = cancel ? 60000 : 1500;
         int asked = 0;
         if (cancel)

@@ -1,7 +1,7 @@
 #include "jettest.h"
 
-#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
+#include "screens/list/listscreen.h"
 #include "store/accessconversion.h"
 #include "support/testsupport.h"
 
@@ -19,13 +19,16 @@ namespace {
 // The question a user sees when a screen is chosen on an Access collection.
 screens::Message question()
 {
-    return {nullptr, QMessageBox::Question, QStringLiteral("ブクレア"),
+    return {nullptr,
+            QMessageBox::Question,
+            QStringLiteral("ブクレア"),
             QStringLiteral("データベース ファイル「BR.mdb」は古い Access 形式です。\r\n"
                            "現在の形式に変換してから開きます。\r\n"
                            "元のファイルは変更せずに、\r\n"
                            "同じフォルダーに「BR.mdb.access」という名前で残します。\r\n\r\n"
                            "変換しますか？"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
+            QMessageBox::Yes | QMessageBox::No,
+            QMessageBox::Yes};
 }
 
 // An application directory whose BR.mdb is a copy of an Access file.
@@ -167,7 +170,8 @@ private slots:
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("reason");
         QTest::newRow("no table tabel") << "jet4_types.mdb" << QString() << "蔵書の表がありません";
-        QTest::newRow("the reader crashes") << "jet4_tabel.mdb" << "kill -SEGV $$"
+        QTest::newRow("the reader crashes") << "jet4_tabel.mdb"
+                                            << "kill -SEGV $$"
                                             << "読み取りプログラム bukurea-jet が異常終了しました";
     }
     // A file that cannot be converted: a message naming it and why, the
@@ -180,7 +184,8 @@ private slots:
         QFETCH(QString, reason);
         OldCollection c(fixture);
         if (!script.isEmpty())
-            store::setDefaultReader(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral("reader")});
+            store::setDefaultReader(QStringLiteral("/bin/sh"),
+                                    {QStringLiteral("-c"), script, QStringLiteral("reader")});
         // The progress window is gone before the failure is told.
         bool progressUnderMessage = false;
         screens::setMessageHandler([&](const screens::Message &m) {
@@ -191,10 +196,14 @@ private slots:
         QVERIFY(!openFromMenu<screens::ListScreen>(c.navigator.menu()));
         QVERIFY(!progressUnderMessage);
         QCOMPARE(c.messages.shown.size(), 2);
-        const screens::Message failed{nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
-                                     QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n（%2）")
-                                         .arg(c.dir.dbPath(), reason),
-                                     QMessageBox::Ok, QMessageBox::Ok};
+        const screens::Message failed{
+            nullptr,
+            QMessageBox::Critical,
+            QStringLiteral("ブクレア"),
+            QStringLiteral("古い形式のデータベース ファイルを変換できませんでした。\n%1\n（%2）")
+                .arg(c.dir.dbPath(), reason),
+            QMessageBox::Ok,
+            QMessageBox::Ok};
         QCOMPARE(describe(c.messages.shown[1]), describe(failed));
         QVERIFY(c.navigator.menu().isVisible());
         QCOMPARE(jettest::readFile(c.dir.dbPath()), c.original);
@@ -209,11 +218,11 @@ private slots:
     void staysResponsive()
     {
         OldCollection c(QStringLiteral("jet4_tabel.mdb"));
-        store::setDefaultReader(
-            QStringLiteral("/bin/sh"),
-            {QStringLiteral("-c"),
-             jettest::program(QStringLiteral("bukurea-jet")) + QStringLiteral(" \"$1\" | { head -c 3000; sleep 1; cat; }"),
-             QStringLiteral("reader")});
+        store::setDefaultReader(QStringLiteral("/bin/sh"),
+                                {QStringLiteral("-c"),
+                                 jettest::program(QStringLiteral("bukurea-jet"))
+                                     + QStringLiteral(" \"$1\" | { head -c 3000; sleep 1; cat; }"),
+                                 QStringLiteral("reader")});
         int ticks = 0;
         QString shownPath;
         QTimer timer;
@@ -243,11 +252,12 @@ private slots:
     {
         QFETCH(bool, escape);
         OldCollection c(QStringLiteral("jet4_tabel.mdb"));
-        store::setDefaultReader(QStringLiteral("/bin/sh"),
-                                {QStringLiteral("-c"),
-                                 jettest::program(QStringLiteral("bukurea-jet"))
-                                     + QStringLiteral(" \"$1\" | while dd bs=1 count=1 2>/dev/null; do sleep 0.05; done"),
-                                 QStringLiteral("reader")});
+        store::setDefaultReader(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+             jettest::program(QStringLiteral("bukurea-jet"))
+                 + QStringLiteral(" \"$1\" | while dd bs=1 count=1 2>/dev/null; do sleep 0.05; done"),
+             QStringLiteral("reader")});
         QString said;
         QTimer timer;
         connect(&timer, &QTimer::timeout, [&] {

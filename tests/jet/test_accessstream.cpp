@@ -16,11 +16,15 @@ namespace {
 struct Tally : store::AccessStreamParser::Handler {
     int columnCount = 0;
     QStringList cells;
-    void columns(const std::vector<store::AccessColumn> &columns, quint64) override { columnCount = int(columns.size()); }
+    void columns(const std::vector<store::AccessColumn> &columns, quint64) override
+    {
+        columnCount = int(columns.size());
+    }
     void row(const std::vector<store::AccessValue> &values) override
     {
         for (const auto &v : values)
-            cells << QString::number(int(v.kind)) + u':' + QString::number(v.integer) + u':' + QString::fromUtf8(v.bytes);
+            cells << QString::number(int(v.kind)) + u':' + QString::number(v.integer) + u':'
+                         + QString::fromUtf8(v.bytes);
     }
 };
 
@@ -92,7 +96,8 @@ private slots:
         QTest::newRow("too many columns") << QByteArray("BKJT\x01T", 6) + le(256, 2) << false;
         QTest::newRow("a name too long") << QByteArray("BKJT\x01T", 6) + le(1, 2) + le(5000, 2) << false;
         // Announced, never sent: refused at the length, nothing allocated.
-        QTest::newRow("a value of 4 GB") << oneColumn(QByteArray("R") + char(store::access::Kind::Blob) + le(0xFFFFFFFF, 4))
+        QTest::newRow("a value of 4 GB") << oneColumn(QByteArray("R") + char(store::access::Kind::Blob)
+                                                      + le(0xFFFFFFFF, 4))
                                          << false;
         QTest::newRow("a value of unknown kind") << oneColumn(QByteArray("R") + char(9)) << false;
         QTest::newRow("text that is not UTF-8")
@@ -128,10 +133,10 @@ private slots:
 
     void utf8()
     {
-        QVERIFY(store::isValidUtf8("a\xC3\xA9\xE3\x81\x82\xF0\xA0\xAE\xB7"));          // a é あ 𠮷
-        QVERIFY(!store::isValidUtf8("\xC0\xAF"));                                    // overlong
-        QVERIFY(!store::isValidUtf8("\xF4\x90\x80\x80"));                            // above U+10FFFF
-        QVERIFY(!store::isValidUtf8("\xE3\x81"));                                    // cut
+        QVERIFY(store::isValidUtf8("a\xC3\xA9\xE3\x81\x82\xF0\xA0\xAE\xB7")); // a é あ 𠮷
+        QVERIFY(!store::isValidUtf8("\xC0\xAF"));                             // overlong
+        QVERIFY(!store::isValidUtf8("\xF4\x90\x80\x80"));                     // above U+10FFFF
+        QVERIFY(!store::isValidUtf8("\xE3\x81"));                             // cut
     }
 };
 

@@ -56,10 +56,10 @@ private slots:
         QTest::addColumn<QString>("line");
         const QByteArray tabel = readFile(fixture(QStringLiteral("jet4_tabel.mdb")));
         QTest::newRow("NEW exists") << tabel << true << "NEW: 同じ名前のものが既にあります";
-        QTest::newRow("OLD no Access file") << QByteArray("SQLite format 3") << false
-                                            << "OLD: Access のデータベース ファイルではありません";
-        QTest::newRow("OLD without tabel") << readFile(fixture(QStringLiteral("jet4_types.mdb"))) << false
-                                           << "OLD: 蔵書の表がありません";
+        QTest::newRow("OLD no Access file")
+            << QByteArray("SQLite format 3") << false << "OLD: Access のデータベース ファイルではありません";
+        QTest::newRow("OLD without tabel")
+            << readFile(fixture(QStringLiteral("jet4_types.mdb"))) << false << "OLD: 蔵書の表がありません";
     }
     void refuses()
     {
@@ -96,15 +96,17 @@ private slots:
         QVERIFY(::rename(QFile::encodeName(app).constData(), real.constData()) == 0);
         QVERIFY(::symlink(real.constData(), QFile::encodeName(app).constData()) == 0);
         QProcess p;
-        p.start(app + QStringLiteral("/bukurea"), {QStringLiteral("--convert-access"), fixture(QStringLiteral("jet4_tabel.mdb")),
-                                                  dir.filePath(QStringLiteral("NEW"))});
+        p.start(app + QStringLiteral("/bukurea"),
+                {QStringLiteral("--convert-access"), fixture(QStringLiteral("jet4_tabel.mdb")),
+                 dir.filePath(QStringLiteral("NEW"))});
         QVERIFY(p.waitForFinished(60000));
         ::unlink(QFile::encodeName(app).constData());
         ::rename(real.constData(), QFile::encodeName(app).constData());
         QCOMPARE(p.exitCode(), 1);
         const QStringList lines = QString::fromUtf8(p.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines[0].contains(QStringLiteral("名前に文字として読めないバイトが含まれています")), qPrintable(lines[0]));
+        QVERIFY2(lines[0].contains(QStringLiteral("名前に文字として読めないバイトが含まれています")),
+                 qPrintable(lines[0]));
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("NEW"))));
     }
 

@@ -57,11 +57,14 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("bad");
         QTest::newRow("vendor characters") << QByteArray("\x87\x40\x87\x8A\xFB\xFC\xED\x40") << "①㈱髙纊" << 0;
-        QTest::newRow("second byte 0x5C") << QByteArray("\x95\x5C\x83\x5C\x94\x5C\x8F\x5C\x97\x5C") << "表ソ能十予" << 0;
-        QTest::newRow("as Windows maps them") << QByteArray("\x81\x60\x81\x7C\x5C\x7E\x81\x5F") << "\uFF5E\uFF0D\\~\uFF3C" << 0;
+        QTest::newRow("second byte 0x5C")
+            << QByteArray("\x95\x5C\x83\x5C\x94\x5C\x8F\x5C\x97\x5C") << "表ソ能十予" << 0;
+        QTest::newRow("as Windows maps them")
+            << QByteArray("\x81\x60\x81\x7C\x5C\x7E\x81\x5F") << "\uFF5E\uFF0D\\~\uFF3C" << 0;
         QTest::newRow("half-width kana") << QByteArray("\xB6\xC0\xB6\xC5") << "ｶﾀｶﾅ" << 0;
         QTest::newRow("user-defined area") << QByteArray("\xF0\x40") << "\uE000" << 0;
-        QTest::newRow("single bytes Windows keeps") << QByteArray("\x80\xA0\xFD\xFE\xFF") << "\u0080\uF8F0\uF8F1\uF8F2\uF8F3" << 0;
+        QTest::newRow("single bytes Windows keeps")
+            << QByteArray("\x80\xA0\xFD\xFE\xFF") << "\u0080\uF8F0\uF8F1\uF8F2\uF8F3" << 0;
         QTest::newRow("no such character") << QByteArray("a\x85\x40") << "a\uFFFD@" << 1;
         QTest::newRow("a lead byte at the end") << QByteArray("a\x82") << "a\uFFFD" << 1;
     }

@@ -22,7 +22,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (argc != 4 && !(argc == 3 && std::strcmp(argv[1], "instance") == 0)) {
-        std::fprintf(stderr, "usage: other_program sql|wal|wal-kept FILE STATEMENTS | rewrite FILE SOURCE | instance FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: other_program sql|wal|wal-kept FILE STATEMENTS | rewrite FILE SOURCE | instance FOLDER\n");
         return 2;
     }
     const QString target = QString::fromUtf8(argv[2]);

@@ -57,7 +57,7 @@ private slots:
         } else {
             QWidget *list = openFromMenu(navigator.menu(), QStringLiteral("データ一覧"));
             own = std::make_unique<screens::ProgressWindow>(list, "exportProgress", QStringLiteral("Excelデータ変換"),
-                                                           QStringLiteral("/tmp/ブクレア.xls"), 10);
+                                                            QStringLiteral("/tmp/ブクレア.xls"), 10);
             w = own.get();
             w->show();
         }
@@ -94,22 +94,25 @@ private slots:
             QCOMPARE(contents->objectName(), QStringLiteral("client"));
             QCOMPARE(contents->size(), contents->minimumSize());
             // The scroll bars are shown once the events of the resize are through.
-            QTRY_COMPARE(scroller->horizontalScrollBar()->isVisible(), contents->width() > scroller->viewport()->width());
-            QTRY_COMPARE(scroller->verticalScrollBar()->isVisible(), contents->height() > scroller->viewport()->height());
+            QTRY_COMPARE(scroller->horizontalScrollBar()->isVisible(),
+                         contents->width() > scroller->viewport()->width());
+            QTRY_COMPARE(scroller->verticalScrollBar()->isVisible(),
+                         contents->height() > scroller->viewport()->height());
             QCOMPARE(scroller->horizontalScrollBar()->maximum(),
                      std::max(0, contents->width() - scroller->viewport()->width()));
             QCOMPARE(scroller->verticalScrollBar()->maximum(),
                      std::max(0, contents->height() - scroller->viewport()->height()));
         }
         if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS")
-            && w->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/window_%1.png").arg(window))
-            && w->screen()->grabWindow(0).save(
-                qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/centred_%1.png").arg(window)))
+            && w->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS")
+                              + QStringLiteral("/window_%1.png").arg(window))
+            && w->screen()->grabWindow(0).save(qEnvironmentVariable("BUKUREA_SCREENSHOTS")
+                                               + QStringLiteral("/centred_%1.png").arg(window)))
             qInfo("scrolled %d, window %dx%d, frame %d,%d %dx%d on %dx%d",
                   w->findChild<QScrollArea *>(QStringLiteral("scroller")) != nullptr, w->width(), w->height(),
                   w->windowHandle()->frameGeometry().x(), w->windowHandle()->frameGeometry().y(),
-                  w->windowHandle()->frameGeometry().width(), w->windowHandle()->frameGeometry().height(),
-                  area.width(), area.height());
+                  w->windowHandle()->frameGeometry().width(), w->windowHandle()->frameGeometry().height(), area.width(),
+                  area.height());
     }
 };
 

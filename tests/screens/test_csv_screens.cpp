@@ -1,3 +1,4 @@
+#include "../export/csvtestfiles.h"
 #include "export/csvcodec.h"
 #include "screens/common/csvpreview.h"
 #include "screens/common/datascreen.h"
@@ -5,7 +6,6 @@
 #include "screens/edit/editscreen.h"
 #include "screens/list/listscreen.h"
 #include "support/testsupport.h"
-#include "../export/csvtestfiles.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,7 +26,6 @@ using namespace csvtest;
 using namespace screens;
 
 namespace {
-
 
 // Chooses files in place of a user: the answer for the next dialog, and
 // every dialog asked for.
@@ -104,7 +103,10 @@ QByteArray csvLine(const QStringList &fields)
 const QByteArray Heading = csvLine({u("蔵書番号"), u("書名"), u("著者名"), u("出版社"), u("出版年"), u("分類"),
                                     u("保管場所"), u("貸出"), u("キーワード")});
 
-int backups(const AppDir &dir) { return int(QDir(dir.path() + QStringLiteral("/backup")).entryList(QDir::Files).size()); }
+int backups(const AppDir &dir)
+{
+    return int(QDir(dir.path() + QStringLiteral("/backup")).entryList(QDir::Files).size());
+}
 
 } // namespace
 
@@ -141,8 +143,10 @@ private slots:
         QCOMPARE(files.requests[0].proposedName, u("ブクレア.csv"));
         QCOMPARE(files.requests[0].filters.size(), 2);
         QVERIFY(files.requests[0].filters[1].contains(QStringLiteral("Shift_JIS")));
-        const QByteArray expected = QByteArray(exporting::Bom) + Heading
-            + csvLine({"1", u("吾輩は猫である"), u("夏目漱石"), u("大倉書店"), "1905", u("文学"), u("書斎"), u("中"), u("猫")})
+        const QByteArray expected =
+            QByteArray(exporting::Bom) + Heading
+            + csvLine({"1", u("吾輩は猫である"), u("夏目漱石"), u("大倉書店"), "1905", u("文学"), u("書斎"), u("中"),
+                       u("猫")})
             + csvLine({"2", u("高瀬舟"), u("森鴎外"), "", "1916", "", "", "", ""})
             + csvLine({"3", u("三四郎"), u("夏目漱石"), u("春陽堂"), "1909", u("文学"), u("書斎"), u("可"), ""});
         QCOMPARE(readFile(path), expected);
@@ -245,7 +249,8 @@ private slots:
         const QString path = o.dir.path() + QStringLiteral("/excel.csv");
         QByteArray bytes;
         exporting::Cp932Encoder encoder;
-        encoder.append(u("書名, 蔵書番号 ,メモ,貸出\r\n坊っちゃん,１０,読了,可\r\n\"草枕\r\n（再読）\",11,,\r\n"), bytes);
+        encoder.append(u("書名, 蔵書番号 ,メモ,貸出\r\n坊っちゃん,１０,読了,可\r\n\"草枕\r\n（再読）\",11,,\r\n"),
+                       bytes);
         writeFile(path, bytes);
         FileScript files;
         PreviewSeen seen;
@@ -255,7 +260,7 @@ private slots:
         QCOMPARE(files.requests[0].directory, o.dir.path());
         QCOMPARE(seen.encoding, u("Shift_JIS (CP932)（自動判定）"));
         QCOMPARE(seen.headings, QStringList({u("蔵書番号"), u("書名"), u("著者名"), u("出版社"), u("出版年"), u("分類"),
-                                              u("保管場所"), u("貸出"), u("キーワード")}));
+                                             u("保管場所"), u("貸出"), u("キーワード")}));
         QCOMPARE(seen.rows.size(), 2);
         QCOMPARE(seen.rows[0], QStringList({u("１０"), u("坊っちゃん"), "", "", "", "", "", u("可"), ""}));
         QVERIFY2(seen.notes.contains(u("取り込まない列: 「メモ」")), qPrintable(seen.notes));
@@ -316,8 +321,9 @@ private slots:
     // the menu: the same rows.
     void roundTrip()
     {
-        Opened<ListScreen> o(threeBooks + QList<Book>{book({nullptr, "番号なし、\"引用\"", nullptr, nullptr, nullptr, nullptr,
-                                                    "一行目\r\n二行目"})});
+        Opened<ListScreen> o(threeBooks
+                             + QList<Book>{book({nullptr, "番号なし、\"引用\"", nullptr, nullptr, nullptr, nullptr,
+                                                 "一行目\r\n二行目"})});
         FileScript files;
         const QString path = o.dir.path() + QStringLiteral("/all.csv");
         files.answer = screens::FileAnswer{path, 0};

@@ -13,9 +13,9 @@
 #include <QTest>
 
 using namespace testsupport;
-using screens::RegistrationScreen;
 using screens::EditScreen;
 using screens::RecordPanel;
+using screens::RegistrationScreen;
 
 namespace {
 
@@ -46,10 +46,7 @@ public:
 template <typename T> class OnScreen : public Change {
 public:
     AppDir &dir() override { return o.dir; }
-    QWidget *screen() override
-    {
-        return visibleWindow(windowName);
-    }
+    QWidget *screen() override { return visibleWindow(windowName); }
     RecordPanel *panel() override { return o.screen->panel; }
 
 protected:
@@ -166,7 +163,8 @@ private slots:
         now = QDateTime(QDate(2024, 3, 2), QTime(8, 30, 0));
         const QList<Book> nextMorning = dir.rows();
         change->make(QStringLiteral("三冊目"));
-        QCOMPARE(backups(dir), (QStringList{QStringLiteral("BR-20240301-090000.mdb"), QStringLiteral("BR-20240302-083000.mdb")}));
+        QCOMPARE(backups(dir),
+                 (QStringList{QStringLiteral("BR-20240301-090000.mdb"), QStringLiteral("BR-20240302-083000.mdb")}));
         QCOMPARE(rowsOf(dir.path() + QStringLiteral("/backup/BR-20240302-083000.mdb")), nextMorning);
         QCOMPARE(answers.backupQuestions.size(), 0);
     }
@@ -215,7 +213,8 @@ private slots:
         QTest::addColumn<bool>("goOn");
         for (const char *kind : {"save", "correct", "delete"}) {
             for (bool goOn : {false, true})
-                QTest::addRow("%s, a file in the folder's place, %s", kind, goOn ? "Yes" : "No") << kind << "blocked" << goOn;
+                QTest::addRow("%s, a file in the folder's place, %s", kind, goOn ? "Yes" : "No")
+                    << kind << "blocked" << goOn;
             QTest::addRow("%s, full disk, No", kind) << kind << "full" << false;
         }
     }
@@ -247,19 +246,22 @@ private slots:
             change->make(QStringLiteral("入力した書名"));
         else
             change->make(QString());
-        const QString shownTitle = kind == QLatin1String("delete") ? QStringLiteral("本1") : QStringLiteral("入力した書名");
+        const QString shownTitle =
+            kind == QLatin1String("delete") ? QStringLiteral("本1") : QStringLiteral("入力した書名");
 
         QCOMPARE(answers.backupQuestions.size(), 1);
         const screens::Message &asked = answers.backupQuestions[0];
         const QString cause = fault == QLatin1String("full")
-            ? QStringLiteral("（ディスクの空き容量が足りません）")
-            : QStringLiteral("（同じ名前のファイルがあってフォルダーを作れません）");
-        const QString named = fault == QLatin1String("full") ? QStringLiteral("/backup/BR-") : QStringLiteral("/backup\r\n");
+                                  ? QStringLiteral("（ディスクの空き容量が足りません）")
+                                  : QStringLiteral("（同じ名前のファイルがあってフォルダーを作れません）");
+        const QString named =
+            fault == QLatin1String("full") ? QStringLiteral("/backup/BR-") : QStringLiteral("/backup\r\n");
         QCOMPARE(describe(asked).section(u'|', 0, 0), QStringLiteral("Warning ブクレア"));
         QVERIFY(asked.buttons == (QMessageBox::Yes | QMessageBox::No) && asked.defaultButton == QMessageBox::No);
         QVERIFY2(asked.text.startsWith(QStringLiteral("バックアップを作成できませんでした。\r\n") + dir.path() + named),
                  qPrintable(asked.text));
-        QVERIFY2(asked.text.endsWith(cause + QStringLiteral("\r\n\r\nバックアップなしで続けますか？")), qPrintable(asked.text));
+        QVERIFY2(asked.text.endsWith(cause + QStringLiteral("\r\n\r\nバックアップなしで続けますか？")),
+                 qPrintable(asked.text));
         QCOMPARE(answers.rowsWhenAsked, before);
         QVERIFY(backups(dir).isEmpty());
 

@@ -51,9 +51,10 @@ private slots:
         category.setEditText(QStringLiteral("手で入力した分類"));
         lending.setText(QStringLiteral("可"));
         data.updateRecord();
-        QCOMPARE(dir.rows(), QList<Book>({book({"1", "old", "author", nullptr, nullptr, "9 文学", nullptr, "中"}),
-                                          book({nullptr, "新しい本", nullptr, nullptr, nullptr, "手で入力した分類",
-                                                nullptr, "可"})}));
+        QCOMPARE(
+            dir.rows(),
+            QList<Book>({book({"1", "old", "author", nullptr, nullptr, "9 文学", nullptr, "中"}),
+                         book({nullptr, "新しい本", nullptr, nullptr, nullptr, "手で入力した分類", nullptr, "可"})}));
 
         // An edit writes only the bound fields; other fields keep their values.
         data.recordset()->moveFirst();
@@ -138,7 +139,8 @@ private slots:
         QCOMPARE(x, data->width());
         if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS")) {
             data->setCaption(captions.last());
-            data->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/data1_%1.png").arg(screen));
+            data->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS")
+                              + QStringLiteral("/data1_%1.png").arg(screen));
         }
     }
 };

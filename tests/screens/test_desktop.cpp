@@ -25,8 +25,9 @@ const QMap<QString, QStringList> buttonsOf = {
     {"Menu", {"Command1", "Command3"}},
     {"Main", {"Command3", "Command4", "Command1", "Command2"}},
     {"Main2", {"Command3", "Command4", "Command5", "Command6", "Command2", "Command1", "cmdrep", "cmdadd"}},
-    {"db", {"Command14", "Command12", "Command13", "Command6", "Command8", "Command10", "Command7", "Command9",
-            "Command11", "Command15", "Command5", "Command2", "Command3", "Command4", "Command1"}},
+    {"db",
+     {"Command14", "Command12", "Command13", "Command6", "Command8", "Command10", "Command7", "Command9", "Command11",
+      "Command15", "Command5", "Command2", "Command3", "Command4", "Command1"}},
 };
 
 // The start menu or a data screen opened from it, on two books, with the
@@ -105,7 +106,8 @@ private slots:
             if (QWidget *w = QApplication::activeModalWidget())
                 w->close();
         });
-        const bool answer = screens::confirm(nullptr, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"));
+        const bool answer =
+            screens::confirm(nullptr, QStringLiteral("データ修正"), QStringLiteral("このデータを修正します。"));
         QCOMPARE(buttons, QStringList({"はい(&Y)", "いいえ(&N)"}));
         QCOMPARE(pressed, buttons.value(yes ? 0 : 1));
         QCOMPARE(answer, yes);
@@ -122,8 +124,8 @@ private slots:
             if (!a->isSeparator())
                 items << a->text().section(u'\t', 0, 0); // without the shortcut
         }
-        QCOMPARE(items, QStringList({"元に戻す(&U)", "やり直す(&R)", "切り取り(&T)", "コピー(&C)", "貼り付け(&P)", "削除",
-                                     "すべてを選択"}));
+        QCOMPARE(items, QStringList({"元に戻す(&U)", "やり直す(&R)", "切り取り(&T)", "コピー(&C)", "貼り付け(&P)",
+                                     "削除", "すべてを選択"}));
     }
 
     // Every button of every window, reached by the focus, is pressed by
@@ -135,8 +137,10 @@ private slots:
         QTest::addColumn<int>("key");
         for (auto it = buttonsOf.begin(); it != buttonsOf.end(); ++it) {
             for (const QString &b : it.value()) {
-                QTest::addRow("%s %s Return", qPrintable(it.key()), qPrintable(b)) << it.key() << b << int(Qt::Key_Return);
-                QTest::addRow("%s %s Enter", qPrintable(it.key()), qPrintable(b)) << it.key() << b << int(Qt::Key_Enter);
+                QTest::addRow("%s %s Return", qPrintable(it.key()), qPrintable(b))
+                    << it.key() << b << int(Qt::Key_Return);
+                QTest::addRow("%s %s Enter", qPrintable(it.key()), qPrintable(b))
+                    << it.key() << b << int(Qt::Key_Enter);
             }
         }
     }
@@ -153,8 +157,8 @@ private slots:
         pressEnter(b, Qt::Key(key));
         QCOMPARE(clicked.count(), 1);
         if (b && b->hasFocus()) { // still there (most buttons leave or open nothing)
-            QKeyEvent held(QEvent::KeyPress, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier,
-                           QString(), true);
+            QKeyEvent held(QEvent::KeyPress, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier, QString(),
+                           true);
             QApplication::sendEvent(b, &held);
             QCOMPARE(clicked.count(), 1);
         }

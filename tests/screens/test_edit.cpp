@@ -1,9 +1,9 @@
+#include "screens/common/datacontrol.h"
 #include "screens/edit/editscreen.h"
 #include "screens/list/listscreen.h"
-#include "screens/registration/registrationscreen.h"
 #include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/common/datacontrol.h"
+#include "screens/registration/registrationscreen.h"
 #include "support/testsupport.h"
 
 #include <QAction>
@@ -22,12 +22,18 @@ using namespace screens;
 
 namespace {
 
-const screens::Message fixQuestion = {nullptr, QMessageBox::Question, QStringLiteral("データ修正"),
-                                     QStringLiteral("このデータを修正します。\r\nよろしいですか？"),
-                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
-const screens::Message deleteQuestion = {nullptr, QMessageBox::Question, QStringLiteral("データ削除"),
-                                        QStringLiteral("このデータを削除します。\r\nよろしいですか？"),
-                                        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
+const screens::Message fixQuestion = {nullptr,
+                                      QMessageBox::Question,
+                                      QStringLiteral("データ修正"),
+                                      QStringLiteral("このデータを修正します。\r\nよろしいですか？"),
+                                      QMessageBox::Yes | QMessageBox::No,
+                                      QMessageBox::Yes};
+const screens::Message deleteQuestion = {nullptr,
+                                         QMessageBox::Question,
+                                         QStringLiteral("データ削除"),
+                                         QStringLiteral("このデータを削除します。\r\nよろしいですか？"),
+                                         QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::Yes};
 
 // Books numbered as given, titled "本<number>", lending state "可".
 QList<Book> numbered(const QStringList &numbers)
@@ -80,9 +86,9 @@ private slots:
 
     void opensOnTheFirstBook()
     {
-        Opened<EditScreen> o({book({"7", "はじめての蔵書目録", "山田太郎", "文芸社", "1998", "0 年鑑・百科事典・図書館", "居間の本棚", "中",
-                          "目録 整理"}),
-                         book({"8", "二冊目"}), book({"9", "三冊目"})});
+        Opened<EditScreen> o({book({"7", "はじめての蔵書目録", "山田太郎", "文芸社", "1998", "0 年鑑・百科事典・図書館",
+                                    "居間の本棚", "中", "目録 整理"}),
+                              book({"8", "二冊目"}), book({"9", "三冊目"})});
         EditScreen *s = o.screen;
         QCOMPARE(shownCount(s), count(3));
         QVERIFY(s->Text7->isHidden() && !s->Text7->isEnabled());
@@ -101,9 +107,10 @@ private slots:
         for (QWidget *b : {s->Command5, s->Command6})
             QCOMPARE(screens::backgroundOf(b), QColor(192, 192, 255));
         QCOMPARE(s->Frame4->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).first(), s->Frame11);
-        QCOMPARE(tabWalk(21), QStringList({"Text4", "Text8", "Text9", "Text3", "Combo1", "Text6", "Text2", "Command3",
-                                       "Command4", "Text1", "Text5", "Command5", "Command6", "Command2", "Command1",
-                                       "cmdrep", "cmdadd", "first", "previous", "next", "last", "Text4"}));
+        QCOMPARE(tabWalk(21), QStringList({"Text4",    "Text8",    "Text9",    "Text3",  "Combo1", "Text6",
+                                           "Text2",    "Command3", "Command4", "Text1",  "Text5",  "Command5",
+                                           "Command6", "Command2", "Command1", "cmdrep", "cmdadd", "first",
+                                           "previous", "next",     "last",     "Text4"}));
 
         if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS"))
             s->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/edit.png"));
@@ -223,17 +230,18 @@ private slots:
     // Only a deletion changes the count.
     void numberSearch()
     {
-        Opened<EditScreen> o(QList<Book>({book({"1", "一"})}) + numbered({"2", "10", "3", "21"})
-                        + QList<Book>({book({"42", "四十二", "著", "社", "1999", "手で入れた分類", "二階", "中", "鍵"}),
-                                       book({nullptr, "番号なし"})})
-                        + numbered({"O'12"}));
+        Opened<EditScreen> o(
+            QList<Book>({book({"1", "一"})}) + numbered({"2", "10", "3", "21"})
+            + QList<Book>({book({"42", "四十二", "著", "社", "1999", "手で入れた分類", "二階", "中", "鍵"}),
+                           book({nullptr, "番号なし"})})
+            + numbered({"O'12"}));
         EditScreen *s = o.screen;
         RecordPanel *p = s->panel;
         search(s, QStringLiteral("4"));
-        QCOMPARE(QStringList({p->Text6->text(), p->TitleBox->text(), p->Text8->text(), p->Text9->text(),
-                              p->Text3->text(), p->Combo1->currentText(), p->Text1->text(), p->Label5->text(),
-                              p->Text2->text()}),
-                 QStringList({"42", "四十二", "著", "社", "1999", "手で入れた分類", "二階", "中", "鍵"}));
+        QCOMPARE(
+            QStringList({p->Text6->text(), p->TitleBox->text(), p->Text8->text(), p->Text9->text(), p->Text3->text(),
+                         p->Combo1->currentText(), p->Text1->text(), p->Label5->text(), p->Text2->text()}),
+            QStringList({"42", "四十二", "著", "社", "1999", "手で入れた分類", "二階", "中", "鍵"}));
         QCOMPARE(indicator(s), RecordPanel::lentOutColor());
 
         search(s, QStringLiteral("1"));
@@ -457,7 +465,8 @@ private slots:
         for (const Change &change : changes) {
             change.make();
             QVERIFY2(s, change.what);
-            QVERIFY2(shownCount(s) == count(change.books), qPrintable(QString::fromLatin1(change.what) + u' ' + shownCount(s)));
+            QVERIFY2(shownCount(s) == count(change.books),
+                     qPrintable(QString::fromLatin1(change.what) + u' ' + shownCount(s)));
             QCOMPARE(o.dir.count(), change.books);
         }
         click(s->cmdrep);

@@ -1,8 +1,8 @@
 #include "app/instancelock.h"
 #include "screens/common/datacontrol.h"
 #include "screens/edit/editscreen.h"
-#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
+#include "screens/list/listscreen.h"
 #include "screens/record_panel/recordpanel.h"
 #include "store/booktable.h"
 #include "support/testsupport.h"
@@ -106,8 +106,8 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("shownAfter");
         const QList<std::tuple<const char *, const char *, const char *, const char *>> changes = {
-            {"corrected by another program", "UPDATE tabel SET 書名 = '他で直した' WHERE _rowid_ = 3", "変更されています",
-             "他で直した"},
+            {"corrected by another program", "UPDATE tabel SET 書名 = '他で直した' WHERE _rowid_ = 3",
+             "変更されています", "他で直した"},
             {"deleted by another program", "DELETE FROM tabel WHERE _rowid_ = 3", "削除されています", ""},
             {"deleted, its row number taken by a new book",
              "DELETE FROM tabel WHERE _rowid_ = 3; INSERT INTO tabel (蔵書番号, 書名) VALUES (9, '新しい本')",
@@ -116,8 +116,8 @@ private slots:
         };
         for (const char *action : {"修正", "削除"}) {
             for (const auto &[name, change, reason, after] : changes)
-                QTest::addRow("%s, %s", action, name) << QString::fromUtf8(change) << QString::fromUtf8(reason)
-                                                     << QString::fromUtf8(after);
+                QTest::addRow("%s, %s", action, name)
+                    << QString::fromUtf8(change) << QString::fromUtf8(reason) << QString::fromUtf8(after);
         }
     }
     void writesReachOnlyTheBookSeen()
@@ -154,7 +154,8 @@ private slots:
     {
         Opened<EditScreen> o(numbered(2));
         EditScreen *s = o.screen;
-        runOther({QStringLiteral("sql"), o.dir.dbPath(), QStringLiteral("UPDATE tabel SET 書名 = '他で直した' WHERE _rowid_ = 1")});
+        runOther({QStringLiteral("sql"), o.dir.dbPath(),
+                  QStringLiteral("UPDATE tabel SET 書名 = '他で直した' WHERE _rowid_ = 1")});
         click(s->panel->Command4);
         o.messages.answer(QMessageBox::Yes);
         click(s->Command2);
@@ -175,11 +176,16 @@ private slots:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value"); // an SQL literal
-        QTest::newRow("text that is not UTF-8") << "著者名" << "CAST(X'E3FF41' AS TEXT)";
-        QTest::newRow("a blob") << "出版社" << "X'00FF10'";
-        QTest::newRow("empty text") << "分類" << "''";
-        QTest::newRow("a fraction in the year") << "出版年" << "2001.5";
-        QTest::newRow("U+FEFF first") << "保管場所" << "CAST(X'EFBBBFE6A39A' AS TEXT)";
+        QTest::newRow("text that is not UTF-8") << "著者名"
+                                                << "CAST(X'E3FF41' AS TEXT)";
+        QTest::newRow("a blob") << "出版社"
+                                << "X'00FF10'";
+        QTest::newRow("empty text") << "分類"
+                                    << "''";
+        QTest::newRow("a fraction in the year") << "出版年"
+                                                << "2001.5";
+        QTest::newRow("U+FEFF first") << "保管場所"
+                                      << "CAST(X'EFBBBFE6A39A' AS TEXT)";
     }
     void correctionWritesOnlyWhatChanged()
     {
@@ -244,11 +250,14 @@ private slots:
         QTest::addColumn<bool>("changedElsewhere");
         QTest::addColumn<QString>("fileTitle");
         QTest::addColumn<QString>("shown"); // caption and title after the answer
-        QTest::newRow("はい") << int(QMessageBox::Yes) << false << "保存する題" << "2 本2";
-        QTest::newRow("いいえ") << int(QMessageBox::No) << false << "本1" << "2 本2";
-        QTest::newRow("キャンセル") << int(QMessageBox::Cancel) << false << "本1" << "1 保存する題";
+        QTest::newRow("はい") << int(QMessageBox::Yes) << false << "保存する題"
+                              << "2 本2";
+        QTest::newRow("いいえ") << int(QMessageBox::No) << false << "本1"
+                                << "2 本2";
+        QTest::newRow("キャンセル") << int(QMessageBox::Cancel) << false << "本1"
+                                    << "1 保存する題";
         QTest::newRow("はい, changed by another program") << int(QMessageBox::Yes) << true << "他で直した"
-                                                         << "1 他で直した";
+                                                          << "1 他で直した";
     }
     void changedBookIsSavedDroppedOrKeptOnMoving()
     {
@@ -260,12 +269,14 @@ private slots:
         EditScreen *s = o.screen;
         s->panel->TitleBox->setText(QStringLiteral("保存する題"));
         if (changedElsewhere)
-            runOther({QStringLiteral("sql"), o.dir.dbPath(), QStringLiteral("UPDATE tabel SET 書名 = '他で直した' WHERE _rowid_ = 1")});
+            runOther({QStringLiteral("sql"), o.dir.dbPath(),
+                      QStringLiteral("UPDATE tabel SET 書名 = '他で直した' WHERE _rowid_ = 1")});
         o.messages.answer(QMessageBox::StandardButton(answer));
         QTest::keyClick(s->panel->TitleBox, Qt::Key_PageDown, Qt::ControlModifier);
         QVERIFY(!o.messages.shown.isEmpty());
         QCOMPARE(describe(o.messages.shown[0]),
-                 describe({nullptr, QMessageBox::Question, QStringLiteral("データ修正"), QStringLiteral("変更を保存しますか？"),
+                 describe({nullptr, QMessageBox::Question, QStringLiteral("データ修正"),
+                           QStringLiteral("変更を保存しますか？"),
                            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes}));
         QCOMPARE(o.messages.shown.size(), changedElsewhere ? 2 : 1);
         QCOMPARE(*o.dir.rows()[0][1], fileTitle);
@@ -330,12 +341,14 @@ private slots:
             if (inPlace)
                 runOther({QStringLiteral("rewrite"), o.dir.dbPath(), other});
             else
-                QVERIFY(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(o.dir.dbPath()).constData()) == 0);
+                QVERIFY(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(o.dir.dbPath()).constData())
+                        == 0);
         };
         replace(QStringLiteral("新"));
         click(s->Command4);
         QCOMPARE(o.messages.shown.size(), 1);
-        QVERIFY2(o.messages.shown[0].text.contains(QStringLiteral("置き換えたか変更しました")), qPrintable(o.messages.shown[0].text));
+        QVERIFY2(o.messages.shown[0].text.contains(QStringLiteral("置き換えたか変更しました")),
+                 qPrintable(o.messages.shown[0].text));
         QVERIFY(!QFile::exists(o.dir.path() + QStringLiteral("/ブクレア.xls")));
         QCOMPARE(gridTitles(s), QStringList({"新1", "新2", "新3"}));
 
@@ -369,7 +382,8 @@ private slots:
         }
         QCOMPARE(messages.shown.size(), 2);
         for (const screens::Message &m : messages.shown)
-            QVERIFY2(m.text.contains(QStringLiteral("ファイルが壊れています")) && m.text.contains(dir.dbPath()), qPrintable(m.text));
+            QVERIFY2(m.text.contains(QStringLiteral("ファイルが壊れています")) && m.text.contains(dir.dbPath()),
+                     qPrintable(m.text));
     }
 
     // A generated field named like the row number hides it from the table's
@@ -377,9 +391,10 @@ private slots:
     void generatedFieldNamedRowid()
     {
         AppDir dir;
-        dir.exec(QStringLiteral("DROP TABLE tabel; CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, 出版社 TEXT, "
-                                "出版年 INTEGER, 分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT, "
-                                "rowid INTEGER GENERATED ALWAYS AS (1) VIRTUAL)"));
+        dir.exec(QStringLiteral(
+            "DROP TABLE tabel; CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, 出版社 TEXT, "
+            "出版年 INTEGER, 分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT, "
+            "rowid INTEGER GENERATED ALWAYS AS (1) VIRTUAL)"));
         dir.insert(numbered(3));
         MessageScript messages;
         app::Navigator navigator;

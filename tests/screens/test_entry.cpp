@@ -54,7 +54,8 @@ int inputMethodEnabledIn(QWidget *box)
 
 QString numberTypedAs(const AppDir &dir, const char *field)
 {
-    const QList<Book> typed = dir.rows(QStringLiteral("typeof(%1) <> 'integer' AND %1 IS NOT NULL").arg(QString::fromUtf8(field)));
+    const QList<Book> typed =
+        dir.rows(QStringLiteral("typeof(%1) <> 'integer' AND %1 IS NOT NULL").arg(QString::fromUtf8(field)));
     return typed.isEmpty() ? QString() : QStringLiteral("%1 rows hold text").arg(typed.size());
 }
 
@@ -76,11 +77,17 @@ private slots:
         QTest::addColumn<bool>("enabled");
         for (const char *screen : {"registration", "edit"}) {
             const char *title = QByteArray(screen) == "edit" ? "Text4" : "Text7";
-            for (auto [box, on] : {std::pair{title, true}, {"Text8", true}, {"Text9", true}, {"Text3", false},
-                                   {"Text6", true}, {"Text2", true}, {"Text1", true}})
+            for (auto [box, on] : {std::pair{title, true},
+                                   {"Text8", true},
+                                   {"Text9", true},
+                                   {"Text3", false},
+                                   {"Text6", true},
+                                   {"Text2", true},
+                                   {"Text1", true}})
                 QTest::newRow((QByteArray(screen) + ' ' + box).constData()) << screen << box << on;
         }
-        QTest::newRow("list Text1") << "list" << "Text1" << true;
+        QTest::newRow("list Text1") << "list"
+                                    << "Text1" << true;
     }
     void inputMethodPerBox()
     {
@@ -92,8 +99,8 @@ private slots:
         MessageScript messages;
         app::Navigator navigator;
         QWidget *w = openFromMenu(navigator.menu(), screen == QLatin1String("registration") ? QStringLiteral("新規登録")
-                                                    : screen == QLatin1String("edit")       ? QStringLiteral("修正・削除")
-                                                                                            : QStringLiteral("データ一覧"));
+                                                    : screen == QLatin1String("edit") ? QStringLiteral("修正・削除")
+                                                                                      : QStringLiteral("データ一覧"));
         QVERIFY(w);
         auto *edit = child<QLineEdit>(w, box.toLatin1().constData());
         QCOMPARE(inputMethodEnabledIn(edit), int(enabled));
@@ -132,7 +139,8 @@ private slots:
         QTRY_VERIFY(!year->hasFocus());
         click(form, "Command1");
         settle();
-        QCOMPARE(o.dir.rows(QStringLiteral("出版年 = 1995 AND typeof(出版年) = 'integer' AND 書名 = 'ねこ'")).size(), 1);
+        QCOMPARE(o.dir.rows(QStringLiteral("出版年 = 1995 AND typeof(出版年) = 'integer' AND 書名 = 'ねこ'")).size(),
+                 1);
     }
 
     // Full-width digits, signs and blanks become ASCII as they arrive, by
@@ -148,8 +156,10 @@ private slots:
         QTest::addColumn<QString>("stored");
         const auto row = [](const char *screen, const char *box, const char *how, const char *input, const char *shown,
                             const char *stored) {
-            QTest::newRow(QStringLiteral("%1 %2 %3 %4").arg(screen, box, how, QString::fromUtf8(input)).toUtf8().constData())
-                << screen << box << how << QString::fromUtf8(input) << QString::fromUtf8(shown) << QString::fromUtf8(stored);
+            QTest::newRow(
+                QStringLiteral("%1 %2 %3 %4").arg(screen, box, how, QString::fromUtf8(input)).toUtf8().constData())
+                << screen << box << how << QString::fromUtf8(input) << QString::fromUtf8(shown)
+                << QString::fromUtf8(stored);
         };
         for (const char *screen : {"registration", "edit"}) {
             for (const char *how : {"typed", "pasted", "committed"}) {
@@ -193,7 +203,8 @@ private slots:
             dir.insert({book({"5", "本", nullptr, nullptr, "2000"})});
         MessageScript messages; // the correction's question answered by its default, Yes
         app::Navigator navigator;
-        QWidget *form = openFromMenu(navigator.menu(), edit ? QStringLiteral("修正・削除") : QStringLiteral("新規登録"));
+        QWidget *form =
+            openFromMenu(navigator.menu(), edit ? QStringLiteral("修正・削除") : QStringLiteral("新規登録"));
         QVERIFY(form);
         auto *b = child<QLineEdit>(form, box.toLatin1().constData());
         enter(b, how, input);
@@ -250,27 +261,53 @@ private slots:
         QTest::addColumn<QString>("author");
         QTest::addColumn<QString>("numbers"); // named in the question; empty: no question
         const QList<Book> norway = {book({"1", "ノルウェイの森", "村上春樹"}), book({"2", "風の歌を聴け", "村上春樹"})};
-        QTest::newRow("the same") << norway << "ノルウェイの森" << "村上春樹" << "1";
-        QTest::newRow("half-width kana, a blank") << norway << "ﾉﾙｳｪｲの森" << "村上　春樹" << "1";
-        QTest::newRow("hiragana, blanks") << norway << "のるうぇい の森 " << " 村上 春樹" << "1";
-        QTest::newRow("another author") << norway << "ノルウェイの森" << "村上龍" << "";
-        QTest::newRow("small kana differ") << norway << "ノルウエイの森" << "村上春樹" << "";
-        QTest::newRow("a longer title") << norway << "ノルウェイの森 上" << "村上春樹" << "";
-        QTest::newRow("voiced kana differ") << QList<Book>{book({"3", "ガイド", "山田"})} << "カイド" << "山田" << "";
+        QTest::newRow("the same") << norway << "ノルウェイの森"
+                                  << "村上春樹"
+                                  << "1";
+        QTest::newRow("half-width kana, a blank") << norway << "ﾉﾙｳｪｲの森"
+                                                  << "村上　春樹"
+                                                  << "1";
+        QTest::newRow("hiragana, blanks") << norway << "のるうぇい の森 "
+                                          << " 村上 春樹"
+                                          << "1";
+        QTest::newRow("another author") << norway << "ノルウェイの森"
+                                        << "村上龍"
+                                        << "";
+        QTest::newRow("small kana differ") << norway << "ノルウエイの森"
+                                           << "村上春樹"
+                                           << "";
+        QTest::newRow("a longer title") << norway << "ノルウェイの森 上"
+                                        << "村上春樹"
+                                        << "";
+        QTest::newRow("voiced kana differ") << QList<Book>{book({"3", "ガイド", "山田"})} << "カイド"
+                                            << "山田"
+                                            << "";
         QTest::newRow("case and width") << QList<Book>{book({"4", "Qt Programming", "BLANCHETTE"})}
-                                        << "ｑｔ ｐｒｏｇｒａｍｍｉｎｇ" << "Blanchette" << "4";
-        QTest::newRow("no author on either") << QList<Book>{book({"5", "万葉集"})} << "万葉集" << "" << "5";
-        QTest::newRow("an empty title is no book to compare") << QList<Book>{book({"6", ""}), book({"7", nullptr})} << ""
-                                                              << "" << "";
+                                        << "ｑｔ ｐｒｏｇｒａｍｍｉｎｇ"
+                                        << "Blanchette"
+                                        << "4";
+        QTest::newRow("no author on either") << QList<Book>{book({"5", "万葉集"})} << "万葉集"
+                                             << ""
+                                             << "5";
+        QTest::newRow("an empty title is no book to compare")
+            << QList<Book>{book({"6", ""}), book({"7", nullptr})} << ""
+            << ""
+            << "";
         QTest::newRow("a book without a number")
-            << QList<Book>{book({nullptr, "吾輩は猫である", "夏目漱石"})} << "吾輩は猫である" << "夏目漱石" << "なし";
+            << QList<Book>{book({nullptr, "吾輩は猫である", "夏目漱石"})} << "吾輩は猫である"
+            << "夏目漱石"
+            << "なし";
         QTest::newRow("four of them") << QList<Book>{book({"11", "本", "著者"}), book({"12", "本", "著者"}),
-                                                    book({"13", "ホン", "著者"}), book({"14", "ﾎﾝ", "著者"})}
-                                      << "ほん" << "著者" << "13、14";
-        QTest::newRow("four of them, listed") << QList<Book>{book({"11", "ほん", "著者"}), book({"12", "本", "著者"}),
-                                                            book({"13", "ホン", "著者"}), book({"14", "ﾎﾝ", "著者"}),
-                                                            book({"15", "ほん", "著者"})}
-                                              << "ほん" << "著者" << "11、13、14…";
+                                                     book({"13", "ホン", "著者"}), book({"14", "ﾎﾝ", "著者"})}
+                                      << "ほん"
+                                      << "著者"
+                                      << "13、14";
+        QTest::newRow("four of them, listed")
+            << QList<Book>{book({"11", "ほん", "著者"}), book({"12", "本", "著者"}), book({"13", "ホン", "著者"}),
+                           book({"14", "ﾎﾝ", "著者"}), book({"15", "ほん", "著者"})}
+            << "ほん"
+            << "著者"
+            << "11、13、14…";
     }
     void sameBookAsked()
     {
@@ -296,10 +333,11 @@ private slots:
             }
             QCOMPARE(o.messages.shown.size(), 1);
             const screens::Message &m = o.messages.shown[0];
-            QCOMPARE(describe(m), describe({form, QMessageBox::Question, QStringLiteral("新規登録"),
-                                            QStringLiteral("同じ書名・著者名の本が登録されています（蔵書番号 %1）。登録しますか？")
-                                                .arg(numbers),
-                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No}));
+            QCOMPARE(describe(m),
+                     describe({form, QMessageBox::Question, QStringLiteral("新規登録"),
+                               QStringLiteral("同じ書名・著者名の本が登録されています（蔵書番号 %1）。登録しますか？")
+                                   .arg(numbers),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No}));
             if (answer == QMessageBox::No) {
                 QCOMPARE(visibleWindow(QStringLiteral("Main")), form);
                 for (int i = 0; i < 8; ++i) {

@@ -2,8 +2,8 @@
 #include "screens/common/datacontrol.h"
 #include "screens/edit/editscreen.h"
 #include "screens/list/booktablemodel.h"
-#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
+#include "screens/list/listscreen.h"
 #include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/registration/registrationscreen.h"
@@ -52,7 +52,8 @@ QByteArray fileBytes(const QString &path)
 // Every file and folder in the application directory, hidden ones too.
 QStringList entries(const AppDir &dir)
 {
-    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(dir.path())
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // The words in Latin letters of a message, beyond the file's path and the
@@ -103,7 +104,8 @@ void scrollTo(ListScreen *s, int row)
 void screenshot(QWidget *w, const char *name)
 {
     if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS"))
-        w->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + u'/' + QLatin1String(name) + QStringLiteral(".png"));
+        w->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + u'/' + QLatin1String(name)
+                       + QStringLiteral(".png"));
 }
 
 void move(EditScreen *s, const char *button) { click(s->Data1, button); }
@@ -341,11 +343,16 @@ private slots:
     {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("truncated") << "truncated" << "ファイルが壊れています";
-        QTest::newRow("random bytes in the table's pages") << "scrambled" << "ファイルが壊れています";
-        QTest::newRow("zero length") << "empty" << "ファイルが空です";
-        QTest::newRow("a folder") << "folder" << "ファイルではなくフォルダーです";
-        QTest::newRow("a device") << "device" << "通常のファイルではありません";
+        QTest::newRow("truncated") << "truncated"
+                                   << "ファイルが壊れています";
+        QTest::newRow("random bytes in the table's pages") << "scrambled"
+                                                           << "ファイルが壊れています";
+        QTest::newRow("zero length") << "empty"
+                                     << "ファイルが空です";
+        QTest::newRow("a folder") << "folder"
+                                  << "ファイルではなくフォルダーです";
+        QTest::newRow("a device") << "device"
+                                  << "通常のファイルではありません";
     }
     void damagedFileWhileOpening()
     {
@@ -451,8 +458,9 @@ private slots:
     void rowidFieldOfTheTableOwn()
     {
         AppDir dir;
-        dir.exec(QStringLiteral("DROP TABLE tabel; CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, "
-                                "出版社 TEXT, 出版年 INTEGER, 分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT, rowid INTEGER)"));
+        dir.exec(QStringLiteral(
+            "DROP TABLE tabel; CREATE TABLE tabel (蔵書番号 INTEGER, 書名 TEXT, 著者名 TEXT, "
+            "出版社 TEXT, 出版年 INTEGER, 分類 TEXT, 保管場所 TEXT, 貸出 TEXT, キーワード TEXT, rowid INTEGER)"));
         dir.insert(numbered(4));
         dir.exec(QStringLiteral("UPDATE tabel SET rowid = 2"));
         MessageScript messages;
@@ -481,13 +489,20 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored"); // "" when refused
-        QTest::newRow("2^63") << "9223372036854775808" << "";
-        QTest::newRow("1e400") << "1e400" << "";
-        QTest::newRow("20 digits") << "12.345678901234567890" << "";
-        QTest::newRow("007") << "007" << "7";
-        QTest::newRow("+5") << "+5" << "5";
-        QTest::newRow("1.0") << "1.0" << "1";
-        QTest::newRow("largest") << "9223372036854775807" << "9223372036854775807";
+        QTest::newRow("2^63") << "9223372036854775808"
+                              << "";
+        QTest::newRow("1e400") << "1e400"
+                               << "";
+        QTest::newRow("20 digits") << "12.345678901234567890"
+                                   << "";
+        QTest::newRow("007") << "007"
+                             << "7";
+        QTest::newRow("+5") << "+5"
+                            << "5";
+        QTest::newRow("1.0") << "1.0"
+                             << "1";
+        QTest::newRow("largest") << "9223372036854775807"
+                                 << "9223372036854775807";
     }
     void numbersAreKeptExactly()
     {
@@ -500,7 +515,8 @@ private slots:
         settle();
         if (stored.isEmpty()) {
             QCOMPARE(o.messages.shown.size(), 1);
-            checkFailure(o.messages.shown[0], o.dir, QStringLiteral("「%1」は項目「蔵書番号」に正確に入れられない数値です").arg(typed));
+            checkFailure(o.messages.shown[0], o.dir,
+                         QStringLiteral("「%1」は項目「蔵書番号」に正確に入れられない数値です").arg(typed));
             QCOMPARE(o.screen->panel->Text6->text(), typed);
             QVERIFY(o.screen->isVisible());
             QCOMPARE(o.dir.count(), 0);
@@ -514,7 +530,8 @@ private slots:
             o.messages.answer(QMessageBox::Yes);
             click(edit->Command2);
             QCOMPARE(o.messages.shown.size(), 2);
-            checkFailure(o.messages.shown[1], o.dir, QStringLiteral("「1e400」は項目「出版年」に正確に入れられない数値です"));
+            checkFailure(o.messages.shown[1], o.dir,
+                         QStringLiteral("「1e400」は項目「出版年」に正確に入れられない数値です"));
             QCOMPARE(edit->panel->Text3->text(), QStringLiteral("1e400"));
             QCOMPARE(o.dir.rows()[0][4], std::nullopt);
         }
@@ -532,8 +549,9 @@ private slots:
         click(o.screen->Command1);
         settle();
         QVERIFY(o.messages.shown.isEmpty());
-        QCOMPARE(o.dir.rows(), QList<Book>({Book({std::nullopt, tricky, QStringLiteral("x\uFFFDy\uFFFDz"), std::nullopt,
-                                                  std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt})}));
+        QCOMPARE(o.dir.rows(),
+                 QList<Book>({Book({std::nullopt, tricky, QStringLiteral("x\uFFFDy\uFFFDz"), std::nullopt, std::nullopt,
+                                    std::nullopt, std::nullopt, std::nullopt, std::nullopt})}));
         auto *edit = openFromMenu<EditScreen>(o.menu);
         QCOMPARE(title(edit), tricky);
     }

@@ -1,5 +1,5 @@
-#include "screens/list/listscreen.h"
 #include "screens/list/grid.h"
+#include "screens/list/listscreen.h"
 #include "support/testsupport.h"
 
 #include <QHeaderView>
@@ -70,11 +70,13 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("tooltip");
         QTest::newRow("cut off by the column") << kPlace << kPlace;
-        QTest::newRow("markup shown as text") << "<b>太字</b> & 1 < 2" << "&lt;b&gt;太字&lt;/b&gt; &amp; 1 &lt; 2";
+        QTest::newRow("markup shown as text") << "<b>太字</b> & 1 < 2"
+                                              << "&lt;b&gt;太字&lt;/b&gt; &amp; 1 &lt; 2";
         const QString huge = QStringLiteral("あ").repeated(100000);
         QTest::newRow("a huge text by its beginning")
             << huge << QString(huge.left(screens::TextBox::EditableLength) + u'…');
-        QTest::newRow("an empty cell, none") << "" << "";
+        QTest::newRow("an empty cell, none") << ""
+                                             << "";
     }
     void tooltipShowsTheWholeText()
     {

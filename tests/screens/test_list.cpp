@@ -1,8 +1,8 @@
-#include "store/module1.h"
-#include "screens/list/listscreen.h"
-#include "screens/list/grid.h"
-#include "screens/menu/startmenu.h"
 #include "screens/common/datacontrol.h"
+#include "screens/list/grid.h"
+#include "screens/list/listscreen.h"
+#include "screens/menu/startmenu.h"
+#include "store/module1.h"
 #include "support/testsupport.h"
 
 #include <QClipboard>
@@ -81,7 +81,7 @@ private slots:
     void opensWithCountAndOrder()
     {
         Opened<ListScreen> o({book({"10", "十"}), book({"9", "九"}), book({"100", "百"}), book({"2", "二"}),
-                      book({nullptr, "番号なし"})});
+                              book({nullptr, "番号なし"})});
         ListScreen *screen = o.screen;
         QCOMPARE(shownCount(screen), count(5));
         QVERIFY(!screen->Text2->isVisible() && !screen->Data1->isVisible());
@@ -120,16 +120,36 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("keyword");
         QTest::addColumn<QStringList>("numbers");
-        QTest::newRow("書名") << "Command14" << "書名" << "夏" << QStringList({"187"});
-        QTest::newRow("著者名") << "Command12" << "著者名" << "鈴木" << QStringList({"303"});
-        QTest::newRow("出版社") << "Command13" << "出版社" << "青葉" << QStringList({"101"});
-        QTest::newRow("出版年") << "Command6" << "出版年" << "87" << QStringList({"101"});
-        QTest::newRow("分類") << "Command8" << "分類" << "歴史" << QStringList({"187"});
-        QTest::newRow("蔵書番号") << "Command10" << "蔵書番号" << "3" << QStringList({"303"});
-        QTest::newRow("設定キー") << "Command7" << "キーワード" << "サイン" << QStringList({"303"});
-        QTest::newRow("貸出の状態 中") << "Command9" << "貸出" << "中" << QStringList({"187"});
-        QTest::newRow("貸出の状態 可") << "Command9" << "貸出" << "可" << QStringList({"101", "303"});
-        QTest::newRow("保管場所") << "Command11" << "保管場所" << "居間" << QStringList({"187"});
+        QTest::newRow("書名") << "Command14"
+                              << "書名"
+                              << "夏" << QStringList({"187"});
+        QTest::newRow("著者名") << "Command12"
+                                << "著者名"
+                                << "鈴木" << QStringList({"303"});
+        QTest::newRow("出版社") << "Command13"
+                                << "出版社"
+                                << "青葉" << QStringList({"101"});
+        QTest::newRow("出版年") << "Command6"
+                                << "出版年"
+                                << "87" << QStringList({"101"});
+        QTest::newRow("分類") << "Command8"
+                              << "分類"
+                              << "歴史" << QStringList({"187"});
+        QTest::newRow("蔵書番号") << "Command10"
+                                  << "蔵書番号"
+                                  << "3" << QStringList({"303"});
+        QTest::newRow("設定キー") << "Command7"
+                                  << "キーワード"
+                                  << "サイン" << QStringList({"303"});
+        QTest::newRow("貸出の状態 中") << "Command9"
+                                       << "貸出"
+                                       << "中" << QStringList({"187"});
+        QTest::newRow("貸出の状態 可") << "Command9"
+                                       << "貸出"
+                                       << "可" << QStringList({"101", "303"});
+        QTest::newRow("保管場所") << "Command11"
+                                  << "保管場所"
+                                  << "居間" << QStringList({"187"});
     }
     void eachButtonSearchesItsField()
     {
@@ -169,13 +189,16 @@ private slots:
         QTest::newRow("apostrophe") << "O'Brien" << QStringList({"O'Brienの海"});
         QTest::newRow("lone apostrophe") << "'" << QStringList({"O'Brienの海"});
         QTest::newRow("statement text") << "*'; drop table tabel; --" << QStringList();
-        QTest::newRow("empty") << "" << QStringList({"猫の手帖", "犬の手帖", "手帖", "A1B", "A2B", "AXB", "[注]", "O'Brienの海"});
+        QTest::newRow("empty") << ""
+                               << QStringList(
+                                      {"猫の手帖", "犬の手帖", "手帖", "A1B", "A2B", "AXB", "[注]", "O'Brienの海"});
     }
     void keywordPatterns()
     {
         QFETCH(QString, keyword);
         QFETCH(QStringList, titles);
-        const char *const bookTitles[] = {"猫の手帖", "犬の手帖", "手帖", "A1B", "A2B", "AXB", "[注]", "O'Brienの海", nullptr};
+        const char *const bookTitles[] = {"猫の手帖", "犬の手帖", "手帖",        "A1B",  "A2B",
+                                          "AXB",      "[注]",     "O'Brienの海", nullptr};
         QList<Book> books;
         for (const char *t : bookTitles)
             books << book({QByteArray::number(books.size() + 1).constData(), t, "題名のない本"});
@@ -312,7 +335,8 @@ private slots:
         clickCell(0, 0);
         clickCell(1, 2, Qt::ShiftModifier);
         QTest::keyClick(fg, Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("101\t春の海\t山田花子\n187\t夏の森と青葉\t佐藤健一"));
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QStringLiteral("101\t春の海\t山田花子\n187\t夏の森と青葉\t佐藤健一"));
         // Cells picked one by one keep their places.
         clickCell(0, 0);
         clickCell(2, 7, Qt::ControlModifier);
@@ -323,7 +347,9 @@ private slots:
         QTest::keyClick(fg, Qt::Key_C, Qt::ControlModifier);
         const QStringList lines = QApplication::clipboard()->text().split(u'\n');
         QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[2], QStringLiteral("303\t星の歴史\t鈴木一郎、中村明\t北斗社\t1995\t4 自然科学・医学\t納戸\t可\tサイン本 居間"));
+        QCOMPARE(
+            lines[2],
+            QStringLiteral("303\t星の歴史\t鈴木一郎、中村明\t北斗社\t1995\t4 自然科学・医学\t納戸\t可\tサイン本 居間"));
         if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS"))
             screen->grab().save(qEnvironmentVariable("BUKUREA_SCREENSHOTS") + QStringLiteral("/list.png"));
     }

@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -15,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -32,17 +32,19 @@ class TestMenuBar : public QObject {
             : Opened({book({"1", "吾輩は猫である", "夏目漱石", "大倉書店", "1905", "9 文学", "書斎", "可", "猫"}),
                       book({"2", "坊っちゃん", "夏目漱石", nullptr, "1906"})},
                      choice)
-        {
-        }
+        {}
     };
 
     static void addScreens()
     {
         QTest::addColumn<QString>("choice");
         QTest::addColumn<QString>("helpItem");
-        QTest::newRow("Main") << "新規登録" << "mnuhlo";
-        QTest::newRow("Main2") << "修正・削除" << "nmuhlo";
-        QTest::newRow("db") << "データ一覧" << "mnuhlo";
+        QTest::newRow("Main") << "新規登録"
+                              << "mnuhlo";
+        QTest::newRow("Main2") << "修正・削除"
+                               << "nmuhlo";
+        QTest::newRow("db") << "データ一覧"
+                            << "mnuhlo";
     }
 
 private slots:
@@ -66,11 +68,11 @@ private slots:
         };
         // The CSV items above the exit command, a separator before it.
         QCOMPARE(texts(child<QMenu>(o.screen, "mnufile")),
-                 QStringList({"mnucsvout=CSV ファイルに書き出す(&E)...", "mnucsvin=CSV ファイルから取り込む(&I)...", "=",
-                              "mnuend=アプリケーションの終了(&X)"}));
+                 QStringList({"mnucsvout=CSV ファイルに書き出す(&E)...", "mnucsvin=CSV ファイルから取り込む(&I)...",
+                              "=", "mnuend=アプリケーションの終了(&X)"}));
         QVERIFY(child<QMenu>(o.screen, "mnufile")->actions()[2]->isSeparator());
-        QCOMPARE(texts(child<QMenu>(o.screen, "mnuhlp")),
-                 QStringList({helpItem + QStringLiteral("=ヘルプを開く(&O)"), QStringLiteral("mnuver=バージョン情報(&V)")}));
+        QCOMPARE(texts(child<QMenu>(o.screen, "mnuhlp")), QStringList({helpItem + QStringLiteral("=ヘルプを開く(&O)"),
+                                                                       QStringLiteral("mnuver=バージョン情報(&V)")}));
     }
 
     void exitEndsTheApplication_data() { addScreens(); }

@@ -1,7 +1,7 @@
+#include "screens/common/datacontrol.h"
 #include "screens/menu/startmenu.h"
 #include "screens/record_panel/recordpanel.h"
 #include "screens/registration/registrationscreen.h"
-#include "screens/common/datacontrol.h"
 #include "store/backup.h"
 #include "support/testsupport.h"
 
@@ -19,10 +19,11 @@ namespace {
 
 // The boxes of the panel on this screen in focus order, and the column of
 // the field each one writes.
-constexpr std::pair<const char *, int> boxes[] = {{"Text7", 1}, {"Text8", 2}, {"Text9", 3}, {"Text3", 4},
+constexpr std::pair<const char *, int> boxes[] = {{"Text7", 1},  {"Text8", 2}, {"Text9", 3}, {"Text3", 4},
                                                   {"Combo1", 5}, {"Text6", 0}, {"Text2", 8}, {"Text1", 6}};
 
-const QStringList aBook = {"吾輩は猫である", "夏目漱石", "岩波書店", "1905", "9 文学", "42", "猫　名前はまだ無い", "書斎 2段目"};
+const QStringList aBook = {"吾輩は猫である", "夏目漱石", "岩波書店",           "1905",
+                           "9 文学",         "42",       "猫　名前はまだ無い", "書斎 2段目"};
 
 void fill(RegistrationScreen *form, const QStringList &typed)
 {
@@ -85,7 +86,7 @@ private slots:
             const char *name, *text; // caption or title; null: not checked
             screens::Twips at;
             QColor background; // invalid: not checked
-            double points; // 0: not checked
+            double points;     // 0: not checked
             bool bold = false, centred = false;
             char ime = ' '; // '+' on, '-' off, ' ' left as it is
         };
@@ -146,8 +147,8 @@ private slots:
         for (int i = 0; i < combo->count(); ++i)
             items << combo->itemText(i);
         QCOMPARE(items, QStringList({"0 年鑑・百科事典・図書館", "1 哲学・宗教", "2 歴史・伝記・地理",
-                                     "3 社会科学・風俗・軍事・教育", "4 自然科学・医学", "5 技術・家庭",
-                                     "6 産業・交通", "7 芸術・体育", "8 言語", "9 文学"}));
+                                     "3 社会科学・風俗・軍事・教育", "4 自然科学・医学", "5 技術・家庭", "6 産業・交通",
+                                     "7 芸術・体育", "8 言語", "9 文学"}));
         auto *data = child<screens::DataControl>(form, "Data1");
         QVERIFY(data->caption() == QStringLiteral("新規登録") && data->isVisible() && !data->isEnabled());
         QVERIFY(!child<QLabel>(form, "Label5")->isVisibleTo(form));
@@ -155,7 +156,7 @@ private slots:
             QCOMPARE(edit->maxLength(), std::numeric_limits<int>::max());
 
         QCOMPARE(tabWalk(12), QStringList({"Text7", "Text8", "Text9", "Text3", "Combo1", "Text6", "Text2", "Command3",
-                                       "Command4", "Text1", "Command1", "Command2", "Text7"}));
+                                           "Command4", "Text1", "Command1", "Command2", "Text7"}));
 
         if (qEnvironmentVariableIsSet("BUKUREA_SCREENSHOTS")) {
             fill(form, aBook);
@@ -173,18 +174,23 @@ private slots:
         QTest::addColumn<QString>("lending");   // stored; "" is NULL
         QStringList fromList = aBook;
         fromList[4].clear();
-        QTest::newRow("chosen category, lent out") << fromList << 9 << "中" << "中";
+        QTest::newRow("chosen category, lent out") << fromList << 9 << "中"
+                                                   << "中";
         // "9" stays "9": typed text is never completed into a list item.
         QTest::newRow("hand-typed category, no lending button")
-            << QStringList{"ノルウェイの森", "村上春樹", "講談社", "1987", "9", "7", "小説", "居間"} << -1 << "" << "";
-        QTest::newRow("lent out, then available") << aBook << -1 << "中可" << "可";
+            << QStringList{"ノルウェイの森", "村上春樹", "講談社", "1987", "9", "7", "小説", "居間"} << -1 << ""
+            << "";
+        QTest::newRow("lent out, then available") << aBook << -1 << "中可"
+                                                  << "可";
         QTest::newRow("apostrophes and wildcards")
             << QStringList{"O'Reilly's *Qt* 100%", "it''s", "[a-z]_?", "'", "分類 '*'", "1'", "%", "#"} << -1 << "可"
             << "可";
         const QString longText = QStringLiteral("あいうえお").repeated(2000);
         QTest::newRow("10,000 characters")
-            << QStringList{longText, "", "", "", longText, "", longText, longText} << -1 << "" << "";
-        QTest::newRow("every box empty") << QStringList(8) << -1 << "" << "";
+            << QStringList{longText, "", "", "", longText, "", longText, longText} << -1 << ""
+            << "";
+        QTest::newRow("every box empty") << QStringList(8) << -1 << ""
+                                         << "";
     }
     void savesWhatWasTyped()
     {
@@ -315,7 +321,8 @@ private slots:
     // The data control is shown disabled: it never leaves the new book.
     void dataControlCannotMove()
     {
-        Opened<RegistrationScreen> o({book({"1", "一冊目", nullptr, nullptr, nullptr, nullptr, nullptr, "中"}), book({"2", "二冊目"})});
+        Opened<RegistrationScreen> o(
+            {book({"1", "一冊目", nullptr, nullptr, nullptr, nullptr, nullptr, "中"}), book({"2", "二冊目"})});
         RegistrationScreen *form = o.screen;
         typeText(child<QLineEdit>(form, "Text7"), QStringLiteral("新しい本"));
         for (const char *move : {"first", "next", "last", "previous"}) {
@@ -327,7 +334,7 @@ private slots:
         settle();
         QVERIFY(o.messages.shown.isEmpty());
         QCOMPARE(o.dir.rows(), QList<Book>({book({"1", "一冊目", nullptr, nullptr, nullptr, nullptr, nullptr, "中"}),
-                                          book({"2", "二冊目"}), book({nullptr, "新しい本"})}));
+                                            book({"2", "二冊目"}), book({nullptr, "新しい本"})}));
     }
 };
 

@@ -72,53 +72,103 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString recreated = QStringLiteral("CREATE TABLE old AS SELECT * FROM tabel; DROP TABLE tabel; ")
                                   + store::createTableStatement();
-        const QString kafka = QStringLiteral("INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (4, '海辺のカフカ', '村上春樹')");
-        QTest::newRow("own insert, nobody else") << kafka << "sql" << "" << "海辺の かふか" << "村上 春樹" << "4";
-        QTest::newRow("own title correction") << "UPDATE tabel SET 書名 = 'ﾉﾙｳｪｲの森' WHERE 蔵書番号 = 2" << "sql" << ""
-                                              << "ノルウェイの森" << "村上春樹" << "1、2";
-        QTest::newRow("own deletion") << "DELETE FROM tabel WHERE 蔵書番号 = 1" << "sql" << "" << "ノルウェイの森"
-                                      << "村上春樹" << "";
-        QTest::newRow("own row number change") << "UPDATE tabel SET rowid = 50 WHERE 蔵書番号 = 1" << "sql" << ""
-                                               << "ノルウェイの森" << "村上春樹" << "1";
-        QTest::newRow("another inserts") << kafka << "sql"
-                                         << "INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (9, 'ﾉﾙｳｪｲの森', '村上 春樹')"
-                                         << "ノルウェイの森" << "村上春樹" << "1、9";
-        QTest::newRow("another corrects a title to it")
-            << kafka << "sql" << "UPDATE tabel SET 書名 = 'のるうぇいの森' WHERE 蔵書番号 = 2" << "ノルウェイの森"
-            << "村上春樹" << "1、2";
+        const QString kafka =
+            QStringLiteral("INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (4, '海辺のカフカ', '村上春樹')");
+        QTest::newRow("own insert, nobody else") << kafka << "sql"
+                                                 << ""
+                                                 << "海辺の かふか"
+                                                 << "村上 春樹"
+                                                 << "4";
+        QTest::newRow("own title correction") << "UPDATE tabel SET 書名 = 'ﾉﾙｳｪｲの森' WHERE 蔵書番号 = 2"
+                                              << "sql"
+                                              << ""
+                                              << "ノルウェイの森"
+                                              << "村上春樹"
+                                              << "1、2";
+        QTest::newRow("own deletion") << "DELETE FROM tabel WHERE 蔵書番号 = 1"
+                                      << "sql"
+                                      << ""
+                                      << "ノルウェイの森"
+                                      << "村上春樹"
+                                      << "";
+        QTest::newRow("own row number change") << "UPDATE tabel SET rowid = 50 WHERE 蔵書番号 = 1"
+                                               << "sql"
+                                               << ""
+                                               << "ノルウェイの森"
+                                               << "村上春樹"
+                                               << "1";
+        QTest::newRow("another inserts")
+            << kafka << "sql"
+            << "INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (9, 'ﾉﾙｳｪｲの森', '村上 春樹')"
+            << "ノルウェイの森"
+            << "村上春樹"
+            << "1、9";
+        QTest::newRow("another corrects a title to it") << kafka << "sql"
+                                                        << "UPDATE tabel SET 書名 = 'のるうぇいの森' WHERE 蔵書番号 = 2"
+                                                        << "ノルウェイの森"
+                                                        << "村上春樹"
+                                                        << "1、2";
         QTest::newRow("another corrects the author away") << kafka << "sql"
                                                           << "UPDATE tabel SET 著者名 = '村上龍' WHERE 蔵書番号 = 1"
-                                                          << "ノルウェイの森" << "村上春樹" << "";
-        QTest::newRow("another deletes our new book") << kafka << "sql" << "DELETE FROM tabel WHERE 蔵書番号 = 4"
-                                                      << "海辺のカフカ" << "村上春樹" << "";
+                                                          << "ノルウェイの森"
+                                                          << "村上春樹"
+                                                          << "";
+        QTest::newRow("another deletes our new book") << kafka << "sql"
+                                                      << "DELETE FROM tabel WHERE 蔵書番号 = 4"
+                                                      << "海辺のカフカ"
+                                                      << "村上春樹"
+                                                      << "";
         QTest::newRow("another reuses a row number")
             << kafka << "sql"
             << "DELETE FROM tabel WHERE 蔵書番号 = 3; INSERT INTO tabel (rowid, 蔵書番号, 書名, 著者名) VALUES (3, 7, "
                "'海辺のカフカ', '村上春樹')"
-            << "海辺のカフカ" << "村上春樹" << "7、4";
-        QTest::newRow("another moves a row") << kafka << "sql" << "UPDATE tabel SET rowid = 100 WHERE 蔵書番号 = 4"
-                                             << "海辺のカフカ" << "村上春樹" << "4";
+            << "海辺のカフカ"
+            << "村上春樹"
+            << "7、4";
+        QTest::newRow("another moves a row") << kafka << "sql"
+                                             << "UPDATE tabel SET rowid = 100 WHERE 蔵書番号 = 4"
+                                             << "海辺のカフカ"
+                                             << "村上春樹"
+                                             << "4";
         QTest::newRow("another empties the table and adds") << kafka << "sql"
                                                             << "DELETE FROM tabel; INSERT INTO tabel (蔵書番号, 書名, "
                                                                "著者名) VALUES (5, '海辺のカフカ', '村上春樹')"
-                                                            << "海辺のカフカ" << "村上春樹" << "5";
+                                                            << "海辺のカフカ"
+                                                            << "村上春樹"
+                                                            << "5";
         QTest::newRow("another makes the table anew, rows renumbered")
             << kafka << "sql"
-            << recreated + "; INSERT INTO tabel SELECT * FROM old ORDER BY 蔵書番号 DESC; DROP TABLE old; "
-                           "UPDATE tabel SET 書名 = '風の歌を聴け' WHERE 蔵書番号 = 1"
-            << "風の歌を聴け" << "村上春樹" << "2、1";
+            << recreated
+                   + "; INSERT INTO tabel SELECT * FROM old ORDER BY 蔵書番号 DESC; DROP TABLE old; "
+                     "UPDATE tabel SET 書名 = '風の歌を聴け' WHERE 蔵書番号 = 1"
+            << "風の歌を聴け"
+            << "村上春樹"
+            << "2、1";
         QTest::newRow("another writes with a write-ahead log, then leaves it")
-            << kafka << "wal" << "INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (9, 'ノルウェイの森', '村上春樹')"
-            << "ノルウェイの森" << "村上春樹" << "1、9";
+            << kafka << "wal"
+            << "INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (9, 'ノルウェイの森', '村上春樹')"
+            << "ノルウェイの森"
+            << "村上春樹"
+            << "1、9";
         QTest::newRow("another keeps a write-ahead log")
-            << kafka << "wal-kept" << "INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (9, 'ノルウェイの森', '村上春樹')"
-            << "ノルウェイの森" << "村上春樹" << "1、9";
+            << kafka << "wal-kept"
+            << "INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (9, 'ノルウェイの森', '村上春樹')"
+            << "ノルウェイの森"
+            << "村上春樹"
+            << "1、9";
         // The copy and our file both had one write since the copy was
         // taken: their counters agree, their books do not.
         QTest::newRow("a copy changed elsewhere put in place")
-            << kafka << "copy" << "INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (8, '海辺のカフカ', '村上春樹')"
-            << "海辺のカフカ" << "村上春樹" << "8";
-        QTest::newRow("an older copy put in place") << kafka << "copy" << "" << "海辺のカフカ" << "村上春樹" << "";
+            << kafka << "copy"
+            << "INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (8, '海辺のカフカ', '村上春樹')"
+            << "海辺のカフカ"
+            << "村上春樹"
+            << "8";
+        QTest::newRow("an older copy put in place") << kafka << "copy"
+                                                    << ""
+                                                    << "海辺のカフカ"
+                                                    << "村上春樹"
+                                                    << "";
     }
     void staleIndexNeverAnswersWrongly()
     {
@@ -172,10 +222,12 @@ private slots:
         auto c = store::Connection::open(dir.dbPath());
         QCOMPARE(ask(*c, QStringLiteral("ノルウェイの森"), QStringLiteral("村上春樹")), QStringLiteral("1"));
         runOther({QStringLiteral("sql"), dir.dbPath(),
-                  QStringLiteral("CREATE TABLE old AS SELECT * FROM tabel; DROP TABLE tabel; ") + store::createTableStatement()
+                  QStringLiteral("CREATE TABLE old AS SELECT * FROM tabel; DROP TABLE tabel; ")
+                      + store::createTableStatement()
                       + QStringLiteral("; INSERT INTO tabel SELECT * FROM old; DROP TABLE old")});
         QCOMPARE(ask(*c, QStringLiteral("ノルウェイの森"), QStringLiteral("村上春樹")), QStringLiteral("1"));
-        ownWrite(*c, QStringLiteral("INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (2, 'ノルウェイの森', '村上春樹')"));
+        ownWrite(*c,
+                 QStringLiteral("INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (2, 'ノルウェイの森', '村上春樹')"));
         QCOMPARE(ask(*c, QStringLiteral("ノルウェイの森"), QStringLiteral("村上春樹")), QStringLiteral("1、2"));
         auto other = store::Connection::open(dir.dbPath());
         QCOMPARE(ask(*other, QStringLiteral("ノルウェイの森"), QStringLiteral("村上春樹")), QStringLiteral("1、2"));
@@ -204,8 +256,9 @@ private slots:
 
         // Another program is writing: the index cannot be rebuilt now, and
         // every book is read instead.
-        runOther({QStringLiteral("sql"), dir.dbPath(),
-                  QStringLiteral("INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (2, 'ノルウェイの森', '村上春樹')")});
+        runOther(
+            {QStringLiteral("sql"), dir.dbPath(),
+             QStringLiteral("INSERT INTO tabel (蔵書番号, 書名, 著者名) VALUES (2, 'ノルウェイの森', '村上春樹')")});
         sqlite3 *writer = nullptr;
         QCOMPARE(sqlite3_open(dir.dbPath().toUtf8().constData(), &writer), SQLITE_OK);
         QCOMPARE(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);

@@ -45,7 +45,8 @@ private slots:
     void otherTextsDoNothing_data()
     {
         QTest::addColumn<QString>("text");
-        for (const char *t : {"プルダウンで選択してください", "", " 終了", "終了 ", "データ一覧　", "新規", "ﾃﾞｰﾀ一覧", "修正･削除"})
+        for (const char *t :
+             {"プルダウンで選択してください", "", " 終了", "終了 ", "データ一覧　", "新規", "ﾃﾞｰﾀ一覧", "修正･削除"})
             QTest::newRow(t) << QString::fromUtf8(t);
     }
     void otherTextsDoNothing()
@@ -70,9 +71,12 @@ private slots:
     {
         QTest::addColumn<QString>("choice");
         QTest::addColumn<QString>("screen");
-        QTest::newRow("register") << "新規登録" << "Main";
-        QTest::newRow("edit") << "修正・削除" << "Main2";
-        QTest::newRow("list") << "データ一覧" << "db";
+        QTest::newRow("register") << "新規登録"
+                                  << "Main";
+        QTest::newRow("edit") << "修正・削除"
+                              << "Main2";
+        QTest::newRow("list") << "データ一覧"
+                              << "db";
     }
     void choicesOpenTheirScreen()
     {
@@ -169,7 +173,8 @@ private slots:
         QTest::mouseClick(menu.Command3, Qt::LeftButton);
         QTest::mouseClick(menu.Command3, Qt::LeftButton);
         QDir::setCurrent(before);
-        QCOMPARE(shell.opened, QList<QUrl>({QUrl::fromLocalFile(page.fileName()), QUrl::fromLocalFile(page.fileName())}));
+        QCOMPARE(shell.opened,
+                 QList<QUrl>({QUrl::fromLocalFile(page.fileName()), QUrl::fromLocalFile(page.fileName())}));
         // Without the document nothing is asked of the shell and nothing changes.
         page.remove();
         QTest::mouseClick(menu.Command3, Qt::LeftButton);

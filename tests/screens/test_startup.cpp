@@ -51,17 +51,24 @@ struct Program {
 
 screens::Message created(const QString &db)
 {
-    return {nullptr, QMessageBox::Information, QStringLiteral("ブクレア"),
+    return {nullptr,
+            QMessageBox::Information,
+            QStringLiteral("ブクレア"),
             QStringLiteral("初めての起動のため、蔵書を保存するデータベース ファイルを新しく作りました。\n%1\n"
                            "（蔵書とそのバックアップはこのフォルダーに保存されます）")
                 .arg(db),
-            QMessageBox::Ok, QMessageBox::Ok};
+            QMessageBox::Ok,
+            QMessageBox::Ok};
 }
 
 screens::Message missing(const QString &db)
 {
-    return {nullptr, QMessageBox::Critical, QStringLiteral("ブクレア"),
-            QStringLiteral("データベース ファイルが見つかりません。\n%1").arg(db), QMessageBox::Ok, QMessageBox::Ok};
+    return {nullptr,
+            QMessageBox::Critical,
+            QStringLiteral("ブクレア"),
+            QStringLiteral("データベース ファイルが見つかりません。\n%1").arg(db),
+            QMessageBox::Ok,
+            QMessageBox::Ok};
 }
 
 QStringList descriptions(const QList<screens::Message> &messages)

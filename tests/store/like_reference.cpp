@@ -14,15 +14,20 @@ namespace {
 // (Hiragana U+3040..U+309F, Katakana U+30A0..U+30FF): the n-th character of
 // one is the n-th of the other. Katakana without a twin (ヷヸヹヺ, ー) are
 // not listed and stay as they are.
-constexpr char16_t kKatakana[] = u"ァアィイゥウェエォオカガキギクグケゲコゴサザシジスズセゼソゾタダチヂッツヅテデトドナニヌネノ"
-                                 u"ハバパヒビピフブプヘベペホボポマミムメモャヤュユョヨラリルレロヮワヰヱヲンヴヵヶヽヾ";
-constexpr char16_t kHiragana[] = u"ぁあぃいぅうぇえぉおかがきぎくぐけげこごさざしじすずせぜそぞただちぢっつづてでとどなにぬねの"
-                                 u"はばぱひびぴふぶぷへべぺほぼぽまみむめもゃやゅゆょよらりるれろゎわゐゑをんゔゕゖゝゞ";
+constexpr char16_t kKatakana[] =
+    u"ァアィイゥウェエォオカガキギクグケゲコゴサザシジスズセゼソゾタダチヂッツヅテデトドナニヌネノ"
+    u"ハバパヒビピフブプヘベペホボポマミムメモャヤュユョヨラリルレロヮワヰヱヲンヴヵヶヽヾ";
+constexpr char16_t kHiragana[] =
+    u"ぁあぃいぅうぇえぉおかがきぎくぐけげこごさざしじすずせぜそぞただちぢっつづてでとどなにぬねの"
+    u"はばぱひびぴふぶぷへべぺほぼぽまみむめもゃやゅゆょよらりるれろゎわゐゑをんゔゕゖゝゞ";
 static_assert(std::size(kKatakana) == std::size(kHiragana));
 
 // The signs written differently by code page 932 and by JIS, as pairs.
 constexpr std::pair<char32_t, char32_t> kVariants[] = {
-    {U'〜', U'~'}, {U'−', U'-'}, {U'∥', U'‖'}, {U'―', U'—'},
+    {U'〜', U'~'},
+    {U'−', U'-'},
+    {U'∥', U'‖'},
+    {U'―', U'—'},
 };
 
 bool isHalfWidthKana(char32_t c) { return c >= 0xFF61 && c <= 0xFF9F; }
@@ -112,8 +117,7 @@ Pattern::Pattern(QStringView pattern)
         const QChar c = pattern[i];
         if (c == u'*' || c == u'?' || c == u'#') {
             flushLiterals();
-            m_tokens.push_back({c == u'*' ? Token::AnyRun : c == u'?' ? Token::AnyOne : Token::Digit,
-                                0, false, {}});
+            m_tokens.push_back({c == u'*' ? Token::AnyRun : c == u'?' ? Token::AnyOne : Token::Digit, 0, false, {}});
             continue;
         }
         if (c == u'[') {

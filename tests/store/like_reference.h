@@ -22,7 +22,9 @@ public:
     bool matches(QStringView text) const;
 
 private:
-    struct Range { char32_t lo, hi; };
+    struct Range {
+        char32_t lo, hi;
+    };
     struct Token {
         enum Kind { Literal, AnyRun, AnyOne, Digit, Class } kind;
         char32_t ch = 0;

@@ -4,15 +4,15 @@
 #include "support/appdir.h"
 #include "support/unavailable.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 #include <sqlite3.h>
 
@@ -111,8 +111,8 @@ QString stateOf(const QString &path)
     sqlite3 *db = nullptr;
     QStringList out;
     sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    for (const char *sql : {"PRAGMA integrity_check", "SELECT count(*) FROM tabel", "SELECT count(DISTINCT 出版年) FROM tabel",
-                            "PRAGMA journal_mode"}) {
+    for (const char *sql : {"PRAGMA integrity_check", "SELECT count(*) FROM tabel",
+                            "SELECT count(DISTINCT 出版年) FROM tabel", "PRAGMA journal_mode"}) {
         sqlite3_stmt *st = nullptr;
         QString v = QStringLiteral("(failed)");
         if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
@@ -170,7 +170,8 @@ private slots:
         // Made at the same second: the later one takes the next free second.
         const QString third = backups.make();
         QCOMPARE(QFileInfo(third).fileName(), backupName(2, "000002"));
-        QCOMPARE(names(backups.files()), (QStringList{backupName(1), backupName(2, "000001"), backupName(2, "000002")}));
+        QCOMPARE(names(backups.files()),
+                 (QStringList{backupName(1), backupName(2, "000001"), backupName(2, "000002")}));
     }
 
     // The newest ten are kept; the backup just made is kept whatever its
@@ -193,8 +194,8 @@ private slots:
         QTest::newRow("nine kept, the tenth added") << nine << 20 << (QList<int>(nine) << 20);
         QTest::newRow("ten: the oldest goes") << ten << 20 << (ten.mid(1) << 20);
         QTest::newRow("twelve: the three oldest go") << twelve << 20 << (twelve.mid(3) << 20);
-        QTest::newRow("clock set back: the new one stays, the oldest other goes") << later << 1
-                                                                                  << (QList<int>{1} << later.mid(1));
+        QTest::newRow("clock set back: the new one stays, the oldest other goes")
+            << later << 1 << (QList<int>{1} << later.mid(1));
     }
     void retention()
     {
@@ -233,11 +234,22 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("cause");
         QTest::addColumn<QString>("named");
-        QTest::newRow("no collection") << "missing" << "（ファイルまたはフォルダーが見つかりません）" << "BR.mdb";
-        QTest::newRow("a file where the folder belongs") << "blocked" << "同じ名前のファイルがあって" << "backup";
-        QTest::newRow("collection in use by another program") << "busy" << "（ファイルは他のプログラムが使用中です）" << "BR.mdb";
-        QTest::newRow("read-only folder") << "readonly" << (geteuid() == 0 ? "（読み取り専用の場所には書き込めません）" : "（アクセスが許可されていません）") << "backup/BR-20240301-090000.mdb";
-        QTest::newRow("full disk") << "full" << "（ディスクの空き容量が足りません）" << "backup/BR-20240301-090000.mdb";
+        QTest::newRow("no collection") << "missing"
+                                       << "（ファイルまたはフォルダーが見つかりません）"
+                                       << "BR.mdb";
+        QTest::newRow("a file where the folder belongs") << "blocked"
+                                                         << "同じ名前のファイルがあって"
+                                                         << "backup";
+        QTest::newRow("collection in use by another program") << "busy"
+                                                              << "（ファイルは他のプログラムが使用中です）"
+                                                              << "BR.mdb";
+        QTest::newRow("read-only folder")
+            << "readonly"
+            << (geteuid() == 0 ? "（読み取り専用の場所には書き込めません）" : "（アクセスが許可されていません）")
+            << "backup/BR-20240301-090000.mdb";
+        QTest::newRow("full disk") << "full"
+                                   << "（ディスクの空き容量が足りません）"
+                                   << "backup/BR-20240301-090000.mdb";
     }
     void failures()
     {
@@ -355,22 +367,37 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("cause");
-        QTest::newRow("missing") << "missing" << "（ファイルまたはフォルダーが見つかりません）";
-        QTest::newRow("folder") << "folder" << "（ファイルではなくフォルダーです）";
-        QTest::newRow("empty") << "empty" << "（空のファイルです）";
-        QTest::newRow("text file") << "text" << "（データベース ファイルではありません）";
-        QTest::newRow("Access file") << "access" << "（Access 形式のファイルです）";
-        QTest::newRow("truncated at a page") << "truncated" << "（ファイルが壊れています）";
-        QTest::newRow("truncated mid-page") << "truncated-odd" << "（ファイルが壊れています）";
-        QTest::newRow("damaged in the middle") << "damaged" << "（ファイルが壊れています）";
-        QTest::newRow("damaged header") << "badheader" << "（ファイルが壊れています）";
-        QTest::newRow("another program's database") << "foreign" << "（蔵書の表がありません）";
-        QTest::newRow("a field missing") << "nofield" << "（蔵書の表に項目「キーワード」がありません）";
-        QTest::newRow("collection in use") << "busy" << "（ファイルは他のプログラムが使用中です）";
+        QTest::newRow("missing") << "missing"
+                                 << "（ファイルまたはフォルダーが見つかりません）";
+        QTest::newRow("folder") << "folder"
+                                << "（ファイルではなくフォルダーです）";
+        QTest::newRow("empty") << "empty"
+                               << "（空のファイルです）";
+        QTest::newRow("text file") << "text"
+                                   << "（データベース ファイルではありません）";
+        QTest::newRow("Access file") << "access"
+                                     << "（Access 形式のファイルです）";
+        QTest::newRow("truncated at a page") << "truncated"
+                                             << "（ファイルが壊れています）";
+        QTest::newRow("truncated mid-page") << "truncated-odd"
+                                            << "（ファイルが壊れています）";
+        QTest::newRow("damaged in the middle") << "damaged"
+                                               << "（ファイルが壊れています）";
+        QTest::newRow("damaged header") << "badheader"
+                                        << "（ファイルが壊れています）";
+        QTest::newRow("another program's database") << "foreign"
+                                                    << "（蔵書の表がありません）";
+        QTest::newRow("a field missing") << "nofield"
+                                         << "（蔵書の表に項目「キーワード」がありません）";
+        QTest::newRow("collection in use") << "busy"
+                                           << "（ファイルは他のプログラムが使用中です）";
         // What the program itself refuses to open is refused here too.
-        QTest::newRow("the book table a view") << "view" << "（蔵書の表が、表ではなくビューです）";
-        QTest::newRow("the book table without row numbers") << "withoutrowid" << "（蔵書の表に行番号（rowid）がありません）";
-        QTest::newRow("every row number name a field") << "rowidnames" << "行を区別できません）";
+        QTest::newRow("the book table a view") << "view"
+                                               << "（蔵書の表が、表ではなくビューです）";
+        QTest::newRow("the book table without row numbers") << "withoutrowid"
+                                                            << "（蔵書の表に行番号（rowid）がありません）";
+        QTest::newRow("every row number name a field") << "rowidnames"
+                                                       << "行を区別できません）";
     }
     void restoreRefused()
     {
@@ -404,22 +431,31 @@ private slots:
         else if (kind == QLatin1String("truncated-odd"))
             writeFile(file, good.left(good.size() - 1000));
         else if (kind == QLatin1String("damaged"))
-            writeFile(file, good.left(pages / 2 * 4096 + 100) + QByteArray(3000, 'Z') + good.mid(pages / 2 * 4096 + 3100));
+            writeFile(file,
+                      good.left(pages / 2 * 4096 + 100) + QByteArray(3000, 'Z') + good.mid(pages / 2 * 4096 + 3100));
         else if (kind == QLatin1String("badheader"))
             writeFile(file, good.left(16) + QByteArray(84, '\xff') + good.mid(100));
         else if (kind == QLatin1String("foreign"))
-            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE books (title); INSERT INTO books VALUES ('x')"));
+            QFile::remove(file),
+                execOn(file, QStringLiteral("CREATE TABLE books (title); INSERT INTO books VALUES ('x')"));
         else if (kind == QLatin1String("nofield"))
-            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出)"));
+            QFile::remove(file),
+                execOn(file, QStringLiteral(
+                                 "CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出)"));
         else if (kind == QLatin1String("busy"))
             lock.emplace(dir.dbPath());
         else if (kind == QLatin1String("view"))
-            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE books (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード); "
+            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE books (蔵書番号, 書名, 著者名, 出版社, "
+                                                             "出版年, 分類, 保管場所, 貸出, キーワード); "
                                                              "CREATE VIEW tabel AS SELECT * FROM books"));
         else if (kind == QLatin1String("withoutrowid"))
-            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号 INTEGER PRIMARY KEY, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード) WITHOUT ROWID"));
+            QFile::remove(file),
+                execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号 INTEGER PRIMARY KEY, 書名, 著者名, 出版社, "
+                                            "出版年, 分類, 保管場所, 貸出, キーワード) WITHOUT ROWID"));
         else if (kind == QLatin1String("rowidnames"))
-            QFile::remove(file), execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, rowid, _rowid_, oid)"));
+            QFile::remove(file),
+                execOn(file, QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, "
+                                            "保管場所, 貸出, キーワード, rowid, _rowid_, oid)"));
 
         const auto before = contents(dir.path());
         store::Backups backups(dir.dbPath(), {[] { return morning; }, 200, 10});
@@ -431,7 +467,8 @@ private slots:
         }
         QVERIFY2(message.contains(cause), qPrintable(message));
         if (kind != QLatin1String("busy")) {
-            QVERIFY2(message.startsWith(QStringLiteral("このファイルからは復元できません。\n%1\n").arg(file)), qPrintable(message));
+            QVERIFY2(message.startsWith(QStringLiteral("このファイルからは復元できません。\n%1\n").arg(file)),
+                     qPrintable(message));
         }
         lock.reset();
         QCOMPARE(contents(dir.path()), before);
@@ -613,7 +650,8 @@ private slots:
         sqlite3_open_v2(dir.dbPath().toUtf8().constData(), &other, SQLITE_OPEN_READWRITE, nullptr);
         QCOMPARE(sqlite3_exec(other, begin.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
         const auto tryWriting = [&] {
-            return QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-write"), dir.dbPath()});
+            return QProcess::execute(QCoreApplication::applicationFilePath(),
+                                     {QStringLiteral("--try-write"), dir.dbPath()});
         };
         QCOMPARE(tryWriting(), 1);
         store::Backups backups(dir.dbPath(), {[] { return morning; }, 200, 10});

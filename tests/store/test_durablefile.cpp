@@ -109,7 +109,7 @@ private slots:
             QDir().mkpath(folder);
         } else {
             faulty.emplace(folder, fault == QLatin1String("full") ? testsupport::FaultyFolder::Full
-                                                                   : testsupport::FaultyFolder::ReadOnly);
+                                                                  : testsupport::FaultyFolder::ReadOnly);
             if (!faulty->available())
                 SKIP_UNAVAILABLE("this system cannot make such a folder for the test");
         }
@@ -124,7 +124,8 @@ private slots:
             if (fault == QLatin1String("dropped"))
                 QCOMPARE(written, 0);
             else
-                QVERIFY2(written == ENOSPC || written == EACCES || written == EROFS, qPrintable(QString::number(written)));
+                QVERIFY2(written == ENOSPC || written == EACCES || written == EROFS,
+                         qPrintable(QString::number(written)));
         }
         QCOMPARE(readAll(target), QByteArray("the user's workbook"));
         QCOMPARE(namesIn(folder), QStringList{QStringLiteral("ブクレア.xls")});
@@ -141,21 +142,36 @@ private slots:
         const QString dead = QString::number(deadPid());
         const QString parent = QString::number(::getppid());
         const QString self = QString::number(::getpid());
-        QTest::newRow("ours, process gone") << ".BR.mdb.bukurea-" + dead + "-aB3dE9.tmp" << "file" << true;
-        QTest::newRow("ours, export, process gone") << ".ブクレア.xls.bukurea-" + dead + "-Zz00aa.tmp" << "file" << true;
-        QTest::newRow("ours, process running") << ".BR.mdb.bukurea-" + parent + "-aB3dE9.tmp" << "file" << false;
-        QTest::newRow("ours, this process") << ".BR.mdb.bukurea-" + self + "-aB3dE9.tmp" << "file" << false;
-        QTest::newRow("ours, running, two days old") << ".BR.mdb.bukurea-" + parent + "-aB3dE9.tmp" << "old" << true;
-        QTest::newRow("a link of that name") << ".BR.mdb.bukurea-" + dead + "-aB3dE9.tmp" << "link" << false;
-        QTest::newRow("a folder of that name") << ".BR.mdb.bukurea-" + dead + "-aB3dE9.tmp" << "folder" << false;
-        QTest::newRow("not hidden") << "BR.mdb.bukurea-" + dead + "-aB3dE9.tmp" << "file" << false;
-        QTest::newRow("five letters") << ".BR.mdb.bukurea-" + dead + "-aB3dE.tmp" << "file" << false;
-        QTest::newRow("another ending") << ".BR.mdb.bukurea-" + dead + "-aB3dE9.tmp.bak" << "file" << false;
-        QTest::newRow("not a number") << ".BR.mdb.bukurea-x" + dead + "-aB3dE9.tmp" << "file" << false;
-        QTest::newRow("user's BR.mdb.access-??????") << "BR.mdb.access-aB3dE9" << "old" << false;
-        QTest::newRow("user's BR.mdb.converting-??????") << "BR.mdb.converting-aB3dE9" << "old" << false;
-        QTest::newRow("mkstemp-like export name") << ".ブクレア.xls.aB3dE9" << "old" << false;
-        QTest::newRow("old backup temporary name") << ".BR-20240301-090000.mdb." + dead + ".tmp" << "old" << false;
+        QTest::newRow("ours, process gone") << ".BR.mdb.bukurea-" + dead + "-aB3dE9.tmp"
+                                            << "file" << true;
+        QTest::newRow("ours, export, process gone") << ".ブクレア.xls.bukurea-" + dead + "-Zz00aa.tmp"
+                                                    << "file" << true;
+        QTest::newRow("ours, process running") << ".BR.mdb.bukurea-" + parent + "-aB3dE9.tmp"
+                                               << "file" << false;
+        QTest::newRow("ours, this process") << ".BR.mdb.bukurea-" + self + "-aB3dE9.tmp"
+                                            << "file" << false;
+        QTest::newRow("ours, running, two days old") << ".BR.mdb.bukurea-" + parent + "-aB3dE9.tmp"
+                                                     << "old" << true;
+        QTest::newRow("a link of that name") << ".BR.mdb.bukurea-" + dead + "-aB3dE9.tmp"
+                                             << "link" << false;
+        QTest::newRow("a folder of that name") << ".BR.mdb.bukurea-" + dead + "-aB3dE9.tmp"
+                                               << "folder" << false;
+        QTest::newRow("not hidden") << "BR.mdb.bukurea-" + dead + "-aB3dE9.tmp"
+                                    << "file" << false;
+        QTest::newRow("five letters") << ".BR.mdb.bukurea-" + dead + "-aB3dE.tmp"
+                                      << "file" << false;
+        QTest::newRow("another ending") << ".BR.mdb.bukurea-" + dead + "-aB3dE9.tmp.bak"
+                                        << "file" << false;
+        QTest::newRow("not a number") << ".BR.mdb.bukurea-x" + dead + "-aB3dE9.tmp"
+                                      << "file" << false;
+        QTest::newRow("user's BR.mdb.access-??????") << "BR.mdb.access-aB3dE9"
+                                                     << "old" << false;
+        QTest::newRow("user's BR.mdb.converting-??????") << "BR.mdb.converting-aB3dE9"
+                                                         << "old" << false;
+        QTest::newRow("mkstemp-like export name") << ".ブクレア.xls.aB3dE9"
+                                                  << "old" << false;
+        QTest::newRow("old backup temporary name") << ".BR-20240301-090000.mdb." + dead + ".tmp"
+                                                   << "old" << false;
     }
     void staleTemporaries()
     {
@@ -254,7 +270,8 @@ private slots:
         QTest::newRow("no link") << QStringList{QStringLiteral("BR.mdb")};
         QTest::newRow("absolute link") << QStringList{QStringLiteral("BR.mdb"), QStringLiteral("/real/BR.mdb")};
         QTest::newRow("relative link") << QStringList{QStringLiteral("BR.mdb"), QStringLiteral("data/real.mdb")};
-        QTest::newRow("a chain") << QStringList{QStringLiteral("BR.mdb"), QStringLiteral("a.mdb"), QStringLiteral("real/b.mdb")};
+        QTest::newRow("a chain") << QStringList{QStringLiteral("BR.mdb"), QStringLiteral("a.mdb"),
+                                                QStringLiteral("real/b.mdb")};
     }
     void followLinks()
     {
@@ -262,13 +279,15 @@ private slots:
         QTemporaryDir dir;
         QDir(dir.path()).mkpath(QStringLiteral("real"));
         QDir(dir.path()).mkpath(QStringLiteral("data"));
-        const auto at = [&](const QString &p) { return dir.path() + u'/' + QString(p).remove(QRegularExpression("^/")); };
+        const auto at = [&](const QString &p) {
+            return dir.path() + u'/' + QString(p).remove(QRegularExpression("^/"));
+        };
         writeFile(at(chain.last()), "x");
         for (qsizetype i = 0; i + 1 < chain.size(); ++i) {
             // Relative links are written relative to the link's own folder.
-            const QString to = chain[i + 1].startsWith(u'/') ? at(chain[i + 1])
-                                                               : QDir(QFileInfo(at(chain[i])).absolutePath())
-                                                                     .relativeFilePath(at(chain[i + 1]));
+            const QString to = chain[i + 1].startsWith(u'/')
+                                   ? at(chain[i + 1])
+                                   : QDir(QFileInfo(at(chain[i])).absolutePath()).relativeFilePath(at(chain[i + 1]));
             QVERIFY(QFile::link(to, at(chain[i])));
         }
         QCOMPARE(store::durable::followLinks(at(chain.first())), QFileInfo(at(chain.last())).absoluteFilePath());

@@ -1,6 +1,6 @@
 #include "like_reference.h"
-#include "store/like.h"
 #include "store/error.h"
+#include "store/like.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -15,16 +15,16 @@ namespace {
 // surrogates, and the pattern language's own characters.
 const QStringList kPool = [] {
     QStringList pool;
-    for (char32_t c : {U'a', U'A', U'\uFF41', U'\uFF21', U'b', U'B', U'z', U'1', U'\uFF12', U'0', U'9', U'-', U'\uFF0D',
-                       U'!', U' ', U'\u3000', U'\uFF76', U'\uFF8A', U'\uFF73', U'\uFF9C', U'\uFF9E', U'\uFF9F', U'\u30AB',
-                       U'\u30AC', U'\u30D1', U'\u30CF', U'\u30F4', U'\u304B', U'\u309B', U'\u03C3', U'\u03A3', U'\u03C2',
-                       U'\u00DF', U'\u1E9E', U'\u212A', U'k', U'\u00B5', U'\u03BC', U'\u732B', U'\U0002000B',
-                       U'\U0001D400', U'\uFFFD', U']', U'*', U'?', U'#', U'[',
-                       // kana in their three forms, small ones, voiced ones, and the signs
-                       // Windows and other systems write differently
-                       U'か', U'が', U'ぱ', U'ね', U'ゃ', U'や', U'ゐ', U'ゔ', U'ゝ', U'ネ', U'ャ', U'ヤ', U'ヰ', U'ヷ',
-                       U'ヽ', U'ー', U'ﾈ', U'ｬ', U'ﾔ', U'ｳ', U'ﾜ', U'〜', U'～', U'~', U'−', U'∥', U'‖', U'—', U'―',
-                       U'￠', U'¢', U'￥', U'\u3099'})
+    for (char32_t c :
+         {U'a', U'A', U'\uFF41', U'\uFF21', U'b', U'B', U'z', U'1', U'\uFF12', U'0', U'9', U'-', U'\uFF0D', U'!', U' ',
+          U'\u3000', U'\uFF76', U'\uFF8A', U'\uFF73', U'\uFF9C', U'\uFF9E', U'\uFF9F', U'\u30AB', U'\u30AC', U'\u30D1',
+          U'\u30CF', U'\u30F4', U'\u304B', U'\u309B', U'\u03C3', U'\u03A3', U'\u03C2', U'\u00DF', U'\u1E9E', U'\u212A',
+          U'k', U'\u00B5', U'\u03BC', U'\u732B', U'\U0002000B', U'\U0001D400', U'\uFFFD', U']', U'*', U'?', U'#', U'[',
+          // kana in their three forms, small ones, voiced ones, and the signs
+          // Windows and other systems write differently
+          U'か', U'が', U'ぱ', U'ね', U'ゃ', U'や', U'ゐ', U'ゔ', U'ゝ', U'ネ', U'ャ', U'ヤ', U'ヰ', U'ヷ', U'ヽ',
+          U'ー', U'ﾈ', U'ｬ', U'ﾔ', U'ｳ', U'ﾜ', U'〜', U'～', U'~', U'−', U'∥', U'‖', U'—', U'―', U'￠', U'¢', U'￥',
+          U'\u3099'})
         pool << QString::fromUcs4(&c, 1);
     return pool;
 }();
@@ -266,10 +266,10 @@ private slots:
         row("ゕゖ", "ヵヶ", true);
         row("ゎ", "ヮ", true);
         row("ヷ", "ﾜﾞ", true);
-        row("ゃ", "や", false);       // small and large stay apart
+        row("ゃ", "や", false); // small and large stay apart
         row("ャ", "ﾔ", false);
         row("っ", "ツ", false);
-        row("か", "が", false);       // voiced and unvoiced stay apart
+        row("か", "が", false); // voiced and unvoiced stay apart
         row("は", "ぱ", false);
         row("ば", "ぱ", false);
         row("ｶ", "ガ", false);
@@ -299,7 +299,8 @@ private slots:
         QFETCH(QString, b);
         QFETCH(bool, equal);
         for (const auto &[pattern, text] : {std::pair{a, b}, std::pair{b, a}}) {
-            const QString keyword = u'*' + pattern + u'*', stored = QStringLiteral("本の") + text + QStringLiteral("です");
+            const QString keyword = u'*' + pattern + u'*',
+                          stored = QStringLiteral("本の") + text + QStringLiteral("です");
             const QByteArray utf8 = stored.toUtf8();
             const store::LikePattern like(keyword);
             QCOMPARE(likeref::Pattern(keyword).matches(stored), equal);
@@ -328,7 +329,8 @@ private slots:
                 expected += QChar::fromUcs4(c);
             const QString folded = store::foldForMatch(t);
             if (folded != expected)
-                QFAIL(qPrintable(QStringLiteral("%1: %2, the oracle says %3").arg(hexed(t), hexed(folded), hexed(expected))));
+                QFAIL(qPrintable(
+                    QStringLiteral("%1: %2, the oracle says %3").arg(hexed(t), hexed(folded), hexed(expected))));
         }
     }
 
@@ -451,35 +453,58 @@ private slots:
         QCOMPARE(sqlite3_open(":memory:", &db), SQLITE_OK);
         sqlite3_stmt *select = nullptr;
         QCOMPARE(sqlite3_prepare_v2(db, "SELECT ?1", -1, &select, nullptr), SQLITE_OK);
-        const QList<QByteArray> pieces = {"a", "A", "\xEF\xBD\x81", "1", "\xE3\x81\xAE", "\xEF\xBD\xB6", "\xEF\xBE\x9E",
-                                          "\x80", "\xBF", "\xC2", "\xC3\x9F", "\xC0\x80", "\xC1\xBF\xBF",
-                                          "\xE0\x83\x81", "\xE0\x81\xB5", "\xED\xA0\x80", "\xEF\xBF\xBD", "\xF0\x9F\x98\x80", "\xF0\x83\x81\xAE", "\xF4\x90\x80\x80",
-                                          "\xF8\x88\x80\x80\x80", "\xFF", "\xE3\x81", "\xE3"};
+        const QList<QByteArray> pieces = {"a",
+                                          "A",
+                                          "\xEF\xBD\x81",
+                                          "1",
+                                          "\xE3\x81\xAE",
+                                          "\xEF\xBD\xB6",
+                                          "\xEF\xBE\x9E",
+                                          "\x80",
+                                          "\xBF",
+                                          "\xC2",
+                                          "\xC3\x9F",
+                                          "\xC0\x80",
+                                          "\xC1\xBF\xBF",
+                                          "\xE0\x83\x81",
+                                          "\xE0\x81\xB5",
+                                          "\xED\xA0\x80",
+                                          "\xEF\xBF\xBD",
+                                          "\xF0\x9F\x98\x80",
+                                          "\xF0\x83\x81\xAE",
+                                          "\xF4\x90\x80\x80",
+                                          "\xF8\x88\x80\x80\x80",
+                                          "\xFF",
+                                          "\xE3\x81",
+                                          "\xE3"};
         // Characters only invalid bytes give: U+00C1 from an overlong form,
         // U+10000 and U+100000 from values past U+10FFFF.
-        const QStringList extra = {QStringLiteral("\u00C1"), QStringLiteral("\u00E1"), QString::fromUcs4(U"\U00010000"),
-                                   QString::fromUcs4(U"\U00100000"), QStringLiteral("*"), QStringLiteral("?")};
+        const QStringList extra = {
+            QStringLiteral("\u00C1"),         QStringLiteral("\u00E1"), QString::fromUcs4(U"\U00010000"),
+            QString::fromUcs4(U"\U00100000"), QStringLiteral("*"),      QStringLiteral("?")};
         const auto agree = [&](const QString &p, const QByteArray &bytes) {
             const bool expected = likeref::Pattern(p).matches(sqliteUtf16(select, bytes));
             if (store::LikePattern(p).matchesUtf8(bytes.constData(), size_t(bytes.size())) != expected)
-                QFAIL(qPrintable(QStringLiteral("pattern [%1] bytes %2").arg(hexed(p), QString::fromLatin1(bytes.toHex(' ')))));
+                QFAIL(qPrintable(
+                    QStringLiteral("pattern [%1] bytes %2").arg(hexed(p), QString::fromLatin1(bytes.toHex(' ')))));
         };
         const std::pair<const char16_t *, const char *> cases[] = {
-            {u"*\uFFFD*", "a\xED\xA0\x80"},             // a surrogate
-            {u"*\u00E1*", "\xE0\x83\x81"},              // overlong U+00C1
-            {u"*\u05D0*", "\xE0\x97\x90"},              // overlong U+05D0
+            {u"*\uFFFD*", "a\xED\xA0\x80"}, // a surrogate
+            {u"*\u00E1*", "\xE0\x83\x81"},  // overlong U+00C1
+            {u"*\u05D0*", "\xE0\x97\x90"},  // overlong U+05D0
             {u"*\u05D0*", "\xF0\x80\x97\x90"},
-            {u"*\uFFFD*", "\xC1\xBF"},                   // overlong ASCII
-            {u"*\u306E*", "\xF0\x83\x81\xAE"},         // overlong の
-            {u"*\u306E*", "\xE3\x81\xAE\x80"},         // の swallowing a stray byte
+            {u"*\uFFFD*", "\xC1\xBF"},         // overlong ASCII
+            {u"*\u306E*", "\xF0\x83\x81\xAE"}, // overlong の
+            {u"*\u306E*", "\xE3\x81\xAE\x80"}, // の swallowing a stray byte
             {u"*\u306E?", "\xE3\x81\xAE\x80"},
-            {u"*\u306E?*", "\xF0\x83\x81\xAE" "a"},      // overlong の before a wildcard
+            {u"*\u306E?*", "\xF0\x83\x81\xAE"
+                           "a"}, // overlong の before a wildcard
             {u"\u1FFF", "\xC1\xBF\xBF"},
-            {u"\U00100000", "\xF8\x88\x80\x80\x80"},  // past U+10FFFF
-            {u"*\u03BC*", "\xC2\xB5"},                   // µ folds to μ
-            {u"\u03BC", "\xB5"},                          // a stray byte is U+00B5
-            {u"*\uFFFD?", "\xCF\xBF\xBE-"},                // invalid bytes that add up to U+FFFE
-            {u"*\uFFFD", "\xF0\x8F\xBF\xBF"},             // ... or to U+FFFF
+            {u"\U00100000", "\xF8\x88\x80\x80\x80"}, // past U+10FFFF
+            {u"*\u03BC*", "\xC2\xB5"},               // µ folds to μ
+            {u"\u03BC", "\xB5"},                     // a stray byte is U+00B5
+            {u"*\uFFFD?", "\xCF\xBF\xBE-"},          // invalid bytes that add up to U+FFFE
+            {u"*\uFFFD", "\xF0\x8F\xBF\xBF"},        // ... or to U+FFFF
         };
         for (const auto &[p, bytes] : cases)
             agree(QString::fromUtf16(p), QByteArray(bytes));
@@ -506,7 +531,8 @@ private slots:
                 const QString asSqlite = sqliteUtf16(select, bytes);
                 differentFromUtf8 += asSqlite != QString::fromUtf8(bytes);
                 if (like.matchesUtf8(bytes.constData(), size_t(bytes.size())) != reference.matches(asSqlite))
-                    QFAIL(qPrintable(QStringLiteral("pattern [%1] bytes %2").arg(hexed(p), QString::fromLatin1(bytes.toHex(' ')))));
+                    QFAIL(qPrintable(
+                        QStringLiteral("pattern [%1] bytes %2").arg(hexed(p), QString::fromLatin1(bytes.toHex(' ')))));
             }
         }
         QVERIFY(differentFromUtf8 > 1000);
@@ -526,22 +552,23 @@ private slots:
         QTest::newRow("plain keyword absent") << u'*' + a30k + QStringLiteral("b*") << a100k << false;
         QTest::newRow("plain keyword at the end") << u'*' + a30k + QStringLiteral("b*") << a100k + u'B' << true;
         QTest::newRow("keyword with ? absent") << u'*' + a30k + QStringLiteral("?b*") << a100k << false;
-        QTest::newRow("keyword with ? at the end") << u'*' + a30k + QStringLiteral("?b*") << a100k + QStringLiteral("xb")
-                                                   << true;
+        QTest::newRow("keyword with ? at the end")
+            << u'*' + a30k + QStringLiteral("?b*") << a100k + QStringLiteral("xb") << true;
         QTest::newRow("classes absent") << u'*' + repeat("[a-c]", 2000) + QStringLiteral("#*") << a100k << false;
-        QTest::newRow("classes at the end") << u'*' + repeat("[a-c]", 2000) + QStringLiteral("#*") << a100k + u'\uFF19'
-                                            << true;
+        QTest::newRow("classes at the end")
+            << u'*' + repeat("[a-c]", 2000) + QStringLiteral("#*") << a100k + u'\uFF19' << true;
         QTest::newRow("many stars") << repeat("?*", 20000) + u'b' << a30k + u'b' << true;
-        QTest::newRow("many stars too few characters") << repeat("a*", 20000) + u'b' << repeat("a", 19999) + u'b' << false;
+        QTest::newRow("many stars too few characters")
+            << repeat("a*", 20000) + u'b' << repeat("a", 19999) + u'b' << false;
         QString distinct;
         for (char32_t c = 0x4E00; c < 0x4E00 + 20000; ++c)
             distinct += QChar(char16_t(c));
-        QTest::newRow("distinct characters, negated classes") << u'*' + repeat("[!a]", 3000) + QStringLiteral("#*")
-                                                              << distinct + u'1' << true;
+        QTest::newRow("distinct characters, negated classes")
+            << u'*' + repeat("[!a]", 3000) + QStringLiteral("#*") << distinct + u'1' << true;
         // A match of a piece of more than one block that crosses from one
         // chunk of the text into the next.
-        QTest::newRow("match across chunks") << u'*' + repeat("a", 70) + QStringLiteral("#*")
-                                             << repeat("b", 1984) + repeat("a", 70) + u'1' << true;
+        QTest::newRow("match across chunks")
+            << u'*' + repeat("a", 70) + QStringLiteral("#*") << repeat("b", 1984) + repeat("a", 70) + u'1' << true;
         QTest::newRow("unclosed brackets") << repeat("[", 50000) << repeat("[", 50000) << true;
     }
     void largeInputs()

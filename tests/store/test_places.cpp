@@ -112,7 +112,8 @@ private slots:
             << store::Places{usr.mode, usr.dataDirectory, "/home/u/書類", usr.helpDirectory, usr.readerDirectory};
         QTest::newRow("not a prefix's bin: /usr/lib") << "/usr/lib" << false << home << portable("/usr/lib");
         QTest::newRow("not a prefix's bin: /usrx/bin") << "/usrx/bin" << false << home << portable("/usrx/bin");
-        QTest::newRow("not a prefix's bin: /optical/bin") << "/optical/bin" << false << home << portable("/optical/bin");
+        QTest::newRow("not a prefix's bin: /optical/bin")
+            << "/optical/bin" << false << home << portable("/optical/bin");
         QTest::newRow("portable needs no home") << "/work/build" << false << QStringList{} << portable("/work/build");
     }
 
@@ -122,7 +123,8 @@ private slots:
         QFETCH(bool, holdsCollection);
         QFETCH(QStringList, env);
         QFETCH(store::Places, expected);
-        QCOMPARE(describe(store::decidePlaces(programDirectory, holdsCollection, environment(env))), describe(expected));
+        QCOMPARE(describe(store::decidePlaces(programDirectory, holdsCollection, environment(env))),
+                 describe(expected));
     }
 
     // The documents folder the desktop names in user-dirs.dirs wins over the
@@ -132,8 +134,9 @@ private slots:
         QTest::addColumn<QString>("configHome"); // relative to the test's home; empty: ~/.config
         QTest::addColumn<QByteArray>("userDirs");
         QTest::addColumn<QString>("expected"); // "~" is the test's home
-        QTest::newRow("$HOME form") << "" << QByteArray("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                                                        "XDG_DOCUMENTS_DIR=\"$HOME/ドキュメント\"\n")
+        QTest::newRow("$HOME form") << ""
+                                    << QByteArray("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                                  "XDG_DOCUMENTS_DIR=\"$HOME/ドキュメント\"\n")
                                     << "~/ドキュメント";
         QTest::newRow("absolute, spaces, escaped quote")
             << "" << QByteArray("# written by xdg-user-dirs-update\n  XDG_DOCUMENTS_DIR = \"/srv/my \\\"docs\\\"\"  \n")
@@ -141,8 +144,8 @@ private slots:
         QTest::newRow("XDG_CONFIG_HOME") << "cfg" << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/cfgdocs\"\n") << "~/cfgdocs";
         QTest::newRow("file wins over the environment")
             << "" << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/fromfile\"\n") << "~/fromfile";
-        QTest::newRow("commented out: the environment") << "" << QByteArray("#XDG_DOCUMENTS_DIR=\"$HOME/x\"\n")
-                                                        << "/env/docs";
+        QTest::newRow("commented out: the environment")
+            << "" << QByteArray("#XDG_DOCUMENTS_DIR=\"$HOME/x\"\n") << "/env/docs";
         QTest::newRow("relative value: ~/Documents")
             << "" << QByteArray("XDG_DOCUMENTS_DIR=\"docs\"\n") << "~/Documents";
     }
@@ -244,7 +247,8 @@ private slots:
             store::makeFirstDataFolder(p);
             QFAIL("made");
         } catch (const store::Error &e) {
-            QVERIFY2(e.message().startsWith(QStringLiteral("蔵書を保存するフォルダーを作れません。\n%1\n（").arg(p.dataDirectory)),
+            QVERIFY2(e.message().startsWith(
+                         QStringLiteral("蔵書を保存するフォルダーを作れません。\n%1\n（").arg(p.dataDirectory)),
                      qPrintable(e.message()));
         }
         QCOMPARE(tree(home.filePath(QStringLiteral("share"))), QStringList());
@@ -254,7 +258,8 @@ private slots:
     void folderMadeByAnotherStart()
     {
         QTemporaryDir home;
-        const store::Places p = store::decidePlaces(QStringLiteral("/usr/bin"), false, environment({"HOME=" + home.path()}));
+        const store::Places p =
+            store::decidePlaces(QStringLiteral("/usr/bin"), false, environment({"HOME=" + home.path()}));
         QVERIFY(QDir().mkpath(p.dataDirectory));
         QVERIFY(!store::makeFirstDataFolder(p));
         QCOMPARE(tree(p.dataDirectory), QStringList());

@@ -1,7 +1,7 @@
-#include "store/module1.h"
 #include "store/booktable.h"
 #include "store/error.h"
 #include "store/fieldvalue.h"
+#include "store/module1.h"
 #include "store/recordset.h"
 #include "support/appdir.h"
 
@@ -146,17 +146,28 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing file") << "missing" << "見つかりません";
-        QTest::newRow("not a database") << "garbage" << "データベース ファイルではありません";
-        QTest::newRow("no book table") << "notable" << "蔵書の表がありません";
-        QTest::newRow("missing field") << "nofield" << "キーワード";
-        QTest::newRow("a folder") << "folder" << "ファイルではなくフォルダーです";
-        QTest::newRow("a device") << "device" << "通常のファイルではありません";
-        QTest::newRow("zero length") << "empty" << "ファイルが空です";
-        QTest::newRow("a view") << "view" << "蔵書の表が、表ではなくビューです";
-        QTest::newRow("without row numbers") << "withoutrowid" << "行番号（rowid）がありません";
-        QTest::newRow("every row number name taken") << "rowidnames" << "行を区別できません";
-        QTest::newRow("schema page damaged") << "damaged" << "ファイルが壊れています";
+        QTest::newRow("missing file") << "missing"
+                                      << "見つかりません";
+        QTest::newRow("not a database") << "garbage"
+                                        << "データベース ファイルではありません";
+        QTest::newRow("no book table") << "notable"
+                                       << "蔵書の表がありません";
+        QTest::newRow("missing field") << "nofield"
+                                       << "キーワード";
+        QTest::newRow("a folder") << "folder"
+                                  << "ファイルではなくフォルダーです";
+        QTest::newRow("a device") << "device"
+                                  << "通常のファイルではありません";
+        QTest::newRow("zero length") << "empty"
+                                     << "ファイルが空です";
+        QTest::newRow("a view") << "view"
+                                << "蔵書の表が、表ではなくビューです";
+        QTest::newRow("without row numbers") << "withoutrowid"
+                                             << "行番号（rowid）がありません";
+        QTest::newRow("every row number name taken") << "rowidnames"
+                                                     << "行を区別できません";
+        QTest::newRow("schema page damaged") << "damaged"
+                                             << "ファイルが壊れています";
     }
     void openFailures()
     {
@@ -171,7 +182,8 @@ private slots:
         } else if (setup == QLatin1String("notable")) {
             dir.exec(QStringLiteral("CREATE TABLE other (a)"));
         } else if (setup == QLatin1String("nofield")) {
-            dir.exec(QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出)"));
+            dir.exec(
+                QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出)"));
         } else if (setup == QLatin1String("folder")) {
             QVERIFY(QDir().mkdir(dir.dbPath()));
         } else if (setup == QLatin1String("device")) {
@@ -180,15 +192,18 @@ private slots:
             QFile f(dir.dbPath());
             QVERIFY(f.open(QIODevice::WriteOnly));
         } else if (setup == QLatin1String("view")) {
-            dir.exec(QStringLiteral("CREATE TABLE books (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード);"
-                                    "INSERT INTO books (書名) VALUES ('本');"
-                                    "CREATE VIEW tabel AS SELECT * FROM books"));
+            dir.exec(QStringLiteral(
+                "CREATE TABLE books (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード);"
+                "INSERT INTO books (書名) VALUES ('本');"
+                "CREATE VIEW tabel AS SELECT * FROM books"));
         } else if (setup == QLatin1String("withoutrowid")) {
-            dir.exec(QStringLiteral("CREATE TABLE tabel (蔵書番号 PRIMARY KEY, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, "
-                                    "キーワード) WITHOUT ROWID"));
+            dir.exec(QStringLiteral(
+                "CREATE TABLE tabel (蔵書番号 PRIMARY KEY, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, "
+                "キーワード) WITHOUT ROWID"));
         } else if (setup == QLatin1String("rowidnames")) {
-            dir.exec(QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, "
-                                    "RowId, _ROWID_, oid)"));
+            dir.exec(QStringLiteral(
+                "CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, "
+                "RowId, _ROWID_, oid)"));
         } else if (setup == QLatin1String("damaged")) {
             dir.exec(store::createTableStatement());
             // The first page's tree of tables, past the file's header.
@@ -227,9 +242,10 @@ private slots:
     void badStatementNamesTheField()
     {
         AppDir dir;
-        QVERIFY_THROWS_EXCEPTION(store::Error, openSet(dir, store::RecordSource::search(store::Field(9), QStringLiteral("*"))));
         QVERIFY_THROWS_EXCEPTION(store::Error,
-                                 openSet(dir, store::RecordSource::sorted(store::Field(-1), store::Direction::Ascending)));
+                                 openSet(dir, store::RecordSource::search(store::Field(9), QStringLiteral("*"))));
+        QVERIFY_THROWS_EXCEPTION(
+            store::Error, openSet(dir, store::RecordSource::sorted(store::Field(-1), store::Direction::Ascending)));
     }
 
     // The same searches in a file that keeps its text as UTF-8 and in one
@@ -258,8 +274,7 @@ private slots:
             return column(*rs, 1);
         };
         QCOMPARE(hits("蔵書番号", QStringLiteral("1")), QStringList({"吾輩は猫である", "猫の事務所", "O'Brien の本"}));
-        QCOMPARE(hits("蔵書番号", QString()),
-                 QStringList({"吾輩は猫である", "猫の事務所", "O'Brien の本", "ﾊﾟﾝの本"}));
+        QCOMPARE(hits("蔵書番号", QString()), QStringList({"吾輩は猫である", "猫の事務所", "O'Brien の本", "ﾊﾟﾝの本"}));
         QCOMPARE(hits("蔵書番号", QStringLiteral("-")), QStringList({"ﾊﾟﾝの本"}));
         QCOMPARE(hits("出版年", QStringLiteral("20")), QStringList({"O'Brien の本"}));
         QCOMPARE(hits("出版年", QStringLiteral("9.5")), QStringList({"ＡＢＣ入門"}));
@@ -290,18 +305,21 @@ private slots:
         using store::Direction, store::Field, store::RecordSource;
         QTest::addColumn<RecordSource>("source");
         QTest::addColumn<QStringList>("numbers");
-        const auto search = [](Field f, const char *pattern) { return RecordSource::search(f, QString::fromUtf8(pattern)); };
+        const auto search = [](Field f, const char *pattern) {
+            return RecordSource::search(f, QString::fromUtf8(pattern));
+        };
         QTest::newRow("whole table") << RecordSource::wholeTable() << QStringList({"3", "1", "2", "10", "5"});
         QTest::newRow("書名 *猫*") << search(Field::Title, "*猫*") << QStringList({"3"});
         QTest::newRow("著者名 *O'Brien*") << search(Field::Author, "*O'Brien*") << QStringList({"3"});
-        QTest::newRow("書名 **, NULL never matches") << search(Field::Title, "**") << QStringList({"3", "1", "2", "10"});
+        QTest::newRow("書名 **, NULL never matches")
+            << search(Field::Title, "**") << QStringList({"3", "1", "2", "10"});
         QTest::newRow("書名 *'*") << search(Field::Title, "*'*") << QStringList({"2", "10"});
         QTest::newRow("蔵書番号 asc") << RecordSource::sorted(Field::Number, Direction::Ascending)
                                       << QStringList({"1", "2", "3", "5", "10"});
         QTest::newRow("出版年 desc, ties in table order")
             << RecordSource::sorted(Field::Year, Direction::Descending) << QStringList({"2", "3", "5", "1", "10"});
-        QTest::newRow("書名 a by 出版年") << search(Field::Title, "a").orderedBy(Field::Year, Direction::Ascending)
-                                          << QStringList({"1"});
+        QTest::newRow("書名 a by 出版年")
+            << search(Field::Title, "a").orderedBy(Field::Year, Direction::Ascending) << QStringList({"1"});
         QTest::newRow("貸出 *可*") << search(Field::Lending, "*可*") << QStringList({"3", "2"});
         QTest::newRow("statement text") << search(Field::Title, "*'; drop table tabel; --*") << QStringList();
         QTest::newRow("unpaired quote") << search(Field::Title, "'x") << QStringList();
@@ -314,8 +332,7 @@ private slots:
         AppDir dir;
         dir.insert({book({"3", "猫の本", "Flann O'Brien", nullptr, "2001", nullptr, nullptr, "可"}),
                     book({"1", "a", "山田", nullptr, "1999", nullptr, nullptr, "中"}),
-                    book({"2", "It's", nullptr, nullptr, "2010", nullptr, nullptr, "可"}),
-                    book({"10", "O'Brien's *x"}),
+                    book({"2", "It's", nullptr, nullptr, "2010", nullptr, nullptr, "可"}), book({"10", "O'Brien's *x"}),
                     book({"5", nullptr, nullptr, nullptr, "2001"})});
         auto rs = openSet(dir, source);
         QStringList listed = column(*rs, 0);
@@ -351,8 +368,7 @@ private slots:
         QFETCH(QStringList, titles);
         AppDir dir;
         dir.insert({book({"10", "a", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "犬"}),
-                    book({"2", "b", nullptr, nullptr, "2001", nullptr, nullptr, nullptr, "猫"}),
-                    book({"abc", "c"}),
+                    book({"2", "b", nullptr, nullptr, "2001", nullptr, nullptr, nullptr, "猫"}), book({"abc", "c"}),
                     book({nullptr, "d", nullptr, nullptr, "1999"}),
                     book({"１", "e", nullptr, nullptr, "2001", nullptr, nullptr, nullptr, "黒猫"}),
                     book({"2", "f", nullptr, nullptr, "2020"}),
@@ -580,8 +596,10 @@ private slots:
         AppDir dir;
         if (!ownField.isEmpty()) {
             dir.exec(QStringLiteral("DROP TABLE tabel"));
-            dir.exec(QStringLiteral("CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, %1)")
-                         .arg(ownField));
+            dir.exec(
+                QStringLiteral(
+                    "CREATE TABLE tabel (蔵書番号, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード, %1)")
+                    .arg(ownField));
         }
         dir.insert({book({"1", "一"}), book({"2", "二"}), book({"3", "三"}), book({"4", "四"})});
         if (!ownField.isEmpty()) // every book claims the second book's row number
@@ -600,11 +618,13 @@ private slots:
         dir.exec(QStringLiteral("DELETE FROM tabel WHERE 書名 = '四'"));
         rs->moveLast();
         const QString deleted = errorOf([&] { rs->deleteCurrent(); });
-        QVERIFY2(deleted.contains(QStringLiteral("データを削除できませんでした")) && deleted.contains(QStringLiteral("他のプログラムで削除されています")),
+        QVERIFY2(deleted.contains(QStringLiteral("データを削除できませんでした"))
+                     && deleted.contains(QStringLiteral("他のプログラムで削除されています")),
                  qPrintable(deleted));
         rs->edit();
-        QVERIFY(errorOf([&] { rs->update({{QStringLiteral("書名"), QStringLiteral("x")}}); })
-                    .contains(QStringLiteral("他のプログラムで削除されています")));
+        QVERIFY(errorOf([&] {
+                    rs->update({{QStringLiteral("書名"), QStringLiteral("x")}});
+                }).contains(QStringLiteral("他のプログラムで削除されています")));
         QCOMPARE(dir.count(), 2);
     }
 
@@ -616,29 +636,75 @@ private slots:
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored"); // typeof and value; "refused"
-        QTest::newRow("007") << "INTEGER" << "007" << "integer 7";
-        QTest::newRow("+5") << "INTEGER" << "+5" << "integer 5";
-        QTest::newRow("1.0") << "INTEGER" << "1.0" << "integer 1";
-        QTest::newRow("blanks around") << "INTEGER" << " 12 " << "integer 12";
-        QTest::newRow("largest") << "INTEGER" << "9223372036854775807" << "integer 9223372036854775807";
-        QTest::newRow("smallest") << "INTEGER" << "-9223372036854775808" << "integer -9223372036854775808";
-        QTest::newRow("2^63") << "INTEGER" << "9223372036854775808" << "refused";
-        QTest::newRow("below the smallest") << "INTEGER" << "-9223372036854775809" << "refused";
-        QTest::newRow("1e400") << "INTEGER" << "1e400" << "refused";
-        QTest::newRow("1.5e-400") << "INTEGER" << "1.5e-400" << "refused";
-        QTest::newRow("20 digits") << "INTEGER" << "12.345678901234567890" << "refused";
-        QTest::newRow("0.1") << "INTEGER" << "0.1" << "real 0.1";
-        QTest::newRow("1e17") << "INTEGER" << "1e17" << "integer 100000000000000000";
-        QTest::newRow("1e20") << "INTEGER" << "1e20" << "real 1.0e+20";
-        QTest::newRow("0x10 stays text") << "INTEGER" << "0x10" << "text 0x10";
-        QTest::newRow("1e stays text") << "INTEGER" << "1e" << "text 1e";
-        QTest::newRow("full-width digits stay text") << "INTEGER" << "１２" << "text １２";
-        QTest::newRow("inf stays text") << "INTEGER" << "inf" << "text inf";
-        QTest::newRow("real column, 2^63-1") << "REAL" << "9223372036854775807" << "refused";
-        QTest::newRow("real column, 7") << "REAL" << "7" << "real 7.0";
-        QTest::newRow("numeric column, 2^63") << "NUMERIC" << "9223372036854775808" << "refused";
-        QTest::newRow("text column, 2^63") << "TEXT" << "9223372036854775808" << "text 9223372036854775808";
-        QTest::newRow("untyped column, 1e400") << "" << "1e400" << "text 1e400";
+        QTest::newRow("007") << "INTEGER"
+                             << "007"
+                             << "integer 7";
+        QTest::newRow("+5") << "INTEGER"
+                            << "+5"
+                            << "integer 5";
+        QTest::newRow("1.0") << "INTEGER"
+                             << "1.0"
+                             << "integer 1";
+        QTest::newRow("blanks around") << "INTEGER"
+                                       << " 12 "
+                                       << "integer 12";
+        QTest::newRow("largest") << "INTEGER"
+                                 << "9223372036854775807"
+                                 << "integer 9223372036854775807";
+        QTest::newRow("smallest") << "INTEGER"
+                                  << "-9223372036854775808"
+                                  << "integer -9223372036854775808";
+        QTest::newRow("2^63") << "INTEGER"
+                              << "9223372036854775808"
+                              << "refused";
+        QTest::newRow("below the smallest") << "INTEGER"
+                                            << "-9223372036854775809"
+                                            << "refused";
+        QTest::newRow("1e400") << "INTEGER"
+                               << "1e400"
+                               << "refused";
+        QTest::newRow("1.5e-400") << "INTEGER"
+                                  << "1.5e-400"
+                                  << "refused";
+        QTest::newRow("20 digits") << "INTEGER"
+                                   << "12.345678901234567890"
+                                   << "refused";
+        QTest::newRow("0.1") << "INTEGER"
+                             << "0.1"
+                             << "real 0.1";
+        QTest::newRow("1e17") << "INTEGER"
+                              << "1e17"
+                              << "integer 100000000000000000";
+        QTest::newRow("1e20") << "INTEGER"
+                              << "1e20"
+                              << "real 1.0e+20";
+        QTest::newRow("0x10 stays text") << "INTEGER"
+                                         << "0x10"
+                                         << "text 0x10";
+        QTest::newRow("1e stays text") << "INTEGER"
+                                       << "1e"
+                                       << "text 1e";
+        QTest::newRow("full-width digits stay text") << "INTEGER"
+                                                     << "１２"
+                                                     << "text １２";
+        QTest::newRow("inf stays text") << "INTEGER"
+                                        << "inf"
+                                        << "text inf";
+        QTest::newRow("real column, 2^63-1") << "REAL"
+                                             << "9223372036854775807"
+                                             << "refused";
+        QTest::newRow("real column, 7") << "REAL"
+                                        << "7"
+                                        << "real 7.0";
+        QTest::newRow("numeric column, 2^63") << "NUMERIC"
+                                              << "9223372036854775808"
+                                              << "refused";
+        QTest::newRow("text column, 2^63") << "TEXT"
+                                           << "9223372036854775808"
+                                           << "text 9223372036854775808";
+        QTest::newRow("untyped column, 1e400") << ""
+                                               << "1e400"
+                                               << "text 1e400";
     }
     void numbersAreStoredExactlyOrRefused()
     {
@@ -646,7 +712,8 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, stored);
         AppDir dir;
-        dir.exec(QStringLiteral("DROP TABLE tabel; CREATE TABLE tabel (蔵書番号 %1, 書名, 著者名, 出版社, 出版年, 分類, 保管場所, 貸出, キーワード)")
+        dir.exec(QStringLiteral("DROP TABLE tabel; CREATE TABLE tabel (蔵書番号 %1, 書名, 著者名, 出版社, 出版年, "
+                                "分類, 保管場所, 貸出, キーワード)")
                      .arg(type));
         auto rs = openSet(dir, store::RecordSource::wholeTable());
         rs->addNew();
@@ -673,10 +740,31 @@ private slots:
         sqlite3 *db = nullptr;
         sqlite3_open(":memory:", &db);
         sqlite3_exec(db, "CREATE TABLE probe (v INTEGER)", nullptr, nullptr, nullptr);
-        QStringList texts = {"0", "-0", "-0.0", "00.000e5", ".5", "5.", ".", "+", "-", "e5", "1e+", "1e-5", "1E5",
-                             " \t7\n", "1 2", "1e19", "1e18", "9.999999999999999e22", "123456789012345678",
-                             "1234567890123456789", "12345678901234567890", "0.30000000000000004", "4.9e-324",
-                             "1.7976931348623157e308", "1.7976931348623159e308"};
+        QStringList texts = {"0",
+                             "-0",
+                             "-0.0",
+                             "00.000e5",
+                             ".5",
+                             "5.",
+                             ".",
+                             "+",
+                             "-",
+                             "e5",
+                             "1e+",
+                             "1e-5",
+                             "1E5",
+                             " \t7\n",
+                             "1 2",
+                             "1e19",
+                             "1e18",
+                             "9.999999999999999e22",
+                             "123456789012345678",
+                             "1234567890123456789",
+                             "12345678901234567890",
+                             "0.30000000000000004",
+                             "4.9e-324",
+                             "1.7976931348623157e308",
+                             "1.7976931348623159e308"};
         QRandomGenerator random(42);
         const QString alphabet = QStringLiteral("0123456789012345678901234567890.+-eE ");
         for (int i = 0; i < 3000; ++i) {
@@ -694,8 +782,9 @@ private slots:
                 QVERIFY2(engine.type == QLatin1String("text"), what.constData());
             } else if (verdict) {
                 QVERIFY2(engine.type != QLatin1String("text"), what.constData());
-                const QVariant mine = verdict->kind == store::FieldValue::Kind::Integer ? QVariant(qlonglong(verdict->integer))
-                                                                                         : QVariant(verdict->real);
+                const QVariant mine = verdict->kind == store::FieldValue::Kind::Integer
+                                          ? QVariant(qlonglong(verdict->integer))
+                                          : QVariant(verdict->real);
                 QVERIFY2(exactDecimal(mine.toString()) == exactDecimal(t), what.constData());
             } else {
                 QVERIFY2(engine.type != QLatin1String("text"), what.constData());
@@ -722,7 +811,8 @@ private slots:
         auto again = openSet(dir, store::RecordSource::wholeTable());
         QCOMPARE(again->text(0, 1), tricky);
         QCOMPARE(again->text(0, 2), QStringLiteral("x\uFFFDy\uFFFDz"));
-        auto found = openSet(dir, store::RecordSource::search(store::Field::Title, u'*' + QChar(0xFEFF) + u'a' + QChar(0xFFFE) + u'*'));
+        auto found = openSet(
+            dir, store::RecordSource::search(store::Field::Title, u'*' + QChar(0xFEFF) + u'a' + QChar(0xFFFE) + u'*'));
         QCOMPARE(found->recordCount(), 1);
         auto notFound = openSet(dir, store::RecordSource::search(store::Field::Title, u'*' + QChar(0xFFFD) + u'*'));
         QCOMPARE(notFound->recordCount(), 0);
@@ -740,12 +830,14 @@ private slots:
         sqlite3_exec(connection->handle(), "PRAGMA max_page_count = 2", nullptr, nullptr, nullptr);
         rs.addNew();
         const QString full = errorOf([&] { rs.update({{QStringLiteral("書名"), QString(30000, u'x')}}); });
-        QVERIFY2(full.contains(QStringLiteral("ディスクの空き容量が足りません")) && full.contains(dir.dbPath()), qPrintable(full));
+        QVERIFY2(full.contains(QStringLiteral("ディスクの空き容量が足りません")) && full.contains(dir.dbPath()),
+                 qPrintable(full));
         QCOMPARE(dir.count(), 1);
 
         // Read-only for anyone but its owner, run as another user (root may
         // write anything).
-        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                      | QFile::ReadOther | QFile::ExeOther));
         QVERIFY(QFile::setPermissions(dir.dbPath(), QFile::ReadOwner | QFile::ReadOther));
         if (geteuid() == 0) {
             int pipeFd[2];
@@ -756,7 +848,8 @@ private slots:
                 QByteArray result = "setuid failed";
                 if (setgid(65534) == 0 && setuid(65534) == 0) {
                     result = errorOf([&] {
-                                 store::RecordSet ro(store::Connection::open(dir.dbPath()), store::RecordSource::wholeTable());
+                                 store::RecordSet ro(store::Connection::open(dir.dbPath()),
+                                                     store::RecordSource::wholeTable());
                                  ro.addNew();
                                  ro.update({{QStringLiteral("書名"), QStringLiteral("x")}});
                              }).toUtf8();

@@ -72,8 +72,7 @@ private slots:
     {
         QTest::addColumn<Script>("script");
         QTest::addColumn<int>("abandoned");
-        QTest::newRow("a row reads the rest of its block")
-            << Script{{0, "b100", span(100, 103)}, {3, "b103", {}}} << 0;
+        QTest::newRow("a row reads the rest of its block") << Script{{0, "b100", span(100, 103)}, {3, "b103", {}}} << 0;
         QTest::newRow("from the row asked for to the block's end")
             << Script{{2, "b102", span(102, 103)}, {0, "b100", span(100, 101)}, {3, "b103", {}}} << 0;
         QTest::newRow("block boundary") << Script{{3, "b103", {103}}, {4, "b104", span(104, 107)}} << 0;
@@ -85,10 +84,13 @@ private slots:
             << Script{{1, "!", {101}, {101}}, {1, "b101", span(101, 103)}} << 1;
         QTest::newRow("a later failure keeps the rows before it")
             << Script{{0, "b100", span(100, 102), {102}}, {1, "b101", {}}, {2, "b102", span(102, 103)}} << 1;
-        QTest::newRow("the block used least recently goes")
-            << Script{{0, "b100", span(100, 103)}, {4, "b104", span(104, 107)}, {1, "b101", {}},
-                      {8, "b108", span(108, 109)}, {2, "b102", {}}, {5, "", span(105, 107)}}
-            << 0;
+        QTest::newRow("the block used least recently goes") << Script{{0, "b100", span(100, 103)},
+                                                                      {4, "b104", span(104, 107)},
+                                                                      {1, "b101", {}},
+                                                                      {8, "b108", span(108, 109)},
+                                                                      {2, "b102", {}},
+                                                                      {5, "", span(105, 107)}}
+                                                            << 0;
         QTest::newRow("rows added to a short last block")
             << Script{{9, "b109", {109}}, {10, "b110", {110}, {}, 1}, {11, "b111", {111}, {}, 1}} << 0;
     }

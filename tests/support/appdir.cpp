@@ -202,8 +202,8 @@ namespace {
 // Mounts made by the tests stay inside the test process.
 bool ownMountNamespace()
 {
-    static const bool ok = geteuid() == 0 && unshare(CLONE_NEWNS) == 0
-        && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    static const bool ok =
+        geteuid() == 0 && unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     return ok;
 }
 

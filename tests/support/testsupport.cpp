@@ -1,9 +1,9 @@
 #include "support/testsupport.h"
 
 #include "app/desktop.h"
-#include "store/module1.h"
 #include "screens/common/datascreen.h"
 #include "screens/common/shell.h"
+#include "store/module1.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -98,8 +98,12 @@ QString describe(const screens::Message &m)
 
 screens::Message notFound()
 {
-    return {nullptr, QMessageBox::Warning, QStringLiteral("検索失敗"), QStringLiteral("データが見つかりませんでした。"),
-            QMessageBox::Ok, QMessageBox::Ok};
+    return {nullptr,
+            QMessageBox::Warning,
+            QStringLiteral("検索失敗"),
+            QStringLiteral("データが見つかりませんでした。"),
+            QMessageBox::Ok,
+            QMessageBox::Ok};
 }
 
 QString menuChoiceFor(const char *className)
@@ -107,9 +111,9 @@ QString menuChoiceFor(const char *className)
     static const QMap<QString, QString> choices = {{QStringLiteral("Main"), QStringLiteral("新規登録")},
                                                    {QStringLiteral("Main2"), QStringLiteral("修正・削除")},
                                                    {QStringLiteral("db"), QStringLiteral("データ一覧")},
- {QStringLiteral("RegistrationScreen"), QStringLiteral("新規登録")},
- {QStringLiteral("EditScreen"), QStringLiteral("修正・削除")},
- {QStringLiteral("ListScreen"), QStringLiteral("データ一覧")}};
+                                                   {QStringLiteral("RegistrationScreen"), QStringLiteral("新規登録")},
+                                                   {QStringLiteral("EditScreen"), QStringLiteral("修正・削除")},
+                                                   {QStringLiteral("ListScreen"), QStringLiteral("データ一覧")}};
     return choices.value(QString::fromLatin1(className).section(QStringLiteral("::"), -1));
 }
 
@@ -156,4 +160,3 @@ void settle()
 }
 
 } // namespace testsupport
-

@@ -2,8 +2,8 @@
 
 #include "app/navigation.h"
 #include "screens/common/messages.h"
-#include "support/appdir.h"
 #include "screens/menu/startmenu.h"
+#include "support/appdir.h"
 
 #include <QList>
 #include <QStringList>
@@ -68,8 +68,8 @@ template <typename T> struct Opened {
     explicit Opened(const QList<Book> &books = {}, const QString &choice = QString())
     {
         dir.insert(books);
-        screen = qobject_cast<T *>(openFromMenu(
-            menu, choice.isEmpty() ? menuChoiceFor(T::staticMetaObject.className()) : choice));
+        screen = qobject_cast<T *>(
+            openFromMenu(menu, choice.isEmpty() ? menuChoiceFor(T::staticMetaObject.className()) : choice));
         if (!screen)
             qFatal("the screen %s did not open", T::staticMetaObject.className());
     }

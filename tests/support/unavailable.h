@@ -15,10 +15,9 @@ inline bool requireAll() { return qEnvironmentVariableIntValue("BUKUREA_REQUIRE_
 } // namespace testsupport
 
 // Use in place of QSKIP where the reason is something missing on this machine.
-#define SKIP_UNAVAILABLE(reason)                                                                  \
-    do {                                                                                          \
-        if (testsupport::requireAll())                                                            \
-            QFAIL(QByteArray(reason).append(" (BUKUREA_REQUIRE_ALL=1: every check must run)")     \
-                      .constData());                                                              \
-        QSKIP(reason);                                                                            \
+#define SKIP_UNAVAILABLE(reason)                                                                                       \
+    do {                                                                                                               \
+        if (testsupport::requireAll())                                                                                 \
+            QFAIL(QByteArray(reason).append(" (BUKUREA_REQUIRE_ALL=1: every check must run)").constData());            \
+        QSKIP(reason);                                                                                                 \
     } while (false)

@@ -27,7 +27,7 @@ bool backupBeforeChange(QWidget *parent, const QString &databasePath)
     text.replace(u'\n', QStringLiteral("\r\n"));
     return showMessage({parent, QMessageBox::Warning, QStringLiteral("ブクレア"), text,
                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No})
-        == QMessageBox::Yes;
+           == QMessageBox::Yes;
 }
 
 } // namespace screens

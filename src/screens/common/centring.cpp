@@ -3,8 +3,8 @@
 #include <QEvent>
 #include <QMainWindow>
 #include <QPointer>
-#include <QScrollArea>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -109,8 +109,9 @@ protected:
                         m_handle->removeEventFilter(this);
                 });
             }
-        } else if (watched == m_handle && (event->type() == QEvent::Expose || event->type() == QEvent::Move
-                                           || event->type() == QEvent::Resize)) {
+        } else if (watched == m_handle
+                   && (event->type() == QEvent::Expose || event->type() == QEvent::Move
+                       || event->type() == QEvent::Resize)) {
             const QMargins own = frameOf(m_window);
             if (known(own) && own != m_used) {
                 m_used = g_lastFrame = own;

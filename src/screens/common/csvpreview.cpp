@@ -74,8 +74,9 @@ void ImportPreview::showBooks()
             lines << exporting::describe(*preview.problem);
         } else {
             usable = true;
-            lines << (preview.layout.heading ? QStringLiteral("1 行目の見出しで項目を合わせます。")
-                                             : QStringLiteral("見出しの行がないため、先頭の 9 列を項目の順に取り込みます。"));
+            lines << (preview.layout.heading
+                          ? QStringLiteral("1 行目の見出しで項目を合わせます。")
+                          : QStringLiteral("見出しの行がないため、先頭の 9 列を項目の順に取り込みます。"));
             if (!preview.layout.ignored.isEmpty())
                 lines << QStringLiteral("取り込まない列: ") + preview.layout.ignored.join(QStringLiteral("、"));
             QStringList missing;

@@ -42,7 +42,7 @@ void tell(QWidget *parent, QMessageBox::Icon icon, const QString &title, const Q
 }
 
 exporting::ExportOutcome writeFile(QWidget *parent, const store::RecordSet &rows, const QString &path,
-                             exporting::Encoding encoding)
+                                   exporting::Encoding encoding)
 {
     ProgressWindow progress(parent, "csvExportProgress", exportTitle(), path, rows.recordCount());
     progress.setText(QStringLiteral("書き出しています…"));
@@ -97,8 +97,9 @@ void exportCsv(QWidget *parent, const store::RecordSet *shown)
                 return;
             case exporting::ExportOutcome::Status::Unencodable:
                 if (showMessage({parent, QMessageBox::Warning, exportTitle(),
-                                 outcome.message + QStringLiteral("\r\n何も書き出していません。\r\n\r\n"
-                                                                  "UTF-8（BOM 付き）で書き出しますか？"),
+                                 outcome.message
+                                     + QStringLiteral("\r\n何も書き出していません。\r\n\r\n"
+                                                      "UTF-8（BOM 付き）で書き出しますか？"),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No})
                     != QMessageBox::Yes)
                     return;
@@ -120,9 +121,13 @@ bool importCsv(QWidget *parent)
         reportError(parent, e);
         return false;
     }
-    const std::optional<FileAnswer> answer = askForFile(
-        {parent, false, importTitle(), directory, QString(),
-         {QStringLiteral("CSV ファイル (*.csv *.txt)"), QStringLiteral("すべてのファイル (*)")}});
+    const std::optional<FileAnswer> answer =
+        askForFile({parent,
+                    false,
+                    importTitle(),
+                    directory,
+                    QString(),
+                    {QStringLiteral("CSV ファイル (*.csv *.txt)"), QStringLiteral("すべてのファイル (*)")}});
     if (!answer)
         return false;
     const QString path = QFileInfo(answer->path).absoluteFilePath();
@@ -156,8 +161,7 @@ bool importCsv(QWidget *parent)
             if (check.problemCount > lines.size())
                 lines << QStringLiteral("ほかに %1 行の問題があります。").arg(check.problemCount - lines.size());
             tell(parent, QMessageBox::Critical, importTitle(),
-                 QStringLiteral("次の問題があるため取り込めません。何も取り込んでいません。\r\n%1\r\n\r\n")
-                         .arg(path)
+                 QStringLiteral("次の問題があるため取り込めません。何も取り込んでいません。\r\n%1\r\n\r\n").arg(path)
                      + lines.join(QStringLiteral("\r\n")));
             return false;
         }

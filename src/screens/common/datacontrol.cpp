@@ -154,7 +154,8 @@ void DataControl::bind(QWidget *control, const QString &field, const char *prope
 {
     const QByteArray name = property ? QByteArray(property) : QByteArray(control->metaObject()->userProperty().name());
     if (name.isEmpty())
-        qFatal("DataControl::bind: %s has no user property; name the property to bind", control->metaObject()->className());
+        qFatal("DataControl::bind: %s has no user property; name the property to bind",
+               control->metaObject()->className());
     m_bindings.push_back({control, field, name, QVariant()});
 }
 

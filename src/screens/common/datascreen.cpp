@@ -10,8 +10,7 @@
 
 namespace screens {
 
-DataScreen::DataScreen(const char *name, screens::Twips clientArea, const char *helpItemName)
-    : Form(name, clientArea)
+DataScreen::DataScreen(const char *name, screens::Twips clientArea, const char *helpItemName) : Form(name, clientArea)
 {
     mnufile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     mnufile->setObjectName(QStringLiteral("mnufile"));
@@ -82,7 +81,10 @@ void reportStoreError(QWidget *parent, const std::exception_ptr &error)
     } catch (const std::bad_alloc &) {
         reportError(parent, store::Error(QStringLiteral("メモリが足りません。")));
     } catch (const std::exception &e) {
-        reportError(parent, store::Error(QStringLiteral("予期しないエラーが起きました。\n（%1）").arg(QString::fromLocal8Bit(e.what()))));
+        reportError(
+            parent,
+            store::Error(
+                QStringLiteral("予期しないエラーが起きました。\n（%1）").arg(QString::fromLocal8Bit(e.what()))));
     }
 }
 

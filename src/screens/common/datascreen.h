@@ -68,7 +68,10 @@ protected:
     // book by 蔵書番号.
     virtual const store::RecordSet *rowsToExport() const { return nullptr; }
     // Books were imported: the screen opens again, showing the new count.
-    virtual void booksImported() { guarded([this] { load(); }); }
+    virtual void booksImported()
+    {
+        guarded([this] { load(); });
+    }
 
 private:
     void mnucsvout_Click();

@@ -24,8 +24,8 @@ QMessageBox::StandardButton showMessage(const Message &m)
 
 void reportError(QWidget *parent, const store::Error &error)
 {
-    showMessage({parent, QMessageBox::Critical, QStringLiteral("ブクレア"), error.message(), QMessageBox::Ok,
-                 QMessageBox::Ok});
+    showMessage(
+        {parent, QMessageBox::Critical, QStringLiteral("ブクレア"), error.message(), QMessageBox::Ok, QMessageBox::Ok});
 }
 
 bool confirm(QWidget *parent, const QString &title, const QString &what)
@@ -41,16 +41,17 @@ bool confirmSameBook(QWidget *parent, const QStringList &numbers, int count)
     for (const QString &n : numbers)
         shown << (n.isEmpty() ? QStringLiteral("なし") : n);
     const QString list = shown.join(u'、') + (count > numbers.size() ? QStringLiteral("…") : QString());
-    return showMessage({parent, QMessageBox::Question, QStringLiteral("新規登録"),
-                        QStringLiteral("同じ書名・著者名の本が登録されています（蔵書番号 %1）。登録しますか？").arg(list),
-                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No})
+    return showMessage(
+               {parent, QMessageBox::Question, QStringLiteral("新規登録"),
+                QStringLiteral("同じ書名・著者名の本が登録されています（蔵書番号 %1）。登録しますか？").arg(list),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No})
            == QMessageBox::Yes;
 }
 
 void notifyNotFound(QWidget *parent)
 {
-    showMessage({parent, QMessageBox::Warning, QStringLiteral("検索失敗"), QStringLiteral("データが見つかりませんでした。"),
-                 QMessageBox::Ok, QMessageBox::Ok});
+    showMessage({parent, QMessageBox::Warning, QStringLiteral("検索失敗"),
+                 QStringLiteral("データが見つかりませんでした。"), QMessageBox::Ok, QMessageBox::Ok});
 }
 
 } // namespace screens

@@ -72,10 +72,7 @@ void TextBox::setInputMethodAllowed(bool allowed)
         QGuiApplication::inputMethod()->update(Qt::ImEnabled | Qt::ImHints);
 }
 
-QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const
-{
-    return inputMethodQuery(query, QVariant());
-}
+QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query) const { return inputMethodQuery(query, QVariant()); }
 
 QVariant TextBox::inputMethodQuery(Qt::InputMethodQuery query, QVariant argument) const
 {

@@ -50,7 +50,6 @@ void setInputMethod(QWidget *w, bool on)
         w->setAttribute(Qt::WA_InputMethodEnabled, on);
 }
 
-
 void Button::keyPressEvent(QKeyEvent *event)
 {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;

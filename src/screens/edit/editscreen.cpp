@@ -1,10 +1,10 @@
 #include "screens/edit/editscreen.h"
 
-#include "store/module1.h"
 #include "screens/common/backupstep.h"
+#include "screens/common/datacontrol.h"
 #include "screens/common/messages.h"
 #include "screens/record_panel/recordpanel.h"
-#include "screens/common/datacontrol.h"
+#include "store/module1.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -67,8 +67,8 @@ EditScreen::EditScreen() : screens::DataScreen("Main2", {0, 0, 8895, 4950}, "nmu
 
     // The data control's buttons come last, after the described controls:
     // a keyboard user reaches them without changing the order of the rest.
-    const QList<QWidget *> order = QList<QWidget *>{panel->lastInFocusOrder(), Text5, Command5, Command6,
-                                                    Command2, Command1, cmdrep, cmdadd}
+    const QList<QWidget *> order =
+        QList<QWidget *>{panel->lastInFocusOrder(), Text5, Command5, Command6, Command2, Command1, cmdrep, cmdadd}
         + Data1->enableKeyboard();
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -171,8 +171,7 @@ void EditScreen::Command1_Click()
         // A book that could not be read is not deleted unseen.
         if (guarded([this] { Data1->requireCurrentRowShown(QStringLiteral("データを削除しません。")); })
             && screens::confirm(this, QStringLiteral("データ削除"), QStringLiteral("このデータを削除します。"))
-            && screens::backupBeforeChange(this, store::databasePath())
-            && guarded([this] { Data1->deleteRecord(); })) {
+            && screens::backupBeforeChange(this, store::databasePath()) && guarded([this] { Data1->deleteRecord(); })) {
             // The book is gone from the file: the count follows at once,
             // whatever happens to the reopening below.
             --m_bookCount;

@@ -31,16 +31,16 @@ public:
 
     RecordPanel *panel;
     screens::DataControl *Data1;
-    QGroupBox *Frame4;     // "データ操作"
-    QGroupBox *Frame11;    // the box around the search group
-    QPushButton *Command2; // "修正"
-    QPushButton *Command1; // "削除"
-    QPushButton *cmdrep;   // "データ一覧"
-    QPushButton *cmdadd;   // "メニュー"
-    screens::TextBox *Text5;    // the number box of the search
-    QPushButton *Command5; // "蔵書番号検索"
-    QPushButton *Command6; // "検索リセット"
-    QLineEdit *Text7;      // hidden copy of the book count
+    QGroupBox *Frame4;       // "データ操作"
+    QGroupBox *Frame11;      // the box around the search group
+    QPushButton *Command2;   // "修正"
+    QPushButton *Command1;   // "削除"
+    QPushButton *cmdrep;     // "データ一覧"
+    QPushButton *cmdadd;     // "メニュー"
+    screens::TextBox *Text5; // the number box of the search
+    QPushButton *Command5;   // "蔵書番号検索"
+    QPushButton *Command6;   // "検索リセット"
+    QLineEdit *Text7;        // hidden copy of the book count
     QWidget *Line1, *Line2;
 
 protected:

@@ -43,10 +43,7 @@ int BookTableModel::rowCount(const QModelIndex &parent) const
     }
 }
 
-int BookTableModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : store::FieldCount;
-}
+int BookTableModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : store::FieldCount; }
 
 QVariant BookTableModel::data(const QModelIndex &index, int role) const
 {
@@ -57,14 +54,11 @@ QVariant BookTableModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-    case Qt::TextAlignmentRole:
-        break;
+    case Qt::TextAlignmentRole: break;
     case Qt::BackgroundRole:
         return m_unread.contains(row) ? QVariant(QBrush(QColor(160, 160, 160), Qt::BDiagPattern)) : QVariant();
-    case Qt::ToolTipRole:
-        return m_unread.contains(row) ? QVariant(m_failures->standingMessage()) : QVariant();
-    default:
-        return {};
+    case Qt::ToolTipRole: return m_unread.contains(row) ? QVariant(m_failures->standingMessage()) : QVariant();
+    default: return {};
     }
     // Cells are read while the grid paints, where a failure cannot stop for
     // a message: the row shows empty and marked, and the failure is told
@@ -90,8 +84,7 @@ QVariant BookTableModel::data(const QModelIndex &index, int role) const
         const QString text = value->isNull() ? QString() : value->toString();
         return text.size() > DisplayLength ? text.left(DisplayLength) + u'…' : text;
     }
-    default:
-        return value->isNull() ? QString() : value->toString();
+    default: return value->isNull() ? QString() : value->toString();
     }
 }
 

@@ -8,7 +8,7 @@
 namespace screens {
 class DataControl;
 class ReadFailures;
-}
+} // namespace screens
 namespace store {
 class RecordSet;
 }

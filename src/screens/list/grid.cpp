@@ -135,8 +135,8 @@ bool Grid::viewportEvent(QEvent *event)
         if (text.isEmpty())
             QToolTip::hideText();
         else
-            QToolTip::showText(help->globalPos(), text.toHtmlEscaped().replace(u'\n', QStringLiteral("<br>")), viewport(),
-                               visualRect(index));
+            QToolTip::showText(help->globalPos(), text.toHtmlEscaped().replace(u'\n', QStringLiteral("<br>")),
+                               viewport(), visualRect(index));
         return true;
     }
     return QTableView::viewportEvent(event);

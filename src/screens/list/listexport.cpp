@@ -31,8 +31,8 @@ bool exportList(QWidget *parent, const store::RecordSet &rs, const QString &path
     // The folder (the user's documents folder) may not exist yet; a failure
     // to make it is told by the save below.
     QDir().mkpath(QFileInfo(path).path());
-    const bool written = book.copyFromRecordset(rs, [&](int done, int) { progress.setDone(done); })
-                         && book.saveAs(path);
+    const bool written =
+        book.copyFromRecordset(rs, [&](int done, int) { progress.setDone(done); }) && book.saveAs(path);
     progress.close();
     if (!written)
         screens::showMessage({parent, QMessageBox::Critical, title, book.error(), QMessageBox::Ok, QMessageBox::Ok});

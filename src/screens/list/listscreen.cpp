@@ -1,12 +1,12 @@
 #include "screens/list/listscreen.h"
 
 #include "export/workbook.h"
-#include "store/module1.h"
+#include "screens/common/datacontrol.h"
 #include "screens/common/messages.h"
 #include "screens/list/booktablemodel.h"
 #include "screens/list/grid.h"
 #include "screens/list/listexport.h"
-#include "screens/common/datacontrol.h"
+#include "store/module1.h"
 
 #include <QGroupBox>
 #include <QIcon>
@@ -51,7 +51,8 @@ ListScreen::ListScreen() : screens::DataScreen("db", {0, 0, 11910, 7800})
     fgModel = new BookTableModel(Data1, fg);
     fg->setModel(fgModel);
 
-    Frame2 = screens::frame(c, "Frame2", QStringLiteral("検索（キーワードを1つ入力⇒ジャンル選択）"), {120, 6120, 5535, 1575});
+    Frame2 = screens::frame(c, "Frame2", QStringLiteral("検索（キーワードを1つ入力⇒ジャンル選択）"),
+                            {120, 6120, 5535, 1575});
     Text1 = screens::textBox(Frame2, "Text1", {300, 330, 2175, 270});
     screens::setInputMethod(Text1, true);
     Command14 = screens::button(Frame2, "Command14", QStringLiteral("書名"), {300, 690, 975, 735});
@@ -76,9 +77,9 @@ ListScreen::ListScreen() : screens::DataScreen("db", {0, 0, 11910, 7800})
 
     // The focus order: the search box comes first and holds the focus when
     // the screen opens.
-    const QList<QWidget *> order = {Text1,    Command14, Command12, Command13, Command6,  Command8,
-                                    Command10, Command7, Command9,  Command11, Command4,  fg,
-                                    Text2,    Command2,  Command3,  Command5,  Command15, Command1};
+    const QList<QWidget *> order = {Text1,     Command14, Command12, Command13, Command6,  Command8,
+                                    Command10, Command7,  Command9,  Command11, Command4,  fg,
+                                    Text2,     Command2,  Command3,  Command5,  Command15, Command1};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
     Text1->setFocus();
@@ -188,10 +189,11 @@ void ListScreen::Command4_Click()
         exportList(this, *rs, exporting::exportPath());
     });
     if (reloaded)
-        screens::showMessage({this, QMessageBox::Warning, QStringLiteral("Excelデータ変換"),
-                             QStringLiteral("一覧を表示した後で、他のプログラムが %1 を置き換えたか変更しました。\r\n"
-                                            "一覧を今のデータで表示し直しました。確かめてから、もう一度書き出してください。")
-                                 .arg(store::databasePath())});
+        screens::showMessage(
+            {this, QMessageBox::Warning, QStringLiteral("Excelデータ変換"),
+             QStringLiteral("一覧を表示した後で、他のプログラムが %1 を置き換えたか変更しました。\r\n"
+                            "一覧を今のデータで表示し直しました。確かめてから、もう一度書き出してください。")
+                 .arg(store::databasePath())});
 }
 
 const store::RecordSet *ListScreen::rowsToExport() const { return Data1->recordset(); }

@@ -28,13 +28,13 @@ public:
 
     Grid *fg;
     BookTableModel *fgModel;
-    QGroupBox *Frame2; // search
+    QGroupBox *Frame2;       // search
     screens::TextBox *Text1; // the search box
     QPushButton *Command14, *Command12, *Command13, *Command6, *Command8, *Command10, *Command7, *Command9,
-        *Command11; // the nine field searches
-    QGroupBox *Frame3; // "データ操作"
+        *Command11;        // the nine field searches
+    QGroupBox *Frame3;     // "データ操作"
     QPushButton *Command4; // "Excelデータ変換"
-    QGroupBox *Frame1; // by year
+    QGroupBox *Frame1;     // by year
     QPushButton *Command2, *Command3;
     QGroupBox *Frame4; // by collection number
     QPushButton *Command15, *Command5;

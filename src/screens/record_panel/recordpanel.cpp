@@ -48,11 +48,16 @@ QLineEdit *boundBox(QGroupBox *frame, const char *name, int width, const BoxDesi
 const QStringList &RecordPanel::categories()
 {
     static const QStringList items = {
-        QStringLiteral("0 年鑑・百科事典・図書館"), QStringLiteral("1 哲学・宗教"),
-        QStringLiteral("2 歴史・伝記・地理"),       QStringLiteral("3 社会科学・風俗・軍事・教育"),
-        QStringLiteral("4 自然科学・医学"),         QStringLiteral("5 技術・家庭"),
-        QStringLiteral("6 産業・交通"),             QStringLiteral("7 芸術・体育"),
-        QStringLiteral("8 言語"),                   QStringLiteral("9 文学"),
+        QStringLiteral("0 年鑑・百科事典・図書館"),
+        QStringLiteral("1 哲学・宗教"),
+        QStringLiteral("2 歴史・伝記・地理"),
+        QStringLiteral("3 社会科学・風俗・軍事・教育"),
+        QStringLiteral("4 自然科学・医学"),
+        QStringLiteral("5 技術・家庭"),
+        QStringLiteral("6 産業・交通"),
+        QStringLiteral("7 芸術・体育"),
+        QStringLiteral("8 言語"),
+        QStringLiteral("9 文学"),
     };
     return items;
 }

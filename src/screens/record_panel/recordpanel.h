@@ -24,8 +24,8 @@ class RecordPanel : public QObject {
     Q_OBJECT
 public:
     struct Placement {
-        const char *titleBoxName; // "Text7" on the registration screen, "Text4" on the edit screen
-        int yearLabelWidth;       // twips
+        const char *titleBoxName;      // "Text7" on the registration screen, "Text4" on the edit screen
+        int yearLabelWidth;            // twips
         screens::Twips lendingLabelAt; // the hidden bound label inside its frame
     };
     RecordPanel(QWidget *client, screens::DataControl *data, const Placement &placement);
@@ -42,19 +42,19 @@ public:
     QWidget *lastInFocusOrder() const;
 
     QGroupBox *Frame3, *Frame6, *Frame7, *Frame8, *Frame9, *Frame5, *Frame1, *Frame2, *Frame10;
-    QLineEdit *TitleBox; // bound to 書名, named per host
-    QLineEdit *Text8;    // 著者名
-    QLineEdit *Text9;    // 出版社
-    QLineEdit *Text3;    // 出版年
-    QComboBox *Combo1;   // 分類
-    QLineEdit *Text6;    // 蔵書番号
-    QLineEdit *Text2;    // キーワード
-    QLineEdit *Text1;    // 保管場所
-    QLabel *Label1;      // "年"
+    QLineEdit *TitleBox;   // bound to 書名, named per host
+    QLineEdit *Text8;      // 著者名
+    QLineEdit *Text9;      // 出版社
+    QLineEdit *Text3;      // 出版年
+    QComboBox *Combo1;     // 分類
+    QLineEdit *Text6;      // 蔵書番号
+    QLineEdit *Text2;      // キーワード
+    QLineEdit *Text1;      // 保管場所
+    QLabel *Label1;        // "年"
     QPushButton *Command3; // "貸出し可能"
     QPushButton *Command4; // "貸出し中"
-    QLabel *Label4;      // the colour box
-    QLabel *Label5;      // hidden, bound to 貸出
+    QLabel *Label4;        // the colour box
+    QLabel *Label5;        // hidden, bound to 貸出
 
 private:
     void Command3_Click();

@@ -1,12 +1,12 @@
 #include "screens/registration/registrationscreen.h"
 
-#include "store/connection.h"
-#include "store/module1.h"
-#include "store/samebook.h"
-#include "screens/record_panel/recordpanel.h"
 #include "screens/common/backupstep.h"
 #include "screens/common/datacontrol.h"
 #include "screens/common/messages.h"
+#include "screens/record_panel/recordpanel.h"
+#include "store/connection.h"
+#include "store/module1.h"
+#include "store/samebook.h"
 
 #include <QGroupBox>
 #include <QIcon>
