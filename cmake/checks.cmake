@@ -30,4 +30,7 @@ if(BUKUREA_SANITIZE OR BUKUREA_FUZZ)
                  ${CMAKE_BINARY_DIR}/sanitizer_defaults.cpp @ONLY)
   add_library(bukurea_sanitizer_defaults OBJECT ${CMAKE_BINARY_DIR}/sanitizer_defaults.cpp)
   link_libraries(bukurea_sanitizer_defaults)
+  # Static libraries take these objects too; CMake would drop their wait for
+  # them (CMAKE_OPTIMIZE_DEPENDENCIES) and make them before they are built.
+  set(CMAKE_OPTIMIZE_DEPENDENCIES OFF)
 endif()
