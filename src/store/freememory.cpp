@@ -1,0 +1,16 @@
+#include "store/freememory.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace store {
+
+void returnFreedMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+} // namespace store
