@@ -16,6 +16,7 @@ void RowidList::read(const Connection &connection, sqlite3_stmt *statement, cons
         if (onceReadable)
             onceReadable();
     }
+    mapLargeBlocksApart();
     std::vector<qint64> rowids;
     // Room for every row at once: a list grown step by step holds its old
     // and its new storage at the same time, and ends up to twice as large
