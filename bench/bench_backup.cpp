@@ -109,6 +109,12 @@ int firstSave(const QString &dir, int runs)
         return QMessageBox::No;
     });
     app::Navigator navigator;
+    // One save the day before, untimed: a collection no save has touched
+    // yet first builds its index of titles and authors (a pass over every
+    // book, paid once per file, not once per day), which is not the
+    // backup's cost.
+    store::Backups::setClock([] { return QDateTime(QDate(2024, 2, 29), QTime(9, 0)); });
+    timedSave(navigator, -1);
     std::vector<double> first, later, added;
     for (int i = 0; i < runs; ++i) {
         store::Backups::setClock([i] { return QDateTime(QDate(2024, 3, 1).addDays(i), QTime(9, 0)); });

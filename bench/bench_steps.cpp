@@ -136,6 +136,7 @@ void listGroup(app::Navigator &nav)
             timed([&] { s = openScreen<screens::ListScreen>(&screens::StartMenu::listRequested, nav); });
         // The peak of the opening alone, before the floor reads rowids of its own.
         const double openPeak = statusMB("VmHWM");
+        handBackFreed();
         visible = visibleRows(s);
         const Sample floor = timed([&] {
             Floor f(g_dbPath);
@@ -179,6 +180,7 @@ void listGroup(app::Navigator &nav)
             settle(s->fg);
         });
         searchSortPeak = std::max(searchSortPeak, statusMB("VmHWM"));
+        handBackFreed(); // what the step freed, before the floor reads its own rowids
         return t;
     };
 
@@ -261,6 +263,7 @@ void listGroup(app::Navigator &nav)
     // jump reads a block of rows the list has not shown yet; memory must
     // stay bounded.
     {
+        handBackFreed(); // the reset's floor
         QScrollBar *bar = s->fg->verticalScrollBar();
         const int jumps = 200;
         std::vector<double> ms;

@@ -254,8 +254,10 @@ void RecordSet::releaseRows()
         return;
     if (m_source.isWholeTable() && m_current >= 0)
         m_cursor.setRow(m_rowids[m_current]);
-    m_rowids.release();
+    // The rows first: letting go of a large list hands the freed memory of
+    // both back to the system.
     m_cache.clear();
+    m_rowids.release();
 }
 
 qint64 RecordSet::currentRowid() const

@@ -1,6 +1,7 @@
 #include "store/rowidlist.h"
 
 #include "store/connection.h"
+#include "store/freememory.h"
 
 #include <algorithm>
 #include <sqlite3.h>
@@ -15,6 +16,7 @@ void RowidList::read(const Connection &connection, sqlite3_stmt *statement, cons
         if (onceReadable)
             onceReadable();
     }
+    mapLargeBlocksApart();
     std::vector<qint64> rowids;
     // Room for every row at once: a list grown step by step holds its old
     // and its new storage at the same time, and ends up to twice as large
@@ -33,10 +35,29 @@ void RowidList::read(const Connection &connection, sqlite3_stmt *statement, cons
         connection.fail(what);
     // A search that found far fewer rows than expected gives back the room
     // it did not use.
-    if (rowids.size() < rowids.capacity() / 2)
-        rowids.shrink_to_fit();
+    if (rowids.size() < rowids.capacity() / 2) {
+        std::vector<qint64> exact(rowids.begin(), rowids.end());
+        discard(rowids);
+        rowids = std::move(exact);
+    }
+    discard(m_rowids);
     m_rowids = std::move(rowids);
     m_listed = true;
+}
+
+void RowidList::release()
+{
+    discard(m_rowids);
+    m_listed = false;
+}
+
+void RowidList::discard(std::vector<qint64> &rowids)
+{
+    // Below a mebibyte the C library's own reuse is cheaper than a trim.
+    const bool large = rowids.capacity() * sizeof(qint64) >= (std::size_t(1) << 20);
+    std::vector<qint64>().swap(rowids);
+    if (large)
+        returnFreedMemory();
 }
 
 qsizetype RowidList::lowerBound(qint64 rowid) const

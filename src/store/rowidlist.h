@@ -32,6 +32,8 @@ public:
     // Whether the list has been read (and not released since).
     bool listed() const { return m_listed; }
     qsizetype size() const { return qsizetype(m_rowids.size()); }
+    // How many row numbers the memory held can take.
+    std::size_t capacity() const { return m_rowids.capacity(); }
     bool empty() const { return m_rowids.empty(); }
     qint64 operator[](qsizetype position) const { return m_rowids[std::size_t(position)]; }
     std::span<const qint64> all() const { return m_rowids; }
@@ -43,13 +45,13 @@ public:
     // Removes `rowid` where it is listed.
     void remove(qint64 rowid);
     // Gives back the list's memory; the list is no longer listed.
-    void release()
-    {
-        std::vector<qint64>().swap(m_rowids);
-        m_listed = false;
-    }
+    void release();
 
 private:
+    // Lets go of `rowids`' memory, handing it back to the system when the
+    // list was large.
+    static void discard(std::vector<qint64> &rowids);
+
     std::vector<qint64> m_rowids;
     bool m_listed = false;
 };
