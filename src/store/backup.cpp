@@ -245,8 +245,8 @@ std::optional<SqliteFailure> copyUnderReadLock(const QString &from, durable::Tem
     if (rc != SQLITE_ROW)
         return std::nullopt;
     const auto endRead = qScopeGuard([&] { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr); });
-    sqlite3_file *file = nullptr;
-    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+    sqlite3_file *file = mainFileHandle(db);
+    if (!file)
         return std::nullopt;
     sqlite3_int64 size = 0;
     QByteArray head(100, '\0');

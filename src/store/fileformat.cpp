@@ -68,4 +68,12 @@ FileFormat detectFileFormat(const QString &path)
     return FileFormat::Other;
 }
 
+sqlite3_file *mainFileHandle(sqlite3 *db)
+{
+    sqlite3_file *file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+        return nullptr;
+    return file;
+}
+
 } // namespace store

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+struct sqlite3;
+struct sqlite3_file;
+
 namespace store {
 
 // What a collection file is, told from its first bytes before any engine
@@ -16,6 +19,11 @@ enum class FileFormat {
 };
 
 FileFormat detectFileFormat(const QString &path);
+
+// SQLite's own open handle of a connection's main file, for reading its bytes
+// without a descriptor of our own (closing one would drop SQLite's locks on
+// the file); null when the connection has none.
+sqlite3_file *mainFileHandle(sqlite3 *db);
 
 inline bool isAccessFormat(FileFormat f) { return f == FileFormat::Jet3 || f == FileFormat::Jet4; }
 

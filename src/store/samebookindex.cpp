@@ -3,6 +3,7 @@
 #include "store/booktable.h"
 #include "store/connection.h"
 #include "store/error.h"
+#include "store/fileformat.h"
 #include "store/like.h"
 
 #include <sqlite3.h>
@@ -48,8 +49,8 @@ void run(const Connection &connection, const QString &sql)
 // raise the counter, or when the header cannot be read.
 bool readCounter(sqlite3 *db, quint32 &counter)
 {
-    sqlite3_file *file = nullptr;
-    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods)
+    sqlite3_file *file = mainFileHandle(db);
+    if (!file)
         return false;
     unsigned char h[28];
     if (file->pMethods->xRead(file, h, sizeof h, 0) != SQLITE_OK)
