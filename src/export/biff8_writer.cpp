@@ -46,7 +46,6 @@ constexpr int MaxRecordData = 8224;
 constexpr int RowsPerBlock = 32;
 constexpr quint16 CellXf = 15; // the default cell format: General, font 0
 constexpr int RowRecordSize = 4 + 16;
-constexpr qsizetype BodyBufferSize = 4 << 20;
 constexpr int LabelSstSize = 4 + 10;
 constexpr int NumberSize = 4 + 14;
 constexpr int RkSize = 4 + 10;
@@ -134,10 +133,6 @@ void appendXf(QByteArray &out, quint16 font, bool style, quint8 usedAttributes)
         .u32(0)
         .u16(0x20C0); // fill colours 0x40 and 0x41
 }
-
-// Rows are collected in blocks of RowsPerBlock; all rows of a block have
-// the same row / RowsPerBlock.
-int blockOf(int row) { return row / RowsPerBlock; }
 
 // Walks the shared string table as it is written: an SST record followed by
 // CONTINUE records, each with at most 8224 bytes of data. The rules Excel
@@ -378,9 +373,40 @@ bool Biff8Writer::appendRow(const std::vector<Cell> &cells)
 bool Biff8Writer::appendRow(const CellView *cells, size_t count)
 {
     Sheet &sheet = m_sheets.back();
-    const int row = sheet.rowCount;
+    const int row = int(sheet.rows.size());
     if (row >= MaxRows)
         return fail(QStringLiteral("Row %1: a worksheet holds at most %2 rows").arg(row).arg(MaxRows));
+    sheet.rows.emplace_back();
+    if (!keepRow(sheet, row, cells, count)) {
+        sheet.rows.pop_back();
+        return false;
+    }
+    return true;
+}
+
+void Biff8Writer::setRowCount(qint64 rows)
+{
+    Q_ASSERT(m_sheets.size() == 1 && m_sheets.back().rows.empty());
+    for (qint64 left = rows; left > 0; left -= MaxRows) {
+        if (!m_sheets.back().rows.empty())
+            addSheet();
+        m_sheets.back().rows.resize(size_t(std::min<qint64>(left, MaxRows)));
+    }
+}
+
+bool Biff8Writer::setRow(qint64 position, const CellView *cells, size_t count)
+{
+    const qint64 sheet = position / MaxRows;
+    const int row = int(position % MaxRows);
+    if (position < 0 || sheet >= qint64(m_sheets.size()) || size_t(row) >= m_sheets[size_t(sheet)].rows.size())
+        return fail(QStringLiteral("Row %1: the workbook has no such row").arg(position));
+    if (m_sheets[size_t(sheet)].rows[size_t(row)].set)
+        return fail(QStringLiteral("Row %1: the row was given before").arg(position));
+    return keepRow(m_sheets[size_t(sheet)], row, cells, count);
+}
+
+bool Biff8Writer::keepRow(Sheet &sheet, int row, const CellView *cells, size_t count)
+{
     if (count > size_t(MaxColumns))
         return fail(QStringLiteral("Row %1: %2 cells, but a worksheet holds at most %3 columns")
                         .arg(row)
@@ -413,36 +439,20 @@ bool Biff8Writer::appendRow(const CellView *cells, size_t count)
     // address; refusing here also keeps the string table's 32-bit offsets safe.
     if (m_strings.pool().size() + textUnits > CompoundFileWriter::MaxStreamSize / 2)
         return fail(QStringLiteral("Row %1: the workbook would exceed the 2 GiB the file format can hold").arg(row));
-    ++sheet.rowCount;
+    KeptRow &kept = sheet.rows[size_t(row)];
+    kept.set = true;
     if (!hasCells)
         return true;
 
-    if (!sheet.blockRows.empty() && blockOf(sheet.blockRows.back().row) != blockOf(row))
-        flushBlock(sheet);
-
-    RowInfo info{quint16(row), 0, 0};
+    // Empty cells are kept too, so that every cell keeps its column.
+    kept.first = quint32(sheet.cells.size());
+    kept.count = quint16(count);
     int first = -1, last = -1;
-    // The row's records are written in place: room for the largest they
-    // can take (a NUMBER record a cell), cut to what they took at the end.
-    QByteArray &bytes = sheet.blockCells;
-    const qsizetype start = bytes.size();
-    if (bytes.capacity() < start + qsizetype(count) * NumberSize)
-        bytes.reserve(std::max(2 * bytes.capacity(), start + qsizetype(count) * NumberSize));
-    bytes.resize(start + qsizetype(count) * NumberSize);
-    char *out = bytes.data() + start;
-    auto cellHeader = [&](quint16 type, int length, size_t col) {
-        put16(out, type);
-        put16(out + 2, quint16(length - 4));
-        put16(out + 4, quint16(row));
-        put16(out + 6, quint16(col));
-        put16(out + 8, CellXf);
-    };
     for (size_t col = 0; col < count; ++col) {
         const CellView &c = cells[col];
-        const size_t startCol = col;
         const TextCell &t = m_textCells[col];
+        KeptCell cell;
         if (c.kind == Cell::Kind::Text && (t.string >= 0 || !t.text.isEmpty())) {
-            // LABELSST: row, column, XF, index into the shared string table.
             quint32 sst;
             if (t.string >= 0) {
                 sst = quint32(t.string);
@@ -456,132 +466,182 @@ bool Biff8Writer::appendRow(const CellView *cells, size_t count)
                 sst = t.text.isValidUtf16() ? internString(t.text) : internString(withoutLoneSurrogates(t.text));
             }
             ++m_sstReferences;
-            cellHeader(RecLabelSst, LabelSstSize, col);
-            put32(out + 10, sst);
-            out += LabelSstSize;
-        } else if (c.kind != Cell::Kind::Number) {
-            continue;
-        } else if (const std::optional<quint32> rk = rkValue(c.number)) {
-            // The numbers of this and the following columns that have an
-            // RK form: one RK record (row, column, XF, value), or a MULRK
-            // record for two or more (row, first column, XF and value of
-            // each, last column). Either takes less room than NUMBER records.
-            std::optional<quint32> next;
-            if (col + 1 < count && cells[col + 1].kind == Cell::Kind::Number
-                && (next = rkValue(cells[col + 1].number))) {
-                char *const record = out;
-                cellHeader(RecMulRk, 0, col);
-                put32(out + 10, *rk);
-                out += 14;
-                do {
-                    ++col;
-                    put16(out, CellXf);
-                    put32(out + 2, *next);
-                    out += 6;
-                } while (col + 1 < count && cells[col + 1].kind == Cell::Kind::Number
-                         && (next = rkValue(cells[col + 1].number)));
-                put16(out, quint16(col));
-                out += 2;
-                put16(record + 2, quint16(out - record - 4));
+            cell = {KeptCell::String, sst};
+        } else if (c.kind == Cell::Kind::Number) {
+            if (const std::optional<quint32> rk = rkValue(c.number)) {
+                cell = {KeptCell::Rk, *rk};
             } else {
-                cellHeader(RecRk, RkSize, col);
-                put32(out + 10, *rk);
-                out += RkSize;
+                cell = {KeptCell::Number, quint32(m_numbers.size())};
+                m_numbers.push_back(c.number);
             }
-        } else {
-            // NUMBER: row, column, XF, IEEE 754 double.
-            cellHeader(RecNumber, NumberSize, col);
-            qToLittleEndian(c.number, out + 10);
-            out += NumberSize;
         }
-        if (first < 0)
-            first = int(startCol);
-        last = int(col);
+        sheet.cells.push_back(cell);
+        if (cell.kind != KeptCell::Empty) {
+            if (first < 0)
+                first = int(col);
+            last = int(col);
+        }
     }
-    bytes.resize(out - bytes.constData());
-    info.firstCol = quint16(first);
-    info.lastColPlus1 = quint16(last + 1);
-    sheet.blockRows.push_back(info);
-
-    if (sheet.firstRow < 0)
-        sheet.firstRow = row;
-    sheet.lastRow = row;
+    sheet.bodySize += RowRecordSize + recordsSize(sheet.cells.data() + kept.first, count);
+    sheet.firstRow = sheet.firstRow < 0 ? row : std::min(sheet.firstRow, row);
+    sheet.lastRow = std::max(sheet.lastRow, row);
     sheet.firstCol = sheet.firstCol < 0 ? first : std::min(sheet.firstCol, first);
     sheet.lastCol = std::max(sheet.lastCol, last);
     return true;
 }
 
-// Appends the block being collected to `out`: its ROW records, then its
-// cells.
-void Biff8Writer::appendBlock(const Sheet &sheet, QByteArray &out)
+// A number and the columns after it that are RK numbers too: one RK record
+// (row, column, XF, value), or a MULRK record for two or more (row, first
+// column, XF and value of each, last column). Either takes less room than
+// NUMBER records.
+quint64 Biff8Writer::recordsSize(const KeptCell *cells, size_t count)
 {
-    const qsizetype start = out.size();
-    out.resize(start + qsizetype(sheet.blockRows.size()) * RowRecordSize);
-    char *p = out.data() + start;
-    for (const RowInfo &r : sheet.blockRows) {
-        // ROW: row, first column, last column + 1, height, two reserved
-        // words, flags (0x100 is always set; 0x0F0000 is XF 15, ignored
-        // because the row has no format of its own).
-        put16(p, RecRow);
-        put16(p + 2, RowRecordSize - 4);
-        put16(p + 4, r.row);
-        put16(p + 6, r.firstCol);
-        put16(p + 8, r.lastColPlus1);
-        put16(p + 10, RowHeight);
-        put32(p + 12, 0);
-        put32(p + 16, 0x000F0100);
-        p += RowRecordSize;
+    quint64 size = 0;
+    for (size_t col = 0; col < count; ++col) {
+        switch (cells[col].kind) {
+        case KeptCell::Empty: break;
+        case KeptCell::String: size += LabelSstSize; break;
+        case KeptCell::Number: size += NumberSize; break;
+        case KeptCell::Rk: {
+            size_t run = 1;
+            while (col + 1 < count && cells[col + 1].kind == KeptCell::Rk) {
+                ++col;
+                ++run;
+            }
+            size += run == 1 ? RkSize : 4 + 6 + 6 * run;
+            break;
+        }
+        }
     }
-    out.append(sheet.blockCells);
+    return size;
 }
 
-void Biff8Writer::flushBlock(Sheet &sheet)
+char *Biff8Writer::encodeRow(char *out, int row, const KeptCell *cells, size_t count) const
 {
-    const qsizetype size = qsizetype(sheet.blockRows.size()) * RowRecordSize + sheet.blockCells.size();
-    if (sheet.body.empty() || sheet.body.back().capacity() - sheet.body.back().size() < size) {
-        sheet.body.emplace_back();
-        sheet.body.back().reserve(std::max<qsizetype>(BodyBufferSize, size));
+    auto cellHeader = [&](quint16 type, int length, size_t col) {
+        put16(out, type);
+        put16(out + 2, quint16(length - 4));
+        put16(out + 4, quint16(row));
+        put16(out + 6, quint16(col));
+        put16(out + 8, CellXf);
+    };
+    for (size_t col = 0; col < count; ++col) {
+        const KeptCell &c = cells[col];
+        switch (c.kind) {
+        case KeptCell::Empty: break;
+        case KeptCell::String:
+            // LABELSST: row, column, XF, index into the shared string table.
+            cellHeader(RecLabelSst, LabelSstSize, col);
+            put32(out + 10, c.value);
+            out += LabelSstSize;
+            break;
+        case KeptCell::Number:
+            // NUMBER: row, column, XF, IEEE 754 double.
+            cellHeader(RecNumber, NumberSize, col);
+            qToLittleEndian(m_numbers[c.value], out + 10);
+            out += NumberSize;
+            break;
+        case KeptCell::Rk:
+            if (col + 1 < count && cells[col + 1].kind == KeptCell::Rk) {
+                char *const record = out;
+                cellHeader(RecMulRk, 0, col);
+                put32(out + 10, c.value);
+                out += 14;
+                do {
+                    ++col;
+                    put16(out, CellXf);
+                    put32(out + 2, cells[col].value);
+                    out += 6;
+                } while (col + 1 < count && cells[col + 1].kind == KeptCell::Rk);
+                put16(out, quint16(col));
+                out += 2;
+                put16(record + 2, quint16(out - record - 4));
+            } else {
+                cellHeader(RecRk, RkSize, col);
+                put32(out + 10, c.value);
+                out += RkSize;
+            }
+            break;
+        }
     }
-    appendBlock(sheet, sheet.body.back());
-    sheet.bodySize += quint64(size);
-    sheet.blockRows.clear();
-    sheet.blockCells.resize(0); // keeps its room for the next block
+    return out;
 }
 
-// BOF, DEFCOLWIDTH, DIMENSIONS, then the cell blocks (the finished ones in
-// sheet.body, the one being collected in pending), WINDOW2, EOF. No INDEX
+bool Biff8Writer::writeRows(const Sheet &sheet, const std::function<bool(const QByteArray &)> &put) const
+{
+    // Blocks are gathered into about a mebibyte before they are handed on:
+    // each hand-over is a write to the file.
+    constexpr qsizetype Gather = 1 << 20;
+    constexpr qsizetype LargestBlock = RowsPerBlock * (RowRecordSize + qsizetype(MaxColumns) * NumberSize);
+    QByteArray out(Gather + LargestBlock, Qt::Uninitialized);
+    char *p = out.data();
+    for (size_t start = 0; start < sheet.rows.size(); start += RowsPerBlock) {
+        const size_t end = std::min(sheet.rows.size(), start + RowsPerBlock);
+        for (size_t r = start; r < end; ++r) {
+            const KeptRow &kept = sheet.rows[r];
+            if (kept.count == 0)
+                continue;
+            const KeptCell *cells = sheet.cells.data() + kept.first;
+            size_t first = 0, last = kept.count - 1;
+            while (cells[first].kind == KeptCell::Empty)
+                ++first;
+            while (cells[last].kind == KeptCell::Empty)
+                --last;
+            // ROW: row, first column, last column + 1, height, two reserved
+            // words, flags (0x100 is always set; 0x0F0000 is XF 15, ignored
+            // because the row has no format of its own).
+            put16(p, RecRow);
+            put16(p + 2, RowRecordSize - 4);
+            put16(p + 4, quint16(r));
+            put16(p + 6, quint16(first));
+            put16(p + 8, quint16(last + 1));
+            put16(p + 10, RowHeight);
+            put32(p + 12, 0);
+            put32(p + 16, 0x000F0100);
+            p += RowRecordSize;
+        }
+        for (size_t r = start; r < end; ++r) {
+            const KeptRow &kept = sheet.rows[r];
+            p = encodeRow(p, int(r), sheet.cells.data() + kept.first, kept.count);
+        }
+        if (p - out.constData() >= Gather || end == sheet.rows.size()) {
+            if (!put(QByteArray::fromRawData(out.constData(), p - out.constData())))
+                return false;
+            p = out.data();
+        }
+    }
+    return true;
+}
+
+// BOF, DEFCOLWIDTH, DIMENSIONS, then the cell blocks, WINDOW2, EOF. No INDEX
 // and DBCELL records: they only speed up finding a row, readers do without
 // them, and they would make the file larger by 2 bytes a row.
-Biff8Writer::SheetStream Biff8Writer::sheetStream(const Sheet &sheet, bool selected)
+QByteArray Biff8Writer::sheetHead(const Sheet &sheet)
 {
-    SheetStream out;
-    appendBlock(sheet, out.pending);
+    QByteArray head;
     const bool empty = sheet.firstRow < 0;
-    appendBof(out.head, 0x0010);
-    Record(out.head, RecDefColWidth).u16(8); // 8 characters, Excel's default
+    appendBof(head, 0x0010);
+    Record(head, RecDefColWidth).u16(8); // 8 characters, Excel's default
     // DIMENSIONS: used range, first row / last row + 1 (32 bit), first
     // column / last column + 1; all zero for an empty sheet.
-    Record(out.head, RecDimensions)
+    Record(head, RecDimensions)
         .u32(empty ? 0 : sheet.firstRow)
         .u32(empty ? 0 : sheet.lastRow + 1)
         .u16(empty ? 0 : sheet.firstCol)
         .u16(empty ? 0 : sheet.lastCol + 1)
         .u16(0);
+    return head;
+}
+
+QByteArray Biff8Writer::sheetTail(bool selected)
+{
+    QByteArray tail;
     // WINDOW2: show grid lines, row and column headings and zeros, default
     // grid colour, outline symbols; top-left A1. The selected sheet (0x0200)
     // is the one shown (0x0400) when the workbook opens.
-    Record(out.tail, RecWindow2)
-        .u16(selected ? 0x06B6 : 0x00B6)
-        .u16(0)
-        .u16(0)
-        .u16(0x40)
-        .u16(0)
-        .u16(0)
-        .u16(0)
-        .u16(0)
-        .u16(0);
-    appendEof(out.tail);
-    return out;
+    Record(tail, RecWindow2).u16(selected ? 0x06B6 : 0x00B6).u16(0).u16(0).u16(0x40).u16(0).u16(0).u16(0).u16(0).u16(0);
+    appendEof(tail);
+    return tail;
 }
 
 bool Biff8Writer::write(QIODevice &out)
@@ -658,13 +718,14 @@ bool Biff8Writer::write(QIODevice &out)
     const quint64 globalsSize = quint64(globals.size()) + sst.size() + extSst.size();
 
     // --- The worksheets' substreams, one after another.
-    std::vector<SheetStream> sheets;
+    std::vector<QByteArray> heads, tails;
     quint64 total = globalsSize;
     for (size_t i = 0; i < m_sheets.size(); ++i) {
-        sheets.push_back(sheetStream(m_sheets[i], i == 0));
+        heads.push_back(sheetHead(m_sheets[i]));
+        tails.push_back(sheetTail(i == 0));
         if (total <= CompoundFileWriter::MaxStreamSize)
             put32(globals.data() + boundSheetOffsets[i], quint32(total));
-        total += sheets.back().size(m_sheets[i]);
+        total += quint64(heads.back().size()) + m_sheets[i].bodySize + quint64(tails.back().size());
     }
     if (total > CompoundFileWriter::MaxStreamSize)
         return fail(QStringLiteral("The workbook is too large for the file format (%1 bytes, at most %2)")
@@ -680,12 +741,8 @@ bool Biff8Writer::write(QIODevice &out)
         return true;
     };
     bool written = cfb.begin(QStringLiteral("Workbook"), total) && put(globals) && sst.run(&cfb) && put(extSst);
-    for (size_t i = 0; written && i < m_sheets.size(); ++i) {
-        written = put(sheets[i].head);
-        for (const QByteArray &part : m_sheets[i].body)
-            written = written && put(part);
-        written = written && put(sheets[i].pending) && put(sheets[i].tail);
-    }
+    for (size_t i = 0; written && i < m_sheets.size(); ++i)
+        written = put(heads[i]) && writeRows(m_sheets[i], put) && put(tails[i]);
     if (!written || !cfb.finish())
         return fail(cfb.error());
     // Files buffer writes; a full disk may only show when the buffer is flushed.

@@ -3,11 +3,11 @@
 // Writer of Excel 97-2003 workbooks (BIFF8 records inside a compound file)
 // with worksheets of plain cells: texts and numbers, no formatting.
 //
-// Rows are appended one at a time to the last worksheet and encoded at once
-// into compact byte buffers: each worksheet's cell records, and the shared
-// string table of the workbook in which every distinct text is kept once.
-// write() then streams the whole workbook to a device without building the
-// file in memory.
+// Rows are appended one at a time to the last worksheet (or set in any
+// order, setRow()) and kept compactly: each text once in the shared string
+// table of the workbook, each cell as the record it takes. write() then
+// encodes the records and streams the whole workbook to a device without
+// building the file in memory.
 //
 // Usage:
 //   exporting::Biff8Writer w;
@@ -23,6 +23,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -107,6 +108,16 @@ public:
     // The same for cells given as views.
     bool appendRow(const CellView *cells, size_t count);
 
+    // Rows in any order: makes the workbook `rows` rows long, 65,536 rows a
+    // worksheet (at least one worksheet), all empty; then setRow() fills
+    // row `position` of that whole, counted from row 0 of "Sheet1", as
+    // appendRow() would, with the same checks. Each row is set at most
+    // once. For a fresh workbook only. The texts are numbered in the
+    // string table in the order they are first set, not by their rows:
+    // the same worksheets, not always the same bytes.
+    void setRowCount(qint64 rows);
+    bool setRow(qint64 position, const CellView *cells, size_t count);
+
     // Writes the whole compound file to `out`, which must be open for
     // writing. Returns false with error() on I/O failure or when the
     // workbook exceeds the 2 GiB the format can address. May be called
@@ -115,39 +126,45 @@ public:
 
     QString error() const { return m_error; }
     // Rows appended to the last worksheet.
-    int rowCount() const { return m_sheets.back().rowCount; }
+    int rowCount() const { return int(m_sheets.back().rows.size()); }
 
 private:
-    struct RowInfo { // a row of the block being collected
-        quint16 row, firstCol, lastColPlus1;
+    // A cell as kept until write() encodes it: the record it takes and its
+    // value (a string of the table, an RK value, or where its double is in
+    // m_numbers). Rows are kept as cells, 8 bytes each, and encoded only
+    // while the file is written: neither the order rows come in nor the
+    // records' row numbers are fixed before then.
+    struct KeptCell {
+        enum Kind : quint8 { Empty, String, Rk, Number };
+        Kind kind = Empty;
+        quint32 value = 0;
     };
-
-    // One worksheet's cells. Rows are grouped in blocks of 32 (rows 0-31,
-    // 32-63, ...); each finished block is, in order: its ROW records, then
-    // its cell records. The finished blocks lie one after another in
-    // buffers of a few megabytes that are never reallocated: one buffer
-    // grown block by block would be copied anew at every growth, and
-    // buffers that large get the system's large memory pages, which saves
-    // most of the faults of touching fresh memory.
+    // A row's cells in its worksheet's `cells`; none for a row without any.
+    struct KeptRow {
+        quint32 first = 0;
+        quint16 count = 0;
+        bool set = false; // given, with or without cells
+    };
     struct Sheet {
         QString name;
-        int rowCount = 0;
-        std::vector<QByteArray> body;
-        quint64 bodySize = 0;
-        std::vector<RowInfo> blockRows; // the block being collected
-        QByteArray blockCells;
+        std::vector<KeptRow> rows;
+        std::vector<KeptCell> cells;
+        quint64 bodySize = 0; // the rows' records, ROW records included
         // Used range: rows and columns that hold at least one cell.
         int firstRow = -1, lastRow = -1, firstCol = -1, lastCol = -1;
     };
-    // A worksheet's substream as write() streams it: the records before
-    // the cell blocks, the block not yet finished, the records after.
-    struct SheetStream {
-        QByteArray head, pending, tail;
-        quint64 size(const Sheet &sheet) const
-        {
-            return quint64(head.size()) + sheet.bodySize + quint64(pending.size()) + quint64(tail.size());
-        }
-    };
+
+    // Checks a row and keeps its cells as row `row` of `sheet`.
+    bool keepRow(Sheet &sheet, int row, const CellView *cells, size_t count);
+    // Bytes of the records of a row's cells, and the records themselves.
+    static quint64 recordsSize(const KeptCell *cells, size_t count);
+    char *encodeRow(char *out, int row, const KeptCell *cells, size_t count) const;
+    // A worksheet's records before its rows, and after them.
+    static QByteArray sheetHead(const Sheet &sheet);
+    static QByteArray sheetTail(bool selected);
+    // Streams a worksheet's rows, 32 at a time (their ROW records, then
+    // their cells).
+    bool writeRows(const Sheet &sheet, const std::function<bool(const QByteArray &)> &put) const;
 
     bool fail(const QString &message);
     quint32 internString(QStringView text);
@@ -162,13 +179,9 @@ private:
     };
     TextCell resolve(const CellView &cell, size_t column);
     quint32 internUtf8(const CellView *cells, size_t column);
-    static void flushBlock(Sheet &sheet);
-    static void appendBlock(const Sheet &sheet, QByteArray &out);
-    // The substream of a worksheet.
-    static SheetStream sheetStream(const Sheet &sheet, bool selected);
-
     QString m_error;
     std::vector<Sheet> m_sheets;
+    std::vector<double> m_numbers; // numbers without an RK form
 
     // Shared string table: the distinct texts in UTF-16, in the order they
     // were first met.
