@@ -1,5 +1,6 @@
 #include "export/workbook.h"
 
+#include "export/rowpipeline.h"
 #include "export/safefile.h"
 #include "export/utf8.h"
 #include "store/error.h"
@@ -131,12 +132,35 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
 {
     const int total = rs.recordCount();
     auto fresh = std::make_unique<Biff8Writer>();
+    fresh->setRowCount(total);
+    // The rows are read here and encoded on a second thread meanwhile, each
+    // into its place in the list; the progress is told from here, the
+    // caller's thread.
+    RowPipeline encoder(RowCells::count(), [&fresh](RowBlock &block) {
+        for (size_t r = 0; r < block.rows(); ++r) {
+            if (!fresh->setRow(block.position(r), block.row(r), block.width()))
+                return false;
+        }
+        return true;
+    });
+    // The check of each text's length leaves only the size of the whole file.
+    auto tooLarge = [this] {
+        m_error =
+            QStringLiteral("一覧が大きすぎて、1 つのワークブックに入りきりません（ファイル形式の上限は 2 GiB です）。\n"
+                           "検索で件数を絞ってから書き出してください。");
+        return false;
+    };
     RowCells cells;
+    std::vector<bool> sent(size_t(total), false);
     int done = 0;
-    // Appends the row in `cells`; false with m_error when it cannot be stored.
-    auto append = [&](const auto &fieldText) {
+    // Hands the row in `cells` to the encoder as the row at `position`;
+    // false with m_error when it cannot be stored.
+    auto append = [&](qsizetype position, const auto &fieldText) {
         qsizetype length = 0;
         if (const int c = cells.tooLong(length); c >= 0) {
+            // An earlier row the encoder refused comes first.
+            if (!encoder.finish())
+                return tooLarge();
             m_error = QStringLiteral("蔵書番号 %1「%2」の%3は %4 文字あり、1 つのセルに入りきりません"
                                      "（%5 文字まで）。\n何も書き出していません。")
                           .arg(fieldText(0), fieldText(1).left(40), store::fieldNames()[c])
@@ -144,16 +168,11 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
                           .arg(Biff8Writer::MaxTextLength);
             return false;
         }
-        // A full worksheet: the list goes on at row 1 of the next one.
-        if (fresh->rowCount() == Biff8Writer::MaxRows)
-            fresh->addSheet();
-        if (!fresh->appendRow(cells.cells(), cells.count())) {
-            // The check of each text's length leaves only the size of the whole file.
-            m_error = QStringLiteral(
-                "一覧が大きすぎて、1 つのワークブックに入りきりません（ファイル形式の上限は 2 GiB です）。\n"
-                "検索で件数を絞ってから書き出してください。");
-            return false;
+        if (!encoder.add(position, cells.cells())) {
+            encoder.finish(); // throws what the encoder threw
+            return tooLarge();
         }
+        sent[size_t(position)] = true;
         ++done;
         if (progress && ((done - 1) % 1024 == 0 || done == total))
             progress(done, total);
@@ -161,25 +180,27 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
     };
     bool refused = false;
     try {
-        // One pass over the rows in the list's order.
-        rs.readAll([&](const store::FieldReader &row) {
-            if (done == total)
+        // One pass over the rows, in the order the file gives them fastest.
+        rs.readAllByPosition([&](qsizetype position, const store::FieldReader &row) {
+            // Rows added to the table since it was counted are not in the list.
+            if (position >= total)
                 return false;
             cells.read(row);
-            refused = !append([&](int column) { return valueOf(row, column).toString(); });
+            refused = !append(position, [&](int column) { return valueOf(row, column).toString(); });
             return !refused;
         });
     } catch (const store::Error &) {
-        // The pass stopped (a sorted list reads every row before handing out
-        // its first): the rows from there on are read one by one below, as
-        // the list reads them, which either gets them or names the row that
-        // cannot be read.
+        // The pass stopped: the rows it did not hand over are read one by
+        // one below, in the list's order, as the list reads them, which
+        // either gets them or names the first row that cannot be read.
     }
     if (refused)
         return false;
     // Rows the pass did not reach; rows gone since the list was counted
     // read as empty.
-    for (int i = done; i < total; i = done) {
+    for (int i = 0; i < total; ++i) {
+        if (sent[size_t(i)])
+            continue;
         try {
             cells.read(rs.row(i));
         } catch (const store::Error &e) {
@@ -192,9 +213,11 @@ bool Workbook::copyFromRecordset(const store::RecordSet &rs, const Progress &pro
                     .arg(e.message());
             return false;
         }
-        if (!append([&](int column) { return rs.text(i, column); }))
+        if (!append(i, [&](int column) { return rs.text(i, column); }))
             return false;
     }
+    if (!encoder.finish())
+        return tooLarge();
     m_writer = std::move(fresh);
     return true;
 }

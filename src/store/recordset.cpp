@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace store {
 
 namespace {
@@ -451,6 +453,43 @@ QByteArrayView FieldReader::utf8(int column) const
 {
     const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, m_first + column));
     return {bytes, sqlite3_column_bytes(m_statement, m_first + column)};
+}
+
+void RecordSet::readAllByPosition(const std::function<bool(qsizetype, const FieldReader &)> &visit) const
+{
+    if (lazy() || !m_source.order) {
+        qsizetype position = 0;
+        readAll([&](const FieldReader &row) { return visit(position++, row); });
+        return;
+    }
+    list();
+    // The positions by row number, to meet the table's rows in its order.
+    std::vector<std::pair<qint64, qsizetype>> byRowid;
+    byRowid.reserve(size_t(m_rowids.size()));
+    for (qsizetype i = 0; i < m_rowids.size(); ++i)
+        byRowid.emplace_back(m_rowids[i], i);
+    std::sort(byRowid.begin(), byRowid.end());
+    const QString &id = m_connection->rowid();
+    Prepared q(
+        m_connection->prepare(QStringLiteral("SELECT %1,%2 FROM %3 ORDER BY %1").arg(id, fieldList(), tableName())));
+    const FieldReader gone(nullptr, 0);
+    auto next = byRowid.cbegin();
+    int rc = SQLITE_DONE;
+    while (next != byRowid.cend() && (rc = sqlite3_step(q.get())) == SQLITE_ROW) {
+        const qint64 rowid = sqlite3_column_int64(q.get(), 0);
+        for (; next != byRowid.cend() && next->first < rowid; ++next) {
+            if (!visit(next->second, gone))
+                return;
+        }
+        if (next != byRowid.cend() && next->first == rowid && !visit((next++)->second, FieldReader(q.get(), 1)))
+            return;
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        m_connection->fail(QStringLiteral("データを読めません。"));
+    for (; next != byRowid.cend(); ++next) {
+        if (!visit(next->second, gone))
+            return;
+    }
 }
 
 void RecordSet::forgetCache() const

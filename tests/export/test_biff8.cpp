@@ -142,6 +142,8 @@ private slots:
     void reportsWriteFailures();
     void compoundFileHoldsTheStream_data();
     void compoundFileHoldsTheStream();
+    void rowsInAnyOrder_data();
+    void rowsInAnyOrder();
 };
 
 void TestBiff8::roundTrip_data()
@@ -591,6 +593,75 @@ void TestBiff8::compoundFileHoldsTheStream()
     QVERIFY(stream.startsWith(data));
     QCOMPARE(stream.count('\0') - data.count('\0'), stream.size() - size);
     QCOMPARE(raw.difatSectors, size > 20000000 ? 2u : 0u);
+}
+
+// Rows set in any order (as the export sets a sorted list's rows in the
+// order the file gives them) make the same worksheets as rows appended in
+// order; a row given twice or outside the workbook is refused and changes
+// nothing.
+void TestBiff8::rowsInAnyOrder_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("step"); // rows are set at position i * step modulo rows
+    QTest::newRow("no rows") << 0 << 1;
+    QTest::newRow("in order") << 100 << 1;
+    QTest::newRow("backwards within a block") << 31 << 30;
+    QTest::newRow("scattered over two worksheets") << exporting::Biff8Writer::MaxRows + 70 << 7919;
+}
+
+void TestBiff8::rowsInAnyOrder()
+{
+    QFETCH(int, rows);
+    QFETCH(int, step);
+    // Every kind of row: texts (shared, new, empty), numbers with and
+    // without the short form side by side, empty cells, rows without cells.
+    auto rowAt = [](int i) -> Row {
+        if (i % 11 == 5)
+            return {exporting::Cell::empty(), T(QString())};
+        return {N(i + 1), T(QStringLiteral("題%1").arg(i % 40)),
+                i % 3 ? T(QStringLiteral("著者%1").arg(i)) : Row::value_type(), N(i % 2 ? 0.1 * i : 1999),
+                N(i % 5 ? 1e300 : 7)};
+    };
+    exporting::Biff8Writer inOrder, anyOrder;
+    anyOrder.setRowCount(rows);
+    for (int i = 0; i < rows; ++i) {
+        if (inOrder.rowCount() == exporting::Biff8Writer::MaxRows)
+            inOrder.addSheet();
+        QVERIFY(inOrder.appendRow(rowAt(i)));
+        const int position = int(qint64(i) * step % rows);
+        const Row row = rowAt(position);
+        std::vector<exporting::CellView> views;
+        for (const exporting::Cell &c : row)
+            views.push_back({c.kind, c.text, c.number, {}});
+        QVERIFY2(anyOrder.setRow(position, views.data(), views.size()), qPrintable(anyOrder.error()));
+    }
+    const exporting::CellView one{exporting::Cell::Kind::Number, {}, 1, {}};
+    for (const qint64 refused : {qint64(-1), qint64(rows), qint64(rows > 0 ? rows - 1 : 0)})
+        QVERIFY(!anyOrder.setRow(refused, &one, 1));
+    QCOMPARE(anyOrder.sheetCount(), inOrder.sheetCount());
+
+    const QString other = m_dir.filePath(QStringLiteral("in order.xls"));
+    QCOMPARE(writeFile(inOrder, other), QString());
+    QCOMPARE(writeFile(anyOrder, path()), QString());
+    RawWorkbook raw;
+    const QString fault = structureFault(path(), raw);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    SheetsRead want, got;
+    QString error;
+    QVERIFY2(readWithFreeXl(other, want, error), qPrintable(error));
+    QVERIFY2(readWithFreeXl(path(), got, error), qPrintable(error));
+    QCOMPARE(got.names, want.names);
+    QCOMPARE(got.sheets.size(), want.sheets.size());
+    for (size_t k = 0; k < want.sheets.size(); ++k) {
+        const QString diff = difference(want.sheets[k], got.sheets[k]);
+        QVERIFY2(diff.isEmpty(), qPrintable(want.names[int(k)] + QStringLiteral(": ") + diff));
+    }
+    // Set in order, the rows give the same file, byte for byte.
+    if (step == 1) {
+        QFile a(path()), b(other);
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        QVERIFY(a.readAll() == b.readAll());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBiff8)
