@@ -318,7 +318,14 @@ Biff8Writer::TextCell Biff8Writer::resolve(const CellView &cell, size_t column)
     }
     const size_t bytes = size_t(cell.utf8.size());
     t.utf8Hash = TextIndex<char>::hash(cell.utf8.data(), bytes);
-    if (const qint64 known = m_utf8.find(cell.utf8.data(), bytes, t.utf8Hash); known >= 0) {
+    // A text this column had lately, else one of all the texts met.
+    Recent &recent = m_recent[column][t.utf8Hash % RecentTexts];
+    qint64 known = -1;
+    if (recent.entry != 0 && recent.hash == t.utf8Hash && m_utf8.holds(recent.entry - 1, cell.utf8.data(), bytes))
+        known = recent.entry - 1;
+    else if ((known = m_utf8.find(cell.utf8.data(), bytes, t.utf8Hash)) >= 0)
+        recent = {t.utf8Hash, quint32(known) + 1};
+    if (known >= 0) {
         t.string = m_utf8String[size_t(known)];
         return t;
     }
@@ -357,7 +364,8 @@ quint32 Biff8Writer::internUtf8(const CellView *cells, size_t column)
     } else {
         t.added = internString(t.text);
     }
-    m_utf8.add(bytes.data(), size_t(bytes.size()), t.utf8Hash);
+    m_recent[column][t.utf8Hash % RecentTexts] = {t.utf8Hash,
+                                                  m_utf8.add(bytes.data(), size_t(bytes.size()), t.utf8Hash) + 1};
     m_utf8String.push_back(t.added);
     return t.added;
 }
@@ -417,10 +425,14 @@ bool Biff8Writer::keepRow(Sheet &sheet, int row, const CellView *cells, size_t c
     m_textCells.resize(count);
     m_decoded.resize(std::max(m_decoded.size(), count));
     m_decodedLeniently.resize(std::max(m_decodedLeniently.size(), count));
+    m_recent.resize(std::max(m_recent.size(), count));
     for (size_t col = 0; col < count; ++col) {
         const CellView &c = cells[col];
         const TextCell &t = m_textCells[col] = resolve(c, col);
-        const qsizetype units = t.string >= 0 ? qsizetype(m_strings.length(quint32(t.string))) : t.text.size();
+        // A text found in the table was checked when it was added, and
+        // takes no more room; it is never empty.
+        const bool known = t.string >= 0;
+        const qsizetype units = known ? 0 : t.text.size();
         textUnits += quint64(units);
         if (c.kind == Cell::Kind::Text && units > MaxTextLength)
             return fail(QStringLiteral("Row %1, column %2: the text has %3 characters, a cell holds at most %4")
@@ -433,7 +445,7 @@ bool Biff8Writer::keepRow(Sheet &sheet, int row, const CellView *cells, size_t c
                             .arg(row)
                             .arg(col)
                             .arg(c.number));
-        hasCells |= (c.kind == Cell::Kind::Text && units > 0) || c.kind == Cell::Kind::Number;
+        hasCells |= (c.kind == Cell::Kind::Text && (known || units > 0)) || c.kind == Cell::Kind::Number;
     }
     // The texts alone (two bytes a character) would exceed what the file can
     // address; refusing here also keeps the string table's 32-bit offsets safe.
@@ -444,7 +456,12 @@ bool Biff8Writer::keepRow(Sheet &sheet, int row, const CellView *cells, size_t c
     if (!hasCells)
         return true;
 
-    // Empty cells are kept too, so that every cell keeps its column.
+    // Empty cells are kept too, so that every cell keeps its column. Room
+    // is made at once for the worksheet's rows as wide as its first: a
+    // vector grown step by step would copy its cells and touch fresh memory
+    // at every step.
+    if (sheet.cells.capacity() == 0)
+        sheet.cells.reserve(sheet.rows.capacity() * count);
     kept.first = quint32(sheet.cells.size());
     kept.count = quint16(count);
     int first = -1, last = -1;

@@ -23,6 +23,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -189,6 +190,15 @@ private:
     // Texts met in UTF-8, each with its string in the table.
     TextIndex<char> m_utf8;
     std::vector<quint32> m_utf8String;
+    // For each column, texts it had lately, by their hash: most columns
+    // repeat a few texts (publishers, classes, places), which are then
+    // found without a search of the whole table.
+    static constexpr quint32 RecentTexts = 61;
+    struct Recent {
+        quint32 hash = 0;
+        quint32 entry = 0; // the text in m_utf8 + 1; 0: none
+    };
+    std::vector<std::array<Recent, RecentTexts>> m_recent;
     // True while every string in the table came from well-formed UTF-8;
     // meanwhile the table is found by its UTF-8 bytes alone (internUtf8()).
     bool m_stringsFromUtf8Only = true;

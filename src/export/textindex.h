@@ -53,10 +53,16 @@ public:
             if (quint32(entry >> 32) != hash)
                 continue;
             const quint32 index = quint32(entry) - 1;
-            if (length(index) == size && std::equal(text, text + size, data(index)))
+            if (holds(index, text, size))
                 return index;
         }
         return -1;
+    }
+
+    // Whether text `index` is the given text.
+    bool holds(quint32 index, const Char *text, size_t size) const
+    {
+        return length(index) == size && std::equal(text, text + size, data(index));
     }
 
     // Adds a text that is not held yet; returns its index.
