@@ -129,6 +129,14 @@ int TempFile::write(const char *data, qint64 size)
             return ENOSPC;
         done += n;
     }
+    // The system is asked to start writing what has come so far, a few
+    // mebibytes at a time, while the rest is still being made: the sync
+    // before the rename then waits only for the last of it.
+    m_written += size;
+    if (m_written - m_started >= WritebackStep) {
+        ::sync_file_range(m_fd, m_started, m_written - m_started, SYNC_FILE_RANGE_WRITE);
+        m_started = m_written;
+    }
     return 0;
 }
 

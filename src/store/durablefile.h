@@ -70,6 +70,9 @@ private:
     QString m_target, m_path;
     int m_fd = -1;
     int m_error = 0;
+    // Bytes written, and how far the system was asked to write them out.
+    static constexpr qint64 WritebackStep = 4 << 20;
+    qint64 m_written = 0, m_started = 0;
     bool m_committed = false;
 };
 
