@@ -8,9 +8,9 @@
 # the ratio the median of the pairs' ratios; xlwt best of 3. Then one more run
 # of bench_export times the export alone from the open record set beside its
 # in-process floor (SQLite reading every field of the same rows).
-# Usage: bench/run_export.sh BUILD_DIR [SIZES...]   (needs sqlite3 and python3-xlwt)
+# Usage: bench/run_export.sh BUILD_DIR [SIZES...]   (needs sqlite3, python3-xlwt and python3-xlrd)
 #   BEFORE=OTHER_BUILD_DIR: an earlier build's bench_export takes its turn
-#   in every pair too (the same workbook, byte for byte, is checked).
+#   in every pair too (the same cells are checked, bench/same_cells.py).
 # Collections are made with make_books.py and kept in $BENCH_DATA (default
 # /tmp/bukurea-bench).
 set -euo pipefail
@@ -54,7 +54,10 @@ for n in "${sizes[@]}"; do
     ratio=$(awk '{ printf "%.4f\n", $2 / $1 }' "$work/pairs" | median)
     before_line=
     if [ -n "${BEFORE:-}" ]; then
-        cmp -s "$work/ours.xls" "$work/before.xls" || echo "the workbooks of the two builds differ" >&2
+        # The same cells; the string tables may list the texts in another
+        # order (a sorted list's rows are encoded in the table's order).
+        cmp -s "$work/ours.xls" "$work/before.xls" || /usr/bin/python3 "$root/bench/same_cells.py" "$work/ours.xls" "$work/before.xls" \
+            || echo "the workbooks of the two builds differ" >&2
         before_line="before (BEFORE's bench_export): $(cut -d' ' -f3 "$work/pairs" | median) ms (median of $pairs), process ratio to sqlite3 -csv: $(awk '{ printf "%.4f\n", $3 / $1 }' "$work/pairs" | median | awk '{ printf "%.2fx", $1 }')"
     fi
     # PEER=0 leaves xlwt out (it takes over a minute a run at 1,000,000 books).
