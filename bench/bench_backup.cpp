@@ -11,7 +11,9 @@
 //   "新規登録" on the registration screen over APPDIR/BR.mdb (the books
 //   saved stay in it): the first save of a day, which makes the day's
 //   backup, beside a later save the same day, which makes none. Each run
-//   is another day. Output: the medians and the median of the differences.
+//   is another day, timed right after cp + sync of the same file (the
+//   floor). Output: the medians, the median of the differences, and the
+//   median of each day's difference over its floor.
 #include "app/fonts.h"
 #include "app/navigation.h"
 #include "screens/common/messages.h"
@@ -27,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 
 #include <sqlite3.h>
@@ -90,7 +93,7 @@ double timedSave(app::Navigator &navigator, int n)
     }
     if (!screen)
         qFatal("the registration screen did not open");
-    screen->panel->TitleBox->setText(QStringLiteral("計測用の本 %1").arg(n));
+    screen->panel->TitleBox->setText(QStringLiteral("計測用の本 %1-%2").arg(QCoreApplication::applicationPid()).arg(n));
     const double ms = timed([&] { screen->Command1->click(); });
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
@@ -104,7 +107,8 @@ int firstSave(const QString &dir, int runs)
     store::setApplicationDirectory(dir);
     // A failed backup would ask; the bench counts it as a failure instead.
     bool asked = false;
-    screens::setMessageHandler([&asked](const screens::Message &) {
+    screens::setMessageHandler([&asked](const screens::Message &m) {
+        std::fprintf(stderr, "%s\n", qPrintable(m.text));
         asked = true;
         return QMessageBox::No;
     });
@@ -115,12 +119,24 @@ int firstSave(const QString &dir, int runs)
     // backup's cost.
     store::Backups::setClock([] { return QDateTime(QDate(2024, 2, 29), QTime(9, 0)); });
     timedSave(navigator, -1);
-    std::vector<double> first, later, added;
+    // Each day beside its floor, cp + sync of the same file just before:
+    // a disk that is slower one minute than the next slows both.
+    const QString db = dir + QStringLiteral("/BR.mdb"), floorCopy = dir + QStringLiteral("/floor.tmp");
+    std::vector<double> first, later, added, floor, ratio;
     for (int i = 0; i < runs; ++i) {
+        floor.push_back(timed([&] {
+            if (QProcess::execute(QStringLiteral("sh"),
+                                  {QStringLiteral("-c"), QStringLiteral("cp \"$1\" \"$2\" && sync \"$2\""),
+                                   QStringLiteral("sh"), db, floorCopy})
+                != 0)
+                qFatal("cp + sync failed");
+        }));
+        QFile::remove(floorCopy);
         store::Backups::setClock([i] { return QDateTime(QDate(2024, 3, 1).addDays(i), QTime(9, 0)); });
         first.push_back(timedSave(navigator, 2 * i));
         later.push_back(timedSave(navigator, 2 * i + 1));
         added.push_back(first.back() - later.back());
+        ratio.push_back(added.back() / floor.back());
     }
     if (asked) {
         std::fprintf(stderr, "a save or a backup failed\n");
@@ -129,6 +145,8 @@ int firstSave(const QString &dir, int runs)
     print("first_save_ms", median(first));
     print("later_save_ms", median(later));
     print("added_ms", median(added));
+    print("floor_ms", median(floor));
+    std::printf("added_over_floor %.2f\n", median(ratio));
     return 0;
 }
 
