@@ -46,6 +46,25 @@ QStringList readAllTitles(const store::RecordSet &rs)
     return out;
 }
 
+// The titles as readAllByPosition() hands them out, put in their places;
+// a position handed out twice or never, or out of range, is marked.
+QStringList titlesByPosition(const store::RecordSet &rs)
+{
+    QStringList out(rs.recordCount(), QStringLiteral("(never)"));
+    std::vector<int> times(size_t(rs.recordCount()), 0);
+    rs.readAllByPosition([&](qsizetype position, const store::FieldReader &row) {
+        if (position < 0 || position >= out.size()) {
+            out << QStringLiteral("(position %1)").arg(position);
+            return true;
+        }
+        out[position] = ++times[size_t(position)] > 1                   ? QStringLiteral("(twice)")
+                        : row.type(1) == store::FieldReader::Type::Null ? QString()
+                                                                        : QString::fromUtf8(row.utf8(1));
+        return true;
+    });
+    return out;
+}
+
 QString errorOf(const std::function<void()> &f)
 {
     try {
@@ -400,6 +419,7 @@ private slots:
 
         auto all = openSet(dir, source);
         QCOMPARE(readAllTitles(*all), titles);
+        QCOMPARE(titlesByPosition(*all), titles);
 
         // Changed behind an open list: the export still writes the rows the
         // list shows, in its order; a book deleted meanwhile is an empty row.
@@ -410,6 +430,7 @@ private slots:
         QStringList expected = titles;
         expected[1] = QString();
         QCOMPARE(readAllTitles(*listed), expected);
+        QCOMPARE(titlesByPosition(*listed), expected);
     }
 
     // The table's count is counted once a connection; after that it must
