@@ -5,35 +5,23 @@
 // otherwise, and a backup run from a script should cost what a file copy
 // costs.
 #include "app/commandline.h"
+#include "store/module1.h"
 
-#include <climits>
+#include <algorithm>
 #include <cstdio>
 #include <dlfcn.h>
 #include <string>
-#include <unistd.h>
-
-namespace {
-
-// The folder of the running executable, links followed.
-std::string executableFolder()
-{
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return ".";
-    const std::string file(path, size_t(n));
-    return file.substr(0, file.rfind('/'));
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     if (const std::optional<int> status = app::runCommandLine(argc, argv))
         return *status;
     // Beside the program (the build, a portable folder), or in
-    // PREFIX/lib/bukurea for a program installed in PREFIX/bin.
-    const std::string folder = executableFolder();
+    // PREFIX/lib/bukurea for a program installed in PREFIX/bin; the folder
+    // as the system's bytes, so that a name that is not text still finds
+    // the module, whose windows then say what is wrong with it.
+    const QByteArray executable = store::executablePath();
+    const std::string folder = executable.left(std::max<qsizetype>(0, executable.lastIndexOf('/'))).toStdString();
     std::string reasons;
     for (const char *place : {"/bukurea-windows.so", "/../lib/bukurea/bukurea-windows.so"}) {
         void *module = ::dlopen((folder + place).c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -60,19 +60,24 @@ QString directoryOf(const QByteArray &executablePath)
     return *name;
 }
 
-QString applicationDirectory()
+QByteArray executablePath()
 {
-    if (!g_directoryOverride.isEmpty())
-        return g_directoryOverride;
-    // The system's own bytes for the executable: a name that is not valid
-    // UTF-8 would otherwise come back empty, and every file would be looked
-    // for at the root.
+    // The system's own bytes: a name that is not valid UTF-8 would
+    // otherwise come back empty, and every file would be looked for at the
+    // root.
     static const QByteArray executable = [] {
         char buffer[PATH_MAX];
         const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
         return n > 0 ? QByteArray(buffer, n) : QCoreApplication::applicationFilePath().toUtf8();
     }();
-    return directoryOf(executable);
+    return executable;
+}
+
+QString applicationDirectory()
+{
+    if (!g_directoryOverride.isEmpty())
+        return g_directoryOverride;
+    return directoryOf(executablePath());
 }
 
 void setApplicationDirectory(const QString &directory)

@@ -20,6 +20,9 @@ void setApplicationDirectory(const QString &directory);
 // Lets tests run the program in an environment of their own (HOME,
 // XDG_DATA_HOME...); an empty one restores the system's.
 void setEnvironment(const QProcessEnvironment &environment);
+// The running executable's path as the system's own bytes (links
+// followed), whatever its encoding.
+QByteArray executablePath();
 // The directory of an executable named by the bytes the system gives for
 // it; throws store::Error when they are not valid UTF-8, the encoding of
 // file names.
