@@ -28,8 +28,9 @@ public:
     // worksheet ("Sheet1") from cell (1, 1): one row per record, one column
     // per field, no heading. A worksheet holds 65,536 rows; the rows after
     // them go on, in the same way, from cell (1, 1) of "Sheet2", "Sheet3"...
-    // Reads the rows in one pass in the record set's order, so neither its
-    // current row nor anything shown from it moves. Returns false, with error(), when a
+    // Reads the rows in one pass (a sorted list's in the table's own order,
+    // each put in its place), so neither the record set's current row nor
+    // anything shown from it moves. Returns false, with error(), when a
     // row cannot be read (the file is locked or damaged) or a value cannot
     // be stored (a text longer than a cell holds: the message names the book
     // and the field); then nothing is kept.
