@@ -238,7 +238,7 @@ void RecordSet::list(const std::function<void()> &onceReadable) const
         return;
     }
     const qint64 current = m_current >= 0 ? currentRowid() : 0;
-    Prepared q(m_connection->prepare(QStringLiteral("SELECT %1 FROM %2 ORDER BY %1").arg(id, tableName())));
+    Prepared q(m_connection->prepare(selectRows(RecordSource::wholeTable(), id, id, true)));
     m_rowids.read(*m_connection, q.get(), QStringLiteral("データを読めません。"), RowidList::Order::Ascending, expected,
                   onceReadable);
     m_count.reset();
@@ -470,8 +470,7 @@ void RecordSet::readAllByPosition(const std::function<bool(qsizetype, const Fiel
         byRowid.emplace_back(m_rowids[i], i);
     std::sort(byRowid.begin(), byRowid.end());
     const QString &id = m_connection->rowid();
-    Prepared q(
-        m_connection->prepare(QStringLiteral("SELECT %1,%2 FROM %3 ORDER BY %1").arg(id, fieldList(), tableName())));
+    Prepared q(m_connection->prepare(selectRows(RecordSource::wholeTable(), id, id + u',' + fieldList(), true)));
     const FieldReader gone(nullptr, 0);
     auto next = byRowid.cbegin();
     int rc = SQLITE_DONE;
